@@ -1,0 +1,24 @@
+# Thin wrapper over the CMake presets.
+PRESET ?= release
+BUILD := build/$(PRESET)
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build test demo bench clean
+
+all: build
+
+build:
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+demo: build
+	sh examples/run_demo.sh $(BUILD)/vorlang build/demo
+
+bench: build
+	sh bench/run_bench.sh $(BUILD)
+
+clean:
+	rm -rf build

@@ -1,0 +1,214 @@
+#include "dictionary.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+Trans_Tbl* Create_Tbl(Trans_Tbl** head) {
+    auto* entry = static_cast<Trans_Tbl*>(std::calloc(1, sizeof(Trans_Tbl)));
+    if (entry == nullptr || head == nullptr) return entry;
+    if (*head == nullptr) {
+        *head = entry;
+        return entry;
+    }
+    Trans_Tbl* last = *head;
+    while (last->next != nullptr) last = last->next;
+    last->next = entry;
+    entry->prev = last;
+    return entry;
+}
+
+namespace {
+
+// The reader takes lines in pieces of at most this many characters.
+constexpr std::size_t kChunk = 99;
+
+// Splits text into non-empty tokens at any of the delimiter bytes, as the
+// C library's strtok does.
+std::vector<std::string_view> tokens(std::string_view text, std::string_view delims,
+                                     std::size_t wanted) {
+    std::vector<std::string_view> out;
+    std::size_t pos = 0;
+    while (out.size() < wanted) {
+        pos = text.find_first_not_of(delims, pos);
+        if (pos == std::string_view::npos) break;
+        std::size_t end = text.find_first_of(delims, pos);
+        if (end == std::string_view::npos) end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end;
+    }
+    return out;
+}
+
+bool is_protected(std::string_view line) {
+    std::size_t v = line.find('V');
+    return v != std::string_view::npos && line.substr(v + 1, 5) == "erkum";
+}
+
+struct Reader {
+    Trans_Tbl* head = nullptr;
+    Trans_Tbl* tail = nullptr;
+    bool out_of_memory = false;
+    bool pending_cr = false;
+    std::string chunk;
+
+    // Returns false when memory ran out.
+    bool add(std::string_view org, std::string_view full) {
+        Trans_Tbl* entry = Create_Tbl(nullptr);
+        if (entry == nullptr) return false;
+        std::memcpy(entry->org_name, org.data(), org.size());
+        std::memcpy(entry->new_name_full, full.data(), full.size());
+        std::memcpy(entry->new_name, full.data(), std::min(org.size(), full.size()));
+        if (tail == nullptr) {
+            head = entry;
+        } else {
+            tail->next = entry;
+            entry->prev = tail;
+        }
+        tail = entry;
+        return true;
+    }
+
+    void line(std::string_view text) {
+        // The line is a C string: a NUL byte ends it.
+        text = text.substr(0, text.find('\0'));
+        if (text.substr(0, 2) == "!#" || is_protected(text)) return;
+        if (text.find('"') != std::string_view::npos) {
+            auto pieces = tokens(text, "\"", 3);
+            if (pieces.size() < 2) return;
+            if (pieces.size() < 3) {
+                std::printf("ERR: transl. of %.*s needs \"!\n", static_cast<int>(pieces[0].size()),
+                            pieces[0].data());
+                return;
+            }
+            out_of_memory = out_of_memory || !add(pieces[0], pieces[2]);
+        } else {
+            auto words = tokens(text, " \t\n", 2);
+            if (words.size() < 2) return;
+            out_of_memory = out_of_memory || !add(words[0], words[1]);
+        }
+    }
+
+    void put(char c) {
+        chunk.push_back(c);
+        if (c == '\n' || chunk.size() == kChunk) {
+            if (!out_of_memory) line(chunk);
+            chunk.clear();
+        }
+    }
+
+    // A CR directly before an LF is dropped, as text mode does elsewhere.
+    void feed(char c) {
+        if (pending_cr) {
+            pending_cr = false;
+            if (c != '\n') put('\r');
+        }
+        if (c == '\r') {
+            pending_cr = true;
+            return;
+        }
+        put(c);
+    }
+
+    ReadResult finish() {
+        if (pending_cr) put('\r');
+        if (!chunk.empty() && !out_of_memory) line(chunk);
+        if (out_of_memory) return {nullptr, ReadStatus::out_of_memory};
+        if (head == nullptr) return {nullptr, ReadStatus::no_entries};
+        return {head, ReadStatus::ok};
+    }
+};
+
+}  // namespace
+
+ReadResult read_trans_bytes(const char* data, std::size_t size) {
+    try {
+        Reader reader;
+        for (std::size_t i = 0; i < size; ++i) reader.feed(data[i]);
+        return reader.finish();
+    } catch (const std::bad_alloc&) {
+        return {nullptr, ReadStatus::out_of_memory};
+    }
+}
+
+ReadResult read_trans_file(const char* path) {
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
+    try {
+        Reader reader;
+        char buf[65536];
+        std::size_t got;
+        while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) {
+            for (std::size_t i = 0; i < got; ++i) reader.feed(buf[i]);
+        }
+        // A file that opens but cannot be read (a folder, an I/O error) is
+        // no dictionary.
+        bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) return {nullptr, ReadStatus::cannot_open};
+        return reader.finish();
+    } catch (const std::bad_alloc&) {
+        std::fclose(file);
+        return {nullptr, ReadStatus::out_of_memory};
+    }
+}
+
+Trans_Tbl* read_trans(const char* path) { return read_trans_file(path).head; }
+
+namespace {
+
+// Earlier entries with one original, in list order, gathered into runs of
+// equal translations so that exact repeats cost nothing to pass over.
+struct Run {
+    const char* new_name;
+    std::vector<const Trans_Tbl*> members;
+};
+
+void report_conflict(const Trans_Tbl* e, const Trans_Tbl* p) {
+    std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
+                p->org_name, p->new_name);
+}
+
+void report_clip(const Trans_Tbl* e) {
+    std::printf("Warn: '%s' ->\n", e->org_name);
+    std::printf("      '%s': clipped to\n", e->new_name_full);
+    std::printf("      '%s'\n", e->new_name);
+}
+
+int check_entries(const Trans_Tbl* head) {
+    std::unordered_map<std::string_view, std::vector<Run>> seen;
+    int errors = 0;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        std::vector<Run>& runs = seen[e->org_name];
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            if (std::strcmp(run->new_name, e->new_name) == 0) continue;
+            for (auto p = run->members.rbegin(); p != run->members.rend(); ++p) {
+                report_conflict(e, *p);
+                if (errors < INT_MAX) ++errors;
+            }
+        }
+        if (!runs.empty() && std::strcmp(runs.back().new_name, e->new_name) == 0) {
+            runs.back().members.push_back(e);
+        } else {
+            runs.push_back(Run{e->new_name, {e}});
+        }
+        if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) report_clip(e);
+    }
+    return errors;
+}
+
+}  // namespace
+
+int check_trans(const Trans_Tbl* head) {
+    try {
+        return check_entries(head);
+    } catch (const std::bad_alloc&) {
+        return kCheckOutOfMemory;
+    }
+}

@@ -1,0 +1,51 @@
+// The dictionary: its entry list, the reader of the translate file and the
+// consistency check.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A text field holds at most 99 bytes and its terminator; the reader never
+// produces an original longer than 97 bytes.
+constexpr std::size_t kTextField = 100;
+
+struct Trans_Tbl {
+    char org_name[kTextField];
+    char new_name[kTextField];       // cut to the length of org_name, zero-padded
+    char new_name_full[kTextField];  // as the dictionary gives it
+    // 64-bit so that a file of several GiB cannot overflow them.
+    std::int64_t n_trans;
+    std::int64_t n_risc;
+    Trans_Tbl* prev;
+    Trans_Tbl* next;
+};
+
+// Creates a zero-filled entry. With a head it is appended to that list
+// (walking to its end); without one it is returned unlinked, so that a
+// caller holding the tail can append in constant time. Returns nullptr
+// when memory cannot be had.
+Trans_Tbl* Create_Tbl(Trans_Tbl** head);
+
+enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory };
+
+struct ReadResult {
+    Trans_Tbl* head;
+    ReadStatus status;
+};
+
+// Reads the translate file at path. Messages about lines it ignores go to
+// standard output.
+ReadResult read_trans_file(const char* path);
+
+// The plain interface: the head of the new list, or nullptr.
+Trans_Tbl* read_trans(const char* path);
+
+// Reads a dictionary held in memory (the file's bytes).
+ReadResult read_trans_bytes(const char* data, std::size_t size);
+
+// check_trans's result when memory for its index cannot be had.
+constexpr int kCheckOutOfMemory = -1;
+
+// Writes the errors and warnings to standard output and returns the number of
+// errors (0 when the dictionary is consistent), or kCheckOutOfMemory. Changes nothing in the list.
+int check_trans(const Trans_Tbl* head);

@@ -1,0 +1,102 @@
+#include "run_tool.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "vorlang-test-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only folders behind.
+    for (auto& entry : fs::recursive_directory_iterator(path_, ec)) {
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+    fs::create_directories(fs::path(file(name)).parent_path());
+    std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TempDir::read(const std::string& name) const { return slurp(file(name)); }
+
+bool TempDir::exists(const std::string& name) const { return fs::exists(file(name)); }
+
+std::map<std::string, std::string> TempDir::snapshot() const {
+    std::map<std::string, std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(path_)) {
+        std::string rel = fs::relative(entry.path(), path_).string();
+        if (entry.is_directory()) {
+            files[rel + "/"] = "";
+        } else {
+            files[rel] = slurp(entry.path().string());
+        }
+    }
+    return files;
+}
+
+RunResult run_program(const std::string& binary, const std::string& dir,
+                      const std::vector<std::string>& args,
+                      const std::function<void()>& before_exec) {
+    TempDir capture;
+    std::string out_path = capture.file("stdout");
+    std::string err_path = capture.file("stderr");
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = ::open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0 || ::chdir(dir.c_str()) != 0) ::_exit(120);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::dup2(in, 0);
+        if (before_exec) before_exec();
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>("vorlang"));
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(binary.c_str(), argv.data());
+        ::_exit(121);
+    }
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0) {
+    }
+    RunResult r;
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    if (WIFEXITED(wstatus)) r.status = static_cast<signed char>(WEXITSTATUS(wstatus));
+    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    return r;
+}
+
+RunResult run_vorlang(const std::string& dir, const std::vector<std::string>& args,
+                      const std::function<void()>& before_exec) {
+    return run_program(VORLANG_BIN, dir, args, before_exec);
+}

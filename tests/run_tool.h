@@ -1,0 +1,44 @@
+// Helpers for tests that run the built tool in a scratch folder.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = 0;  // the exit status as the signed value main returned
+    int signal = 0;  // the signal that ended the process, or 0
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    // Every entry below the folder, by relative name, with its content
+    // (folders have an empty content and a trailing slash).
+    std::map<std::string, std::string> snapshot() const;
+
+private:
+    std::string path_;
+};
+
+// Runs the binary with args in dir; before_exec runs in the child first.
+RunResult run_program(const std::string& binary, const std::string& dir,
+                      const std::vector<std::string>& args,
+                      const std::function<void()>& before_exec = {});
+
+// Runs the vorlang binary built beside the tests.
+RunResult run_vorlang(const std::string& dir, const std::vector<std::string>& args,
+                      const std::function<void()>& before_exec = {});

@@ -1,0 +1,131 @@
+// The window translator on byte strings.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dictionary.h"
+#include "translator.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+Trans_Tbl* dictionary(const std::string& text) {
+    return read_trans_bytes(text.data(), text.size()).head;
+}
+
+std::vector<std::int64_t> counts(const Trans_Tbl* head, bool risky) {
+    std::vector<std::int64_t> list;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(risky ? e->n_risc : e->n_trans);
+    return list;
+}
+
+// The bytes stand away from the file's first byte and its last 98 bytes.
+std::string inside(const std::string& bytes) { return "\x01"s + bytes + std::string(98, '\0'); }
+
+struct WindowCase {
+    const char* name;
+    std::string dict;
+    std::string in;
+    int relax;
+    std::string want;
+    std::vector<std::int64_t> n_trans;
+    std::vector<std::int64_t> n_risc;
+};
+
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
+
+class Window : public testing::TestWithParam<WindowCase> {};
+
+TEST_P(Window, ReplacesAndCounts) {
+    const WindowCase& c = GetParam();
+    Trans_Tbl* head = dictionary(c.dict);
+    std::string out;
+    testing::internal::CaptureStdout();
+    translate_bytes(head, c.in, c.relax, out);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, c.want);
+    EXPECT_EQ(counts(head, false), c.n_trans);
+    EXPECT_EQ(counts(head, true), c.n_risc);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Window,
+    testing::Values(
+        WindowCase{"Clean", "File Bestand\n", inside("\0File\0"s), 0, inside("\0Best\0"s), {1}, {0}},
+        WindowCase{"ShorterPadded", "Quit Weg\n", inside("\0Quit\0"s), 0, inside("\0Weg\0\0"s), {1}, {0}},
+        WindowCase{"AfterSlashStrict", "File Bestand\n", inside("/File\0"s), 0, inside("/File\0"s), {0}, {0}},
+        WindowCase{"AfterSlashRelaxed", "File Bestand\n", inside("/File\0"s), 1, inside("/Best\0"s), {1}, {1}},
+        WindowCase{"AfterSlashAny", "File Bestand\n", inside("/File\0"s), 3, inside("/Best\0"s), {1}, {1}},
+        WindowCase{"AfterLetterRelaxed", "File Bestand\n", inside("XFile\0"s), 1, inside("XFile\0"s), {0}, {0}},
+        WindowCase{"AfterDigitRelaxed", "File Bestand\n", inside("7File\0"s), 1, inside("7File\0"s), {0}, {0}},
+        WindowCase{"AfterLetterAny", "File Bestand\n", inside("XFile\0"s), 3, inside("XBest\0"s), {1}, {1}},
+        WindowCase{"AfterHighByteRelaxed", "File Bestand\n", inside("\xe9" "File\0"s), 1,
+                   inside("\xe9" "Best\0"s), {1}, {1}},
+        WindowCase{"LevelTwoActsLikeOne", "File Bestand\n", inside("XFile\0/File\0"s), 2,
+                   inside("XFile\0/Best\0"s), {1}, {1}},
+        WindowCase{"NotTerminated", "File Bestand\n", inside("\0File/Quit\0"s), 3, inside("\0File/Quit\0"s),
+                   {0}, {0}},
+        WindowCase{"Neighbours", "File Bestand\nQuit Weg\n", inside("\0File\0Quit\0"s), 0,
+                   inside("\0Best\0Weg\0\0"s), {1, 1}, {0, 0}},
+        WindowCase{"NoMatch", "File Bestand\n", inside("\0Fil\0Files\0"s), 3, inside("\0Fil\0Files\0"s), {0},
+                   {0}},
+        WindowCase{"AtOffsetZero", "File Bestand\n", "File\0"s + std::string(98, '\0'), 3,
+                   "File\0"s + std::string(98, '\0'), {0}, {0}},
+        WindowCase{"InTheLastBytes", "File Bestand\n", std::string(100, '\0') + "File" + std::string(94, '\0'), 0,
+                   std::string(100, '\0') + "File" + std::string(94, '\0'), {0}, {0}},
+        WindowCase{"JustBeforeTheLastBytes", "File Bestand\n", std::string(100, '\0') + "File" + std::string(95, '\0'), 0,
+                   std::string(100, '\0') + "Best" + std::string(95, '\0'), {1}, {0}},
+        WindowCase{"Chain", "Aa Bb\nBb Cc\n", inside("\0Aa\0Bb\0"s), 0, inside("\0Cc\0Cc\0"s), {1, 2}, {0, 0}},
+        WindowCase{"RepeatReplacedFirst", "File Weg\nFile Weg\n", inside("\0File\0"s), 0, inside("\0Weg\0\0"s),
+                   {1, 0}, {0, 0}},
+        WindowCase{"RepeatCutToItself", "File Filename\nFile Filename\n", inside("\0File\0"s), 0,
+                   inside("\0File\0"s), {1, 1}, {0, 0}},
+        WindowCase{"NoMatchInsideReplaced", "abc zzz\nc q\n", inside("\0abc\0"s), 3, inside("\0zzz\0"s), {1, 0},
+                   {0, 0}},
+        WindowCase{"RiskyInsideString", "c q\n", inside("\0abc\0"s), 3, inside("\0abq\0"s), {1}, {1}},
+        WindowCase{"ShortFileCopied", "File Bestand\n", "\0File\0"s, 3, "\0File\0"s, {0}, {0}},
+        WindowCase{"EmptyFile", "File Bestand\n", "", 3, "", {0}, {0}}),
+    [](const testing::TestParamInfo<WindowCase>& info) { return info.param.name; });
+
+TEST(WindowProgress, LineEveryHundredThousandBytesAfterTheFirst99) {
+    struct Case {
+        std::size_t size;
+        std::string out;
+    };
+    for (const Case& c : {Case{99 + 99999, ""}, Case{99 + 100000, "100000      \r"},
+                          Case{99 + 200001, "100000      \r200000      \r"}}) {
+        Trans_Tbl* head = dictionary("A B\n");
+        std::string in(c.size, 'x');
+        std::string out;
+        testing::internal::CaptureStdout();
+        translate_bytes(head, in, 0, out);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.size;
+        EXPECT_EQ(out, in);
+    }
+}
+
+TEST(WindowStream, FileTranslationEqualsByteTranslation) {
+    std::string in = inside("\0File\0x/File\0"s) + std::string(200000, 'y') + "\0File\0"s + std::string(98, 'z');
+    Trans_Tbl* a = dictionary("File Bestand\n");
+    Trans_Tbl* b = dictionary("File Bestand\n");
+    std::string want;
+    testing::internal::CaptureStdout();
+    translate_bytes(a, in, 1, want);
+    std::FILE* prog = fmemopen(in.data(), in.size(), "rb");
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* out = open_memstream(&buf, &len);
+    ASSERT_EQ(translate(b, prog, out, 1), TranslateStatus::ok);
+    std::string progress = testing::internal::GetCapturedStdout();
+    std::fclose(prog);
+    EXPECT_EQ(std::string(buf, len), want);
+    EXPECT_EQ(counts(a, false), counts(b, false));
+    EXPECT_EQ(counts(a, true), counts(b, true));
+    EXPECT_EQ(progress, "100000      \r200000      \r100000      \r200000      \r");
+    std::free(buf);
+}
+
+}  // namespace
