@@ -24,6 +24,14 @@ Trans_Tbl* Create_Tbl(Trans_Tbl** head) {
     return entry;
 }
 
+void free_trans(Trans_Tbl* head) {
+    while (head != nullptr) {
+        Trans_Tbl* next = head->next;
+        std::free(head);
+        head = next;
+    }
+}
+
 namespace {
 
 // The reader takes lines in pieces of at most this many characters.
@@ -116,12 +124,16 @@ struct Reader {
         put(c);
     }
 
+    ~Reader() { free_trans(head); }
+
     ReadResult finish() {
         if (pending_cr) put('\r');
         if (!chunk.empty() && !out_of_memory) line(chunk);
         if (out_of_memory) return {nullptr, ReadStatus::out_of_memory};
         if (head == nullptr) return {nullptr, ReadStatus::no_entries};
-        return {head, ReadStatus::ok};
+        Trans_Tbl* list = head;
+        head = nullptr;
+        return {list, ReadStatus::ok};
     }
 };
 

@@ -26,6 +26,9 @@ struct Trans_Tbl {
 // when memory cannot be had.
 Trans_Tbl* Create_Tbl(Trans_Tbl** head);
 
+// Frees every entry of the list that begins at head.
+void free_trans(Trans_Tbl* head);
+
 enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory };
 
 struct ReadResult {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -157,6 +158,12 @@ int out_of_memory() {
     return kStatusDictionary;
 }
 
+// The entry list lives until the run ends.
+struct ListOwner {
+    Trans_Tbl* head = nullptr;
+    ~ListOwner() { free_trans(head); }
+};
+
 int run(Settings& s) {
     form_names(s);
     if (!exist_file(s.dictionary)) {
@@ -167,13 +174,16 @@ int run(Settings& s) {
         std::printf("Error: program %s not found!\n", s.program.c_str());
         return kStatusNotFound;
     }
-    std::FILE* prog = std::fopen(s.program.c_str(), "rb");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned_prog(std::fopen(s.program.c_str(), "rb"),
+                                                              std::fclose);
+    std::FILE* prog = owned_prog.get();
     if (prog == nullptr) {
         std::fprintf(stderr, "Error: Can't open file %s to translate.\n", s.program.c_str());
         return kStatusProgram;
     }
-    ReadResult dict = read_trans_file(s.dictionary.c_str());
-    if (dict.status == ReadStatus::out_of_memory) return out_of_memory();
+    ReadResult read = read_trans_file(s.dictionary.c_str());
+    if (read.status == ReadStatus::out_of_memory) return out_of_memory();
+    ListOwner dict{read.head};
     if (dict.head == nullptr) {
         std::fprintf(stderr, "Error: Can't open translate file %s (or wrong format).\n",
                      s.dictionary.c_str());

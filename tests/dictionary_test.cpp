@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dictionary.h"
+#include "owned_list.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ struct Read {
 Read read(const std::string& text) {
     testing::internal::CaptureStdout();
     ReadResult r = read_trans_bytes(text.data(), text.size());
+    OwnedList list = own(r.head);
     std::string out = testing::internal::GetCapturedStdout();
     return {entries(r.head), r.status, out};
 }
@@ -46,6 +48,7 @@ Read read(const std::string& text) {
 TEST(EntryList, CreateLinksInOrderAndZeroFills) {
     Trans_Tbl* head = nullptr;
     Trans_Tbl* first = Create_Tbl(&head);
+    OwnedList list = own(head);
     ASSERT_EQ(head, first);
     EXPECT_EQ(first->prev, nullptr);
     EXPECT_EQ(first->next, nullptr);
@@ -58,7 +61,8 @@ TEST(EntryList, CreateLinksInOrderAndZeroFills) {
     EXPECT_EQ(third->prev, second);
     EXPECT_EQ(second->prev, first);
 
-    Trans_Tbl* loose = Create_Tbl(nullptr);
+    OwnedList loose_list = own(Create_Tbl(nullptr));
+    Trans_Tbl* loose = loose_list.get();
     ASSERT_NE(loose, nullptr);
     const auto* bytes = reinterpret_cast<const unsigned char*>(loose);
     for (std::size_t i = 0; i < sizeof(Trans_Tbl); ++i) ASSERT_EQ(bytes[i], 0) << i;
@@ -138,6 +142,7 @@ TEST(Reader, LongestOriginalsFitTheLimits) {
         }
         testing::internal::CaptureStdout();
         ReadResult res = read_trans_bytes(text.data(), text.size());
+        OwnedList list = own(res.head);
         testing::internal::GetCapturedStdout();
         for (const Trans_Tbl* e = res.head; e != nullptr; e = e->next) {
             ASSERT_GE(std::strlen(e->org_name), 1u);
@@ -167,6 +172,7 @@ class Check : public testing::TestWithParam<CheckCase> {};
 TEST_P(Check, ReportsInOrder) {
     const CheckCase& c = GetParam();
     ReadResult r = read_trans_bytes(c.text.data(), c.text.size());
+    OwnedList list = own(r.head);
     testing::internal::CaptureStdout();
     int errors = check_trans(r.head);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
@@ -230,6 +236,7 @@ TEST(Check, IndexedCheckEqualsTheBackwardWalk) {
             text += std::string(words[rng() % 6]) + " " + words[rng() % 6] + "\n";
         }
         ReadResult r = read_trans_bytes(text.data(), text.size());
+        OwnedList list = own(r.head);
         int want_errors = 0;
         std::string want = naive_check(r.head, want_errors);
         testing::internal::CaptureStdout();

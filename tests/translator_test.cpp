@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "dictionary.h"
+#include "owned_list.h"
 #include "translator.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-Trans_Tbl* dictionary(const std::string& text) {
-    return read_trans_bytes(text.data(), text.size()).head;
+OwnedList dictionary(const std::string& text) {
+    return own(read_trans_bytes(text.data(), text.size()).head);
 }
 
 std::vector<std::int64_t> counts(const Trans_Tbl* head, bool risky) {
@@ -41,7 +42,8 @@ class Window : public testing::TestWithParam<WindowCase> {};
 
 TEST_P(Window, ReplacesAndCounts) {
     const WindowCase& c = GetParam();
-    Trans_Tbl* head = dictionary(c.dict);
+    OwnedList list = dictionary(c.dict);
+    Trans_Tbl* head = list.get();
     std::string out;
     testing::internal::CaptureStdout();
     translate_bytes(head, c.in, c.relax, out);
@@ -97,11 +99,11 @@ TEST(WindowProgress, LineEveryHundredThousandBytesAfterTheFirst99) {
     };
     for (const Case& c : {Case{99 + 99999, ""}, Case{99 + 100000, "100000      \r"},
                           Case{99 + 200001, "100000      \r200000      \r"}}) {
-        Trans_Tbl* head = dictionary("A B\n");
+        OwnedList head = dictionary("A B\n");
         std::string in(c.size, 'x');
         std::string out;
         testing::internal::CaptureStdout();
-        translate_bytes(head, in, 0, out);
+        translate_bytes(head.get(), in, 0, out);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.size;
         EXPECT_EQ(out, in);
     }
@@ -109,8 +111,10 @@ TEST(WindowProgress, LineEveryHundredThousandBytesAfterTheFirst99) {
 
 TEST(WindowStream, FileTranslationEqualsByteTranslation) {
     std::string in = inside("\0File\0x/File\0"s) + std::string(200000, 'y') + "\0File\0"s + std::string(98, 'z');
-    Trans_Tbl* a = dictionary("File Bestand\n");
-    Trans_Tbl* b = dictionary("File Bestand\n");
+    OwnedList list_a = dictionary("File Bestand\n");
+    OwnedList list_b = dictionary("File Bestand\n");
+    Trans_Tbl* a = list_a.get();
+    Trans_Tbl* b = list_b.get();
     std::string want;
     testing::internal::CaptureStdout();
     translate_bytes(a, in, 1, want);
