@@ -2,6 +2,7 @@
 // usage text.
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "dictionary.h"
+#include "output_file.h"
 #include "translator.h"
 
 namespace {
@@ -116,15 +118,6 @@ bool same_file(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// Adds the execute bits that the umask allows, as "chmod +x" does.
-void make_executable(const std::string& name) {
-    struct stat st {};
-    if (::stat(name.c_str(), &st) != 0) return;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    (void)::chmod(name.c_str(), (st.st_mode & 07777) | (0111 & ~mask));
-}
-
 void entry_line(std::int64_t count, const Trans_Tbl* e) {
     std::printf("%" PRId64 "x  %s -> %s\n", count, e->org_name, e->new_name);
 }
@@ -150,6 +143,12 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
         if (e->n_trans == 0) entry_line(0, e);
     }
+}
+
+int cannot_write(const std::string& output) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: Can't write %s.\n", output.c_str());
+    return kStatusOutput;
 }
 
 int out_of_memory() {
@@ -198,14 +197,25 @@ int run(Settings& s) {
                      s.output.c_str());
         return kStatusOutput;
     }
-    std::FILE* out = std::fopen(s.output.c_str(), "wb");
-    if (out == nullptr) {
+    PendingOutput out;
+    OutputStatus opened = open_output(s.output, out);
+    if (opened == OutputStatus::out_of_memory) return out_of_memory();
+    if (opened != OutputStatus::ok) {
         std::fprintf(stderr, "Error: Can't open %s for write.\n", s.output.c_str());
         return kStatusOutput;
     }
-    TranslateStatus status = translate(dict.head, prog, out, s.relax);
-    if (status == TranslateStatus::out_of_memory) return out_of_memory();
-    make_executable(s.output);
+    TranslateStatus status = translate(dict.head, prog, out.file, s.relax);
+    out.file = nullptr;  // the translator has closed it
+    if (status != TranslateStatus::ok) {
+        discard_output(out);
+        if (status == TranslateStatus::out_of_memory) return out_of_memory();
+        if (status == TranslateStatus::read_error) {
+            std::fprintf(stderr, "Error: Can't read file %s to translate.\n", s.program.c_str());
+            return kStatusProgram;
+        }
+        return cannot_write(s.output);
+    }
+    if (!commit_output(out)) return cannot_write(s.output);
     report(dict.head, s.relax, s.output);
     return kStatusOk;
 }
@@ -213,6 +223,9 @@ int run(Settings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past a file-size limit a write then fails and is reported, instead of
+    // the process being killed with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         Settings settings = read_command_line(argc, argv);
         return run(settings);
