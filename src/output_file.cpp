@@ -120,6 +120,7 @@ OutputStatus open_output(const std::string& name, PendingOutput& out) {
         out.mode |= 0111 & ~mask;
 
         std::string base = base_of(out.target);
+        if (base.size() > NAME_MAX) return OutputStatus::cannot_create;
         // Keep the temporary name within the file system's name limit.
         if (base.size() > NAME_MAX - 16) base.resize(NAME_MAX - 16);
         std::string folder = folder_of(out.target);

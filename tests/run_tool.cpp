@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,7 +64,8 @@ std::map<std::string, std::string> TempDir::snapshot() const {
 
 RunResult run_program(const std::string& binary, const std::string& dir,
                       const std::vector<std::string>& args,
-                      const std::function<void()>& before_exec) {
+                      const std::function<void()>& before_exec,
+                      const std::function<void(int pid)>& while_running) {
     TempDir capture;
     std::string out_path = capture.file("stdout");
     std::string err_path = capture.file("stderr");
@@ -77,6 +79,8 @@ RunResult run_program(const std::string& binary, const std::string& dir,
         ::dup2(out, 1);
         ::dup2(err, 2);
         ::dup2(in, 0);
+        // The tool is tested as a shell's foreground command would start it.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) ::signal(sig, SIG_DFL);
         if (before_exec) before_exec();
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>("vorlang"));
@@ -85,6 +89,7 @@ RunResult run_program(const std::string& binary, const std::string& dir,
         ::execv(binary.c_str(), argv.data());
         ::_exit(121);
     }
+    if (while_running) while_running(pid);
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0) {
     }
@@ -97,6 +102,7 @@ RunResult run_program(const std::string& binary, const std::string& dir,
 }
 
 RunResult run_vorlang(const std::string& dir, const std::vector<std::string>& args,
-                      const std::function<void()>& before_exec) {
-    return run_program(VORLANG_BIN, dir, args, before_exec);
+                      const std::function<void()>& before_exec,
+                      const std::function<void(int pid)>& while_running) {
+    return run_program(VORLANG_BIN, dir, args, before_exec, while_running);
 }

@@ -34,11 +34,14 @@ private:
     std::string path_;
 };
 
-// Runs the binary with args in dir; before_exec runs in the child first.
+// Runs the binary with args in dir; before_exec runs in the child first,
+// while_running in the parent before it waits for the child.
 RunResult run_program(const std::string& binary, const std::string& dir,
                       const std::vector<std::string>& args,
-                      const std::function<void()>& before_exec = {});
+                      const std::function<void()>& before_exec = {},
+                      const std::function<void(int pid)>& while_running = {});
 
 // Runs the vorlang binary built beside the tests.
 RunResult run_vorlang(const std::string& dir, const std::vector<std::string>& args,
-                      const std::function<void()>& before_exec = {});
+                      const std::function<void()>& before_exec = {},
+                      const std::function<void(int pid)>& while_running = {});
