@@ -122,10 +122,25 @@ struct Counts {
 };
 
 struct Extract {
+    const std::string& program;
+    const std::optional<std::string>& dictionary;
     std::size_t min_size;
     const std::unordered_set<std::string>& known;
     std::unordered_set<std::string> seen;
     Counts counts;
+    bool headed;
+
+    // Written with the first text or at the end, so that a program that
+    // cannot be read leaves standard output empty.
+    void header() {
+        if (headed) return;
+        headed = true;
+        write_comment(stdout, "Dictionary template for ", program);
+        if (dictionary) write_comment(stdout, "Leaving out the texts translated in ", *dictionary);
+        char about[80];
+        std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", min_size);
+        write_comment(stdout, about);
+    }
 
     void text(std::string_view text) {
         if (!looks_like_text(text, min_size)) return;
@@ -134,6 +149,7 @@ struct Extract {
             ++counts.left_out;
             return;
         }
+        header();
         TemplateLine t = template_line(text);
         if (t.problem == LineProblem::none && !reads_back({t.line, t.size}, text)) {
             t.problem = LineProblem::no_read_back;
@@ -178,13 +194,7 @@ int run(const Settings& s) {
         }
     }
 
-    write_comment(stdout, "Dictionary template for ", program);
-    if (dictionary) write_comment(stdout, "Leaving out the texts translated in ", *dictionary);
-    char about[80];
-    std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", min_size);
-    write_comment(stdout, about);
-
-    Extract extract{min_size, known, {}, {}};
+    Extract extract{program, dictionary, min_size, known, {}, {}, false};
     bool memory_out = false;
     ScanStatus scanned = scan_strings(prog, [&](std::uint64_t, std::string_view text) {
         try {
@@ -202,6 +212,7 @@ int run(const Settings& s) {
         std::fprintf(stderr, "Error: Can't read file %s.\n", program.c_str());
         return kStatusProgram;
     }
+    extract.header();
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "Error: Can't write the template.\n");
         return kStatusWrite;
