@@ -28,8 +28,16 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
                 next = last + 1;
                 break;
             }
-            const std::uint64_t p = base + static_cast<std::uint64_t>(static_cast<const unsigned char*>(zero) - at) + 1;
-            const unsigned char* text = at + (p - base);
+            // A run of 0 bytes holds only empty texts: the next text can
+            // begin only at the first byte after it.
+            const unsigned char* text = static_cast<const unsigned char*>(zero) + 1;
+            const unsigned char* stop = at + (last - base) + 1;
+            while (text != stop && *text == 0) ++text;
+            if (text == stop) {
+                next = last + 1;
+                break;
+            }
+            const std::uint64_t p = base + static_cast<std::uint64_t>(text - at);
             // p + 97 < total, so the text and its end lie in the buffer.
             const void* end = std::memchr(text, 0, kScanMaxText + 1);
             if (end == nullptr) {
@@ -37,10 +45,7 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
                 continue;
             }
             const std::size_t size = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - text);
-            if (size != 0 &&
-                !visit(p, std::string_view(reinterpret_cast<const char*>(text), size))) {
-                return ScanStatus::stopped;
-            }
+            if (!visit(p, std::string_view(reinterpret_cast<const char*>(text), size))) return ScanStatus::stopped;
             next = p + size + 1;
         }
         const std::size_t keep_from = static_cast<std::size_t>(next - 1 - base);
