@@ -36,6 +36,14 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i) {
     return size;
 }
 
+// A lead byte and the continuation bytes after it are kept on one line.
+std::size_t unit_size(std::string_view text, std::size_t i) {
+    std::size_t n = 1;
+    if (static_cast<unsigned char>(text[i]) < 0xc0) return n;
+    while (i + n < text.size() && n < 4 && continuation(static_cast<unsigned char>(text[i + n]))) ++n;
+    return n;
+}
+
 bool is_protected(std::string_view text) {
     std::size_t v = text.find('V');
     return v != std::string_view::npos && text.substr(v + 1, 5) == "erkum";
@@ -69,11 +77,7 @@ struct CommentLines {
 
     void plain(std::string_view text) {
         for (std::size_t i = 0; i < text.size();) {
-            std::size_t n = 1;
-            while (i + n < text.size() && n < 4 && continuation(static_cast<unsigned char>(text[i + n])) &&
-                   static_cast<unsigned char>(text[i]) >= 0xc0) {
-                ++n;
-            }
+            std::size_t n = unit_size(text, i);
             unit(text.data() + i, n);
             i += n;
         }
@@ -93,11 +97,8 @@ struct CommentLines {
                 unit(esc, 4);
                 ++i;
             } else {
-                // Other bytes stand for themselves; UTF-8 sequences stay whole.
-                std::size_t n = 1;
-                if (c >= 0xc0) {
-                    while (i + n < text.size() && n < 4 && continuation(static_cast<unsigned char>(text[i + n]))) ++n;
-                }
+                // Other bytes stand for themselves.
+                std::size_t n = unit_size(text, i);
                 unit(text.data() + i, n);
                 i += n;
             }

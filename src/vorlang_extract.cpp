@@ -40,11 +40,11 @@ struct Settings {
     std::fprintf(stderr, "                -p <program>         (default: %s)\n", kDefaultProgram);
     std::fprintf(stderr, "                -m <bytes>           shortest text (default: %zu)\n", kDefaultMinText);
     std::fprintf(stderr, "                -d <dictionary>      leave out the texts it translates\n");
-    std::fprintf(stderr, "                -t <language>        dictionary <prog>%s_<language>, or -d's + _<language>\n",
-                 kDictSuffix);
+    std::fprintf(stderr, "                -t <language>        appends _<language> (alone: <prog>%s_<language>)\n", kDictSuffix);
     std::fprintf(stderr, "\n");
-    std::fprintf(stderr, "Writes to standard output a dictionary for %s.exe that translates\n", kDefaultProgram);
+    std::fprintf(stderr, "Writes to standard output a dictionary for <prog>.exe that translates\n");
     std::fprintf(stderr, "every text vorlang can replace to itself, in order of first occurrence.\n");
+    std::fprintf(stderr, "Names are formed as vorlang forms them (.exe, .txt appended).\n");
     std::fprintf(stderr, "Texts that no dictionary line can hold are written as comments (!#).\n");
     std::fprintf(stderr, "Edit the second text of each line and use it with vorlang.\n");
     std::exit(kStatusOk);
@@ -217,9 +217,9 @@ int run(const Settings& s) {
         std::fprintf(stderr, "Error: Can't write the template.\n");
         return kStatusWrite;
     }
-    std::fprintf(stderr, "Texts of %s: %zu lines, %zu comments", program.c_str(), extract.counts.lines,
+    std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", program.c_str(), extract.counts.lines,
                  extract.counts.comments);
-    if (dictionary) std::fprintf(stderr, ", %zu left out", extract.counts.left_out);
+    if (dictionary) std::fprintf(stderr, ", left out %zu", extract.counts.left_out);
     std::fprintf(stderr, ".\n");
     return kStatusOk;
 }

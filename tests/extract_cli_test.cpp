@@ -65,21 +65,21 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Extract,
     testing::Values(
         Case{"Defaults", {{"dornevo.exe", kProgram}}, {}, 0, header("dornevo.exe") + kBody,
-             "Texts of dornevo.exe: 4 lines, 1 comments.\n"},
+             "Texts of dornevo.exe: lines 4, comments 1.\n"},
         Case{"ShorterTexts", {{"p.exe", kProgram}}, {"-p", "p", "-m", "2"}, 0,
-             header("p.exe", 2) + "File File\nQuit Quit\nab ab\n" + kBody.substr(20), "Texts of p.exe: 5 lines, 1 comments.\n"},
+             header("p.exe", 2) + "File File\nQuit Quit\nab ab\n" + kBody.substr(20), "Texts of p.exe: lines 5, comments 1.\n"},
         Case{"LeavesOutKnownTexts", {{"dornevo.exe", kProgram}, {"old.txt", "File Bestand\n\"Enable\" \"Aan\"\n"}},
              {"-d", "old"}, 0,
              header("dornevo.exe", 4, "old.txt") + kBody.substr(10, kBody.size() - 24),
-             "Texts of dornevo.exe: 2 lines, 1 comments, 2 left out.\n"},
+             "Texts of dornevo.exe: lines 2, comments 1, left out 2.\n"},
         Case{"LanguageNamesTheDictionary", {{"dornevo.exe", kProgram}, {"dornevo_trans_nl.txt", "Quit Weg\n"}},
              {"-t", "nl"}, 0,
              header("dornevo.exe", 4, "dornevo_trans_nl.txt") + "File File\n" + kBody.substr(20),
-             "Texts of dornevo.exe: 3 lines, 1 comments, 1 left out.\n"},
+             "Texts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
         Case{"NoTexts", {{"dornevo.exe", std::string(500, '\0')}}, {}, 0, header("dornevo.exe"),
-             "Texts of dornevo.exe: 0 lines, 0 comments.\n"},
+             "Texts of dornevo.exe: lines 0, comments 0.\n"},
         Case{"MinWithoutValueKeepsDefault", {{"dornevo.exe", kProgram}}, {"-m"}, 0, header("dornevo.exe") + kBody,
-             "Texts of dornevo.exe: 4 lines, 1 comments.\n"},
+             "Texts of dornevo.exe: lines 4, comments 1.\n"},
         Case{"ProgramMissing", {}, {}, 1, "", "Error: program dornevo.exe not found!\n"},
         Case{"DictionaryMissingIsReportedFirst", {}, {"-d", "old"}, 1, "", "Error: dictionary old.txt not found!\n"},
         Case{"DictionaryWithoutEntries", {{"dornevo.exe", kProgram}, {"old.txt", "!# only\n"}}, {"-d", "old"}, -3, "",
@@ -87,13 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DictionaryMessagesGoToStandardError", {{"dornevo.exe", kProgram}, {"old.txt", "\"Quit\"  Weg\nFile B\n"}},
              {"-d", "old"}, 0,
              header("dornevo.exe", 4, "old.txt") + kBody.substr(10),
-             "ERR: transl. of Quit needs \"!\nTexts of dornevo.exe: 3 lines, 1 comments, 1 left out.\n"},
+             "ERR: transl. of Quit needs \"!\nTexts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
         Case{"ProgramIsAFolder", {{"p.exe/x", ""}}, {"-p", "p"}, -2, "", "Error: Can't read file p.exe.\n"},
         Case{"MinZero", {{"dornevo.exe", kProgram}}, {"-m", "0"}, -4, "", "Error: -m 0 is no number from 1 to 97.\n"},
         Case{"MinTooBig", {{"dornevo.exe", kProgram}}, {"-m", "98"}, -4, "", "Error: -m 98 is no number from 1 to 97.\n"},
         Case{"MinNoNumber", {{"dornevo.exe", kProgram}}, {"-m", "4x"}, -4, "", "Error: -m 4x is no number from 1 to 97.\n"},
         Case{"ProgramNameInHeaderIsEscaped", {{"a\"b\\.exe", kProgram}}, {"-p", "a\"b\\"}, 0,
-             header("a\\\"b\\\\.exe") + kBody, "Texts of a\"b\\.exe: 4 lines, 1 comments.\n"}),
+             header("a\\\"b\\\\.exe") + kBody, "Texts of a\"b\\.exe: lines 4, comments 1.\n"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(Extract, UsageOnStandardErrorWhereverHStands) {
@@ -126,7 +126,7 @@ TEST(Extract, TemplateIsAppliedInFullByVorlang) {
     EXPECT_EQ(dir.read("dornevo_t.exe"), dir.read("dornevo.exe"));
     // form\ffeed is no text; "!#bang", the quote, the line feeds, Verkum and
     // the 60 bytes are comments.
-    EXPECT_EQ(extract.err, "Texts of dornevo.exe: 13 lines, 5 comments.\n");
+    EXPECT_EQ(extract.err, "Texts of dornevo.exe: lines 13, comments 5.\n");
 }
 
 }  // namespace
