@@ -3,7 +3,7 @@ PRESET ?= release
 BUILD := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo bench clean
+.PHONY: all build test demo bench package clean
 
 all: build
 
@@ -16,6 +16,10 @@ test: build
 
 demo: build
 	sh examples/run_demo.sh $(BUILD)/vorlang build/demo
+
+# A .deb of both programs and their man pages, in $(BUILD).
+package: build
+	cmake --build --preset $(PRESET) --target package
 
 bench: build
 	sh bench/run_bench.sh $(BUILD)

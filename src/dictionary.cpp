@@ -60,6 +60,9 @@ bool is_protected(std::string_view line) {
 }
 
 struct Reader {
+    explicit Reader(std::FILE* to) : messages(to) {}
+
+    std::FILE* messages;
     Trans_Tbl* head = nullptr;
     Trans_Tbl* tail = nullptr;
     bool out_of_memory = false;
@@ -91,8 +94,10 @@ struct Reader {
             auto pieces = tokens(text, "\"", 3);
             if (pieces.size() < 2) return;
             if (pieces.size() < 3) {
-                std::printf("ERR: transl. of %.*s needs \"!\n", static_cast<int>(pieces[0].size()),
-                            pieces[0].data());
+                if (messages != nullptr) {
+                    std::fprintf(messages, "ERR: transl. of %.*s needs \"!\n",
+                                 static_cast<int>(pieces[0].size()), pieces[0].data());
+                }
                 return;
             }
             out_of_memory = out_of_memory || !add(pieces[0], pieces[2]);
@@ -139,9 +144,9 @@ struct Reader {
 
 }  // namespace
 
-ReadResult read_trans_bytes(const char* data, std::size_t size) {
+ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages) {
     try {
-        Reader reader;
+        Reader reader(messages);
         for (std::size_t i = 0; i < size; ++i) reader.feed(data[i]);
         return reader.finish();
     } catch (const std::bad_alloc&) {
@@ -149,11 +154,11 @@ ReadResult read_trans_bytes(const char* data, std::size_t size) {
     }
 }
 
-ReadResult read_trans_file(const char* path) {
+ReadResult read_trans_file(const char* path, std::FILE* messages) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
     try {
-        Reader reader;
+        Reader reader(messages);
         char buf[65536];
         std::size_t got;
         while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // A text field holds at most 99 bytes and its terminator; the reader never
 // produces an original longer than 97 bytes.
@@ -37,14 +38,14 @@ struct ReadResult {
 };
 
 // Reads the translate file at path. Messages about lines it ignores go to
-// standard output.
-ReadResult read_trans_file(const char* path);
+// messages (standard output unless given; nullptr for none).
+ReadResult read_trans_file(const char* path, std::FILE* messages = stdout);
 
 // The plain interface: the head of the new list, or nullptr.
 Trans_Tbl* read_trans(const char* path);
 
-// Reads a dictionary held in memory (the file's bytes).
-ReadResult read_trans_bytes(const char* data, std::size_t size);
+// Reads a dictionary held in memory (the file's bytes); messages as above.
+ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout);
 
 // check_trans's result when memory for its index cannot be had.
 constexpr int kCheckOutOfMemory = -1;

@@ -83,7 +83,8 @@ RunResult run_program(const std::string& binary, const std::string& dir,
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE}) ::signal(sig, SIG_DFL);
         if (before_exec) before_exec();
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>("vorlang"));
+        // Some programs (cmake) find their files from the name they are started as.
+        argv.push_back(const_cast<char*>(binary.c_str()));
         for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         ::execv(binary.c_str(), argv.data());

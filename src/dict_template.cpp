@@ -1,0 +1,239 @@
+#include "dict_template.h"
+
+#include <cstring>
+
+#include "dictionary.h"
+
+namespace {
+
+bool continuation(unsigned char c) { return c >= 0x80 && c <= 0xbf; }
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0.
+std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+    auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = at(i);
+    std::size_t size = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf) {
+        size = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        size = 3;
+        if (c == 0xe0) low = 0xa0;   // no overlong forms
+        if (c == 0xed) high = 0x9f;  // no surrogates
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        size = 4;
+        if (c == 0xf0) low = 0x90;
+        if (c == 0xf4) high = 0x8f;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + size > text.size()) return 0;
+    if (at(i + 1) < low || at(i + 1) > high) return 0;
+    for (std::size_t k = 2; k < size; ++k) {
+        if (!continuation(at(i + k))) return 0;
+    }
+    return size;
+}
+
+// A lead byte and the continuation bytes after it are kept on one line.
+std::size_t unit_size(std::string_view text, std::size_t i) {
+    std::size_t n = 1;
+    if (static_cast<unsigned char>(text[i]) < 0xc0) return n;
+    while (i + n < text.size() && n < 4 && continuation(static_cast<unsigned char>(text[i + n]))) ++n;
+    return n;
+}
+
+bool is_protected(std::string_view text) {
+    std::size_t v = text.find('V');
+    return v != std::string_view::npos && text.substr(v + 1, 5) == "erkum";
+}
+
+// Fills comment lines of at most kTemplateLineMax characters, LF included;
+// a line that is continued ends with a backslash.
+struct CommentLines {
+    std::FILE* out;
+    char line[kTemplateLineMax + 1];
+    std::size_t size;
+
+    explicit CommentLines(std::FILE* to) : out(to), line{}, size(0) { start(); }
+
+    void start() {
+        std::memcpy(line, "!# ", 3);
+        size = 3;
+    }
+
+    // A unit (a character, an escape or a UTF-8 sequence) is never split.
+    void unit(const char* bytes, std::size_t n) {
+        if (size + n + 2 > kTemplateLineMax) {
+            line[size++] = '\\';
+            line[size++] = '\n';
+            std::fwrite(line, 1, size, out);
+            start();
+        }
+        std::memcpy(line + size, bytes, n);
+        size += n;
+    }
+
+    void plain(std::string_view text) {
+        for (std::size_t i = 0; i < text.size();) {
+            std::size_t n = unit_size(text, i);
+            unit(text.data() + i, n);
+            i += n;
+        }
+    }
+
+    void literal(std::string_view text) {
+        unit("\"", 1);
+        for (std::size_t i = 0; i < text.size();) {
+            unsigned char c = static_cast<unsigned char>(text[i]);
+            char esc[5] = {'\\', 0, 0, 0, 0};
+            if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\') {
+                esc[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : static_cast<char>(c);
+                unit(esc, 2);
+                ++i;
+            } else if (c < 0x20 || c == 0x7f) {
+                std::snprintf(esc, sizeof esc, "\\x%02x", c);
+                unit(esc, 4);
+                ++i;
+            } else {
+                // Other bytes stand for themselves.
+                std::size_t n = unit_size(text, i);
+                unit(text.data() + i, n);
+                i += n;
+            }
+        }
+        unit("\"", 1);
+    }
+
+    void finish() {
+        line[size++] = '\n';
+        std::fwrite(line, 1, size, out);
+    }
+};
+
+const char* problem_text(LineProblem p) {
+    switch (p) {
+        case LineProblem::quote: return "holds a double quote, which no dictionary text can: ";
+        case LineProblem::line_feed: return "holds a line feed, which ends a dictionary line: ";
+        case LineProblem::protected_word:
+            return "its first capital V begins \"Verkum\", so the line would be ignored: ";
+        case LineProblem::comment_start: return "begins with !#, so its line would be a comment: ";
+        case LineProblem::no_read_back: return "its line would not read back as written: ";
+        case LineProblem::too_long:
+        case LineProblem::none: break;
+    }
+    return "";
+}
+
+}  // namespace
+
+bool looks_like_text(std::string_view text, std::size_t min_size) {
+    if (text.size() < min_size) return false;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c >= 0x20 && c < 0x7f) || c == '\t' || c == '\n' || c == '\r') {
+            ++i;
+            continue;
+        }
+        std::size_t n = c >= 0x80 ? utf8_sequence(text, i) : 0;
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+TemplateLine template_line(std::string_view text) {
+    TemplateLine t{};
+    t.problem = LineProblem::none;
+    // The line begins with the text or a quote and holds nothing but the text
+    // twice, blanks, quotes and the LF: so the tests of the reader that look
+    // at the whole line come down to tests of the text.
+    if (text.find('"') != std::string_view::npos) {
+        t.problem = LineProblem::quote;
+        return t;
+    }
+    if (text.find('\n') != std::string_view::npos) {
+        t.problem = LineProblem::line_feed;
+        return t;
+    }
+    if (is_protected(text)) {
+        t.problem = LineProblem::protected_word;
+        return t;
+    }
+    const bool quoted = text.find_first_of(" \t") != std::string_view::npos;
+    if (!quoted && text.substr(0, 2) == "!#") {
+        t.problem = LineProblem::comment_start;
+        return t;
+    }
+    // A CR directly before the LF would be dropped: a blank keeps it.
+    const bool guard = !quoted && !text.empty() && text.back() == '\r';
+    const std::size_t size = quoted ? 2 * text.size() + 6 : 2 * text.size() + 2 + (guard ? 1 : 0);
+    if (size > kTemplateLineMax) {
+        t.problem = LineProblem::too_long;
+        return t;
+    }
+    char* p = t.line;
+    auto put = [&p](std::string_view s) {
+        std::memcpy(p, s.data(), s.size());
+        p += s.size();
+    };
+    if (quoted) {
+        put("\"");
+        put(text);
+        put("\" \"");
+        put(text);
+        put("\"\n");
+    } else {
+        put(text);
+        put(" ");
+        put(text);
+        put(guard ? " \n" : "\n");
+    }
+    t.size = static_cast<std::size_t>(p - t.line);
+    return t;
+}
+
+bool reads_back(std::string_view line, std::string_view text) {
+    ReadResult r = read_trans_bytes(line.data(), line.size(), nullptr);
+    const Trans_Tbl* e = r.head;
+    bool same = e != nullptr && e->next == nullptr && text.size() < kTextField &&
+                std::string_view(e->org_name) == text && std::string_view(e->new_name) == text &&
+                std::string_view(e->new_name_full) == text;
+    free_trans(r.head);
+    return same;
+}
+
+void write_comment(std::FILE* out, std::string_view message) {
+    CommentLines lines(out);
+    lines.plain(message);
+    lines.finish();
+}
+
+void write_comment(std::FILE* out, std::string_view message, std::string_view text) {
+    CommentLines lines(out);
+    lines.plain(message);
+    lines.literal(text);
+    lines.finish();
+}
+
+void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text) {
+    if (t.problem != LineProblem::too_long) {
+        write_comment(out, problem_text(t.problem), text);
+        return;
+    }
+    // Tell the user how long a translation can be on a line of its own.
+    const bool quoted = text.find_first_of(" \t") != std::string_view::npos;
+    const std::size_t frame = quoted ? 6 : 2;  // quotes, blank and LF
+    const std::size_t room = kTemplateLineMax - frame;
+    char message[120];
+    if (text.size() < room) {
+        std::snprintf(message, sizeof message,
+                      "%zu bytes, too long to repeat on a line; a translation of up to %zu fits: ",
+                      text.size(), room - text.size());
+    } else {
+        std::snprintf(message, sizeof message, "%zu bytes, too long for a line with a translation: ",
+                      text.size());
+    }
+    write_comment(out, message, text);
+}

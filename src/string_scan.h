@@ -1,0 +1,32 @@
+// The scan of zero-terminated strings: the texts of a program file that the
+// translator compares at its strict level.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+// The longest text the dictionary reader gives, and so the longest the scan
+// reports.
+constexpr std::size_t kScanMaxText = 97;
+
+// The translator's look-ahead: a text at offset p is compared only when the
+// file holds at least this many bytes from p on.
+constexpr std::size_t kScanLookAhead = 99;
+
+// Bytes read at a time; memory does not grow with the file.
+constexpr std::size_t kScanBlock = std::size_t{1} << 20;
+
+enum class ScanStatus { ok, stopped, read_error, out_of_memory };
+
+// Receives the offset of a text and its bytes (valid only during the call);
+// returns false to stop the scan. It must not throw.
+using ScanVisitor = std::function<bool(std::uint64_t offset, std::string_view text)>;
+
+// Reads file to its end and hands visit every text, in file order, that
+// starts at an offset p with 1 <= p <= size - 99, has a 0 byte at p - 1 and
+// runs 1 to 97 bytes to the next 0 byte. block is the read size (tests use
+// small ones to cross block boundaries).
+ScanStatus scan_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kScanBlock);

@@ -1,0 +1,236 @@
+// vorlang-extract: writes a dictionary template for a program, a line for
+// every text that vorlang could replace at its strict level.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "dict_template.h"
+#include "dictionary.h"
+#include "string_scan.h"
+
+namespace {
+
+constexpr const char* kToolName = "vorlang-extract";
+constexpr const char* kDefaultProgram = "dornevo";
+constexpr const char* kDictSuffix = "_trans";
+constexpr std::size_t kDefaultMinText = 4;
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusNotFound = 1;
+constexpr int kStatusProgram = -2;
+constexpr int kStatusDictionary = -3;
+constexpr int kStatusOption = -4;
+constexpr int kStatusWrite = -5;
+
+struct Settings {
+    std::string program = kDefaultProgram;
+    std::optional<std::string> dictionary;
+    std::optional<std::string> language;
+    std::optional<std::string> min_text;
+};
+
+[[noreturn]] void usage() {
+    std::fprintf(stderr, "---------------------------------------------------------\n");
+    std::fprintf(stderr, "Usage:\n   %s [options] > <dictionary>.txt\n", kToolName);
+    std::fprintf(stderr, "              [options]:\n");
+    std::fprintf(stderr, "                -p <program>         (default: %s)\n", kDefaultProgram);
+    std::fprintf(stderr, "                -m <bytes>           shortest text (default: %zu)\n", kDefaultMinText);
+    std::fprintf(stderr, "                -d <dictionary>      leave out the texts it translates\n");
+    std::fprintf(stderr, "                -t <language>        appends _<language> (alone: <prog>%s_<language>)\n", kDictSuffix);
+    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "Writes to standard output a dictionary for <prog>.exe that translates\n");
+    std::fprintf(stderr, "every text vorlang can replace to itself, in order of first occurrence.\n");
+    std::fprintf(stderr, "Names are formed as vorlang forms them (.exe, .txt appended).\n");
+    std::fprintf(stderr, "Texts that no dictionary line can hold are written as comments (!#).\n");
+    std::fprintf(stderr, "Edit the second text of each line and use it with vorlang.\n");
+    std::exit(kStatusOk);
+}
+
+bool exist_file(const std::string& name) {
+    if (name.empty()) return false;
+    std::FILE* file = std::fopen(name.c_str(), "r");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
+// As vorlang reads its command line: an option's value is the argument after
+// it, and that argument is still examined as an option itself.
+Settings read_command_line(int argc, char** argv) {
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const std::string before = argv[i - 1] != nullptr ? argv[i - 1] : "";
+        if (arg == "-h") usage();
+        if (before == "-p") s.program = arg;
+        if (before == "-d" || before == "-w") s.dictionary = arg;
+        if (before == "-t") s.language = arg;
+        if (before == "-m") s.min_text = arg;
+    }
+    return s;
+}
+
+// The dictionary name as vorlang forms it; none without -d, -w or -t.
+std::optional<std::string> dictionary_name(const Settings& s) {
+    if (!s.dictionary && !s.language) return std::nullopt;
+    std::string name = s.dictionary && !s.dictionary->empty() ? *s.dictionary : s.program + kDictSuffix;
+    if (s.language) name += "_" + *s.language;
+    return name + ".txt";
+}
+
+// The value of -m, from 1 to 97, or 0 when it is no such number.
+std::size_t min_text(const Settings& s) {
+    if (!s.min_text) return kDefaultMinText;
+    const std::string& v = *s.min_text;
+    if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos) return 0;
+    std::size_t n = static_cast<std::size_t>(std::atoi(v.c_str()));
+    return n <= kScanMaxText ? n : 0;
+}
+
+int out_of_memory() {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: out of memory.\n");
+    return kStatusDictionary;
+}
+
+// The originals that the dictionary translates, or a status.
+int read_known(const std::string& name, std::unordered_set<std::string>& known) {
+    ReadResult read = read_trans_file(name.c_str(), stderr);
+    if (read.status == ReadStatus::out_of_memory) return out_of_memory();
+    if (read.head == nullptr) {
+        std::fprintf(stderr, "Error: Can't open translate file %s (or wrong format).\n", name.c_str());
+        return kStatusDictionary;
+    }
+    try {
+        for (const Trans_Tbl* e = read.head; e != nullptr; e = e->next) known.insert(e->org_name);
+    } catch (const std::bad_alloc&) {
+        free_trans(read.head);
+        return out_of_memory();
+    }
+    free_trans(read.head);
+    return kStatusOk;
+}
+
+struct Counts {
+    std::size_t lines = 0;
+    std::size_t comments = 0;
+    std::size_t left_out = 0;
+};
+
+struct Extract {
+    const std::string& program;
+    const std::optional<std::string>& dictionary;
+    std::size_t min_size;
+    const std::unordered_set<std::string>& known;
+    std::unordered_set<std::string> seen;
+    Counts counts;
+    bool headed;
+
+    // Written with the first text or at the end, so that a program that
+    // cannot be read leaves standard output empty.
+    void header() {
+        if (headed) return;
+        headed = true;
+        write_comment(stdout, "Dictionary template for ", program);
+        if (dictionary) write_comment(stdout, "Leaving out the texts translated in ", *dictionary);
+        char about[80];
+        std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", min_size);
+        write_comment(stdout, about);
+    }
+
+    void text(std::string_view text) {
+        if (!looks_like_text(text, min_size)) return;
+        if (!seen.emplace(text).second) return;
+        if (known.count(std::string(text)) != 0) {
+            ++counts.left_out;
+            return;
+        }
+        header();
+        TemplateLine t = template_line(text);
+        if (t.problem == LineProblem::none && !reads_back({t.line, t.size}, text)) {
+            t.problem = LineProblem::no_read_back;
+        }
+        if (t.problem == LineProblem::none) {
+            std::fwrite(t.line, 1, t.size, stdout);
+            ++counts.lines;
+        } else {
+            write_problem(stdout, t, text);
+            ++counts.comments;
+        }
+    }
+};
+
+int run(const Settings& s) {
+    const std::size_t min_size = min_text(s);
+    if (min_size == 0) {
+        std::fprintf(stderr, "Error: -m %s is no number from 1 to %zu.\n", s.min_text->c_str(), kScanMaxText);
+        return kStatusOption;
+    }
+    const std::optional<std::string> dictionary = dictionary_name(s);
+    const std::string program = s.program + ".exe";
+    if (dictionary && !exist_file(*dictionary)) {
+        std::fprintf(stderr, "Error: dictionary %s not found!\n", dictionary->c_str());
+        return kStatusNotFound;
+    }
+    if (!exist_file(program)) {
+        std::fprintf(stderr, "Error: program %s not found!\n", program.c_str());
+        return kStatusNotFound;
+    }
+    std::FILE* prog = std::fopen(program.c_str(), "rb");
+    if (prog == nullptr) {
+        std::fprintf(stderr, "Error: Can't open file %s to extract.\n", program.c_str());
+        return kStatusProgram;
+    }
+    std::unordered_set<std::string> known;
+    if (dictionary) {
+        int status = read_known(*dictionary, known);
+        if (status != kStatusOk) {
+            std::fclose(prog);
+            return status;
+        }
+    }
+
+    Extract extract{program, dictionary, min_size, known, {}, {}, false};
+    bool memory_out = false;
+    ScanStatus scanned = scan_strings(prog, [&](std::uint64_t, std::string_view text) {
+        try {
+            extract.text(text);
+            return true;
+        } catch (const std::bad_alloc&) {
+            memory_out = true;
+            return false;
+        }
+    });
+    std::fclose(prog);
+    if (memory_out || scanned == ScanStatus::out_of_memory) return out_of_memory();
+    if (scanned == ScanStatus::read_error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Can't read file %s.\n", program.c_str());
+        return kStatusProgram;
+    }
+    extract.header();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "Error: Can't write the template.\n");
+        return kStatusWrite;
+    }
+    std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", program.c_str(), extract.counts.lines,
+                 extract.counts.comments);
+    if (dictionary) std::fprintf(stderr, ", left out %zu", extract.counts.left_out);
+    std::fprintf(stderr, ".\n");
+    return kStatusOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        Settings settings = read_command_line(argc, argv);
+        return run(settings);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory();
+    }
+}

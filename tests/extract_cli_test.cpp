@@ -1,0 +1,132 @@
+// vorlang-extract end to end: options, statuses, and templates that vorlang
+// applies in full.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run_tool.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// A program-like file: the texts between zero bytes, away from both ends.
+std::string program(const std::vector<std::string>& texts) {
+    std::string p = "\x7f" "ELF"s + std::string(20, '\0');
+    for (const std::string& t : texts) p += t + '\0';
+    return p + std::string(120, '\0');
+}
+
+const std::string kProgram = program({"File", "Quit", "ab", "File", "say \"x\"", "Browse src dir.",
+                                      "\x01\x02\x03\x04\x05", "Enable"});
+
+std::string header(const std::string& prog, std::size_t min = 4, const std::string& dict = "") {
+    return "!# Dictionary template for \"" + prog + "\"\n" +
+           (dict.empty() ? "" : "!# Leaving out the texts translated in \"" + dict + "\"\n") + "!# Texts of " +
+           std::to_string(min) + " bytes or more, each translated to itself.\n";
+}
+
+const std::string kBody = "File File\nQuit Quit\n!# holds a double quote, which no dictionary text can: \"say \\\"x\\\"\"\n"
+                          "\"Browse src dir.\" \"Browse src dir.\"\nEnable Enable\n";
+
+RunResult run_extract(const std::string& dir, const std::vector<std::string>& args) {
+    return run_program(VORLANG_EXTRACT_BIN, dir, args);
+}
+
+struct Case {
+    const char* name;
+    Files files;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Extract : public testing::TestWithParam<Case> {};
+
+TEST_P(Extract, EndsAsDocumentedAndWritesNoFile) {
+    const Case& c = GetParam();
+    TempDir dir;
+    for (auto& [name, bytes] : c.files) dir.write(name, bytes);
+    auto before = dir.snapshot();
+    RunResult r = run_extract(dir.path(), c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(dir.snapshot(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Extract,
+    testing::Values(
+        Case{"Defaults", {{"dornevo.exe", kProgram}}, {}, 0, header("dornevo.exe") + kBody,
+             "Texts of dornevo.exe: lines 4, comments 1.\n"},
+        Case{"ShorterTexts", {{"p.exe", kProgram}}, {"-p", "p", "-m", "2"}, 0,
+             header("p.exe", 2) + "File File\nQuit Quit\nab ab\n" + kBody.substr(20), "Texts of p.exe: lines 5, comments 1.\n"},
+        Case{"LeavesOutKnownTexts", {{"dornevo.exe", kProgram}, {"old.txt", "File Bestand\n\"Enable\" \"Aan\"\n"}},
+             {"-d", "old"}, 0,
+             header("dornevo.exe", 4, "old.txt") + kBody.substr(10, kBody.size() - 24),
+             "Texts of dornevo.exe: lines 2, comments 1, left out 2.\n"},
+        Case{"LanguageNamesTheDictionary", {{"dornevo.exe", kProgram}, {"dornevo_trans_nl.txt", "Quit Weg\n"}},
+             {"-t", "nl"}, 0,
+             header("dornevo.exe", 4, "dornevo_trans_nl.txt") + "File File\n" + kBody.substr(20),
+             "Texts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
+        Case{"NoTexts", {{"dornevo.exe", std::string(500, '\0')}}, {}, 0, header("dornevo.exe"),
+             "Texts of dornevo.exe: lines 0, comments 0.\n"},
+        Case{"MinWithoutValueKeepsDefault", {{"dornevo.exe", kProgram}}, {"-m"}, 0, header("dornevo.exe") + kBody,
+             "Texts of dornevo.exe: lines 4, comments 1.\n"},
+        Case{"ProgramMissing", {}, {}, 1, "", "Error: program dornevo.exe not found!\n"},
+        Case{"DictionaryMissingIsReportedFirst", {}, {"-d", "old"}, 1, "", "Error: dictionary old.txt not found!\n"},
+        Case{"DictionaryWithoutEntries", {{"dornevo.exe", kProgram}, {"old.txt", "!# only\n"}}, {"-d", "old"}, -3, "",
+             "Error: Can't open translate file old.txt (or wrong format).\n"},
+        Case{"DictionaryMessagesGoToStandardError", {{"dornevo.exe", kProgram}, {"old.txt", "\"Quit\"  Weg\nFile B\n"}},
+             {"-d", "old"}, 0,
+             header("dornevo.exe", 4, "old.txt") + kBody.substr(10),
+             "ERR: transl. of Quit needs \"!\nTexts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
+        Case{"ProgramIsAFolder", {{"p.exe/x", ""}}, {"-p", "p"}, -2, "", "Error: Can't read file p.exe.\n"},
+        Case{"MinZero", {{"dornevo.exe", kProgram}}, {"-m", "0"}, -4, "", "Error: -m 0 is no number from 1 to 97.\n"},
+        Case{"MinTooBig", {{"dornevo.exe", kProgram}}, {"-m", "98"}, -4, "", "Error: -m 98 is no number from 1 to 97.\n"},
+        Case{"MinNoNumber", {{"dornevo.exe", kProgram}}, {"-m", "4x"}, -4, "", "Error: -m 4x is no number from 1 to 97.\n"},
+        Case{"ProgramNameInHeaderIsEscaped", {{"a\"b\\.exe", kProgram}}, {"-p", "a\"b\\"}, 0,
+             header("a\\\"b\\\\.exe") + kBody, "Texts of a\"b\\.exe: lines 4, comments 1.\n"}),
+    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST(Extract, UsageOnStandardErrorWhereverHStands) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-h"}, {"-p", "-h"}, {"-m", "0", "-h"}}) {
+        TempDir dir;
+        RunResult r = run_extract(dir.path(), args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("Usage:\n   vorlang-extract [options]"), std::string::npos);
+        EXPECT_NE(r.err.find("-m <bytes>"), std::string::npos);
+    }
+}
+
+// The template as a dictionary: vorlang applies every line at least once
+// and the copy equals the program.
+TEST(Extract, TemplateIsAppliedInFullByVorlang) {
+    std::vector<std::string> texts = {"Enable", "/File", "File/Quit", "Browse src dir.", "\tindented", " edges ",
+                                      "ends in CR\r", "cr\r", "a\rb", "caf\xc3\xa9 \xe2\x82\xac", "!#bang", "\"q\"",
+                                      "two\nlines\n", "Verkum", "Vat Verkum", std::string(48, 'w'), std::string(60, 'l'),
+                                      "form\ffeed", "back\\slash", "Enable"};
+    TempDir dir;
+    dir.write("dornevo.exe", program(texts));
+    RunResult extract = run_extract(dir.path(), {"-m", "1"});
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    dir.write("dornevo_trans.txt", extract.out);
+    RunResult r = run_vorlang(dir.path(), {});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Translation complete: dornevo_t.exe.\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("ERR"), std::string::npos) << r.out;
+    EXPECT_EQ(dir.read("dornevo_t.exe"), dir.read("dornevo.exe"));
+    // form\ffeed is no text; "!#bang", the quote, the line feeds, Verkum and
+    // the 60 bytes are comments.
+    EXPECT_EQ(extract.err, "Texts of dornevo.exe: lines 13, comments 5.\n");
+}
+
+}  // namespace
