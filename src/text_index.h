@@ -1,0 +1,116 @@
+// The dictionary as the translator looks it up. At one position the window
+// lets a chain of entries act in turn (the first entry whose original equals
+// the text, then the first later one whose original equals that translation,
+// and so on); what the chain leaves depends only on the original, so it is
+// worked out once per distinct original.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dictionary.h"
+
+// An original and its terminating zero must fit in the 99-byte look-ahead.
+constexpr std::size_t kMaxOriginal = 98;
+
+struct Original {
+    const unsigned char* text;
+    const unsigned char* result;  // what the chain leaves, as many bytes as text
+    std::uint32_t len;
+    std::int32_t head;  // index in TextIndex::entries of the chain's first entry
+    std::uint64_t hash;
+};
+
+struct Slot {
+    std::uint32_t tag;  // high half of the original's hash
+    std::uint32_t id;   // original index + 1; 0 for an empty slot
+};
+
+struct TextIndex {
+    std::vector<Trans_Tbl*> entries;  // those with a usable original, in list order
+    std::vector<std::int32_t> next;   // per entry: the entry acting after it, or -1
+    std::vector<unsigned char> results;
+    std::vector<Original> originals;
+    std::vector<std::int64_t> clean;  // hits per original with a 0 byte before
+    std::vector<std::int64_t> risky;  // hits per original with another byte before
+
+    std::vector<Slot> slots;  // open addressing over the originals
+    std::uint64_t slot_mask = 0;
+    std::size_t min_len = 0;
+    std::size_t max_len = 0;
+    // One bit per (length, first byte, last byte) hash, to pass over most
+    // strings without hashing them.
+    std::vector<std::uint64_t> filter;
+
+    // The originals read backwards from their last byte, for the relax
+    // levels, where a match may begin inside a string. Node 0 is the root.
+    std::vector<std::int32_t> node_original;  // per node: original index or -1
+    std::int32_t root_child[256] = {};
+    std::vector<std::uint64_t> edge_keys;  // (node << 8 | byte), 0 for empty
+    std::vector<std::int32_t> edge_child;
+    unsigned edge_shift = 64;
+};
+
+// Builds the index over the list; suffixes also builds the backward trie.
+// Entries with an empty original or one longer than kMaxOriginal never act.
+// Throws std::bad_alloc.
+void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
+
+// Adds the hits counted in the index to the counters of every chain member.
+void add_counts(TextIndex& index);
+
+inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL * (n + 1);
+    while (n >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+        h ^= h >> 32;
+        s += 8;
+        n -= 8;
+    }
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
+    h = (h ^ w) * 0xC4CEB9FE1A85EC53ULL;
+    return h ^ (h >> 29);
+}
+
+inline std::size_t filter_bit(std::size_t len, unsigned char first, unsigned char last) {
+    std::uint32_t k = static_cast<std::uint32_t>(len) * 0x9E3779B1U ^ first * 0x85EBCA77U ^ last * 0xC2B2AE3DU;
+    return (k * 0x27D4EB2FU) >> 16;
+}
+
+inline bool may_be_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
+    std::size_t bit = filter_bit(len, s[0], s[len - 1]);
+    return (x.filter[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+// The original equal to the len bytes at s, or -1.
+inline std::int32_t find_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
+    std::uint64_t h = text_hash(s, len);
+    auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::uint64_t i = h & x.slot_mask;; i = (i + 1) & x.slot_mask) {
+        const Slot& slot = x.slots[i];
+        if (slot.id == 0) return -1;
+        if (slot.tag != tag) continue;
+        const Original& o = x.originals[slot.id - 1];
+        if (o.len == len && std::memcmp(o.text, s, len) == 0) return static_cast<std::int32_t>(slot.id - 1);
+    }
+}
+
+inline std::uint64_t edge_key(std::int32_t node, unsigned char c) {
+    return static_cast<std::uint64_t>(node) << 8 | c;
+}
+
+// The trie node reached from node by the byte c, or -1.
+inline std::int32_t trie_child(const TextIndex& x, std::int32_t node, unsigned char c) {
+    if (node == 0) return x.root_child[c];
+    std::uint64_t key = edge_key(node, c);
+    std::uint64_t mask = x.edge_keys.size() - 1;
+    for (std::uint64_t i = (key * 0x9E3779B97F4A7C15ULL) >> x.edge_shift;; i = (i + 1) & mask) {
+        if (x.edge_keys[i] == key) return x.edge_child[i];
+        if (x.edge_keys[i] == 0) return -1;
+    }
+}
