@@ -65,19 +65,32 @@ void link_chains(TextIndex& x) {
 void fill_table(TextIndex& x) {
     x.slots.assign(table_size(x.originals.size()), Slot{0, 0});
     x.slot_mask = x.slots.size() - 1;
-    x.filter.assign((std::size_t{1} << 16) / 64, 0);
+    x.filter.assign((std::size_t{1} << kFilterBits) / 64, 0);
+    x.endings.assign(65536 / 64, 0);
     x.min_len = kMaxOriginal + 1;
     x.max_len = 0;
+    unsigned char lo = 255;
+    unsigned char hi = 0;
     for (std::size_t id = 0; id < x.originals.size(); ++id) {
         const Original& o = x.originals[id];
         std::uint64_t i = o.hash & x.slot_mask;
         while (x.slots[i].id != 0) i = (i + 1) & x.slot_mask;
         x.slots[i] = Slot{static_cast<std::uint32_t>(o.hash >> 32), static_cast<std::uint32_t>(id + 1)};
-        std::size_t bit = filter_bit(o.len, o.text[0], o.text[o.len - 1]);
+        std::size_t bit = filter_bit(o.len, o.text);
         x.filter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+        if (o.len >= 2) {
+            std::size_t pair = std::size_t{o.text[o.len - 2]} << 8 | o.text[o.len - 1];
+            x.endings[pair >> 6] |= std::uint64_t{1} << (pair & 63);
+        }
         x.min_len = std::min<std::size_t>(x.min_len, o.len);
         x.max_len = std::max<std::size_t>(x.max_len, o.len);
+        for (std::size_t k = 0; k < o.len; ++k) {
+            lo = std::min(lo, o.text[k]);
+            hi = std::max(hi, o.text[k]);
+        }
     }
+    x.byte_lo = lo;
+    x.byte_span = static_cast<unsigned char>(hi >= lo ? hi - lo : 0);
 }
 
 std::int32_t add_child(TextIndex& x, std::int32_t node, unsigned char c) {

@@ -15,6 +15,8 @@
 // An original and its terminating zero must fit in the 99-byte look-ahead.
 constexpr std::size_t kMaxOriginal = 98;
 
+constexpr unsigned kFilterBits = 18;
+
 struct Original {
     const unsigned char* text;
     const unsigned char* result;  // what the chain leaves, as many bytes as text
@@ -40,9 +42,13 @@ struct TextIndex {
     std::uint64_t slot_mask = 0;
     std::size_t min_len = 0;
     std::size_t max_len = 0;
-    // One bit per (length, first byte, last byte) hash, to pass over most
-    // strings without hashing them.
+    // Every byte of every original lies in byte_lo to byte_lo + byte_span.
+    unsigned char byte_lo = 0;
+    unsigned char byte_span = 0;
+    // Bits that let most strings be passed over without hashing them: by
+    // filter_bit, and by the last two bytes of the originals.
     std::vector<std::uint64_t> filter;
+    std::vector<std::uint64_t> endings;
 
     // The originals read backwards from their last byte, for the relax
     // levels, where a match may begin inside a string. Node 0 is the root.
@@ -77,14 +83,23 @@ inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
     return h ^ (h >> 29);
 }
 
-inline std::size_t filter_bit(std::size_t len, unsigned char first, unsigned char last) {
-    std::uint32_t k = static_cast<std::uint32_t>(len) * 0x9E3779B1U ^ first * 0x85EBCA77U ^ last * 0xC2B2AE3DU;
-    return (k * 0x27D4EB2FU) >> 16;
+// A text's length, its first two bytes and its last byte (the second byte is
+// the terminating zero for a text of one byte).
+inline std::size_t filter_bit(std::size_t len, const unsigned char* s) {
+    std::uint32_t k = static_cast<std::uint32_t>(len) << 24 | std::uint32_t{s[0]} << 16 |
+                      std::uint32_t{s[1]} << 8 | s[len - 1];
+    return (k * 0x9E3779B1U) >> (32 - kFilterBits);
 }
 
 inline bool may_be_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
-    std::size_t bit = filter_bit(len, s[0], s[len - 1]);
+    std::size_t bit = filter_bit(len, s);
     return (x.filter[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+// Whether some original of two bytes or more ends in the bytes a, b.
+inline bool may_end_original(const TextIndex& x, unsigned char a, unsigned char b) {
+    std::size_t bit = std::size_t{a} << 8 | b;
+    return (x.endings[bit >> 6] >> (bit & 63) & 1) != 0;
 }
 
 // The original equal to the len bytes at s, or -1.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,19 +38,36 @@ struct Pair {
     std::string full;
 };
 
-// Few distinct bytes, so that texts repeat, end alike and chain; with a
-// letter, a digit, a slash, a blank and a byte above 0x7f to stand before
-// them.
-std::string text(Rng& r, std::size_t len) {
-    static const char kBytes[] = "aaabbb/1\xe9 ";
+// Texts are made of few distinct bytes, so that they repeat, end alike and
+// chain; some seeds add a byte above 0x7f. Between them the file also holds
+// bytes of any value, also outside the texts' range.
+struct Shape {
+    const char* bytes;
+    std::size_t min_len;  // the shortest text
+
+    std::string text(Rng& r, std::size_t len) const {
+        std::string s;
+        std::size_t n = std::strlen(bytes);
+        for (std::size_t i = 0; i < len; ++i) s += bytes[r.below(n)];
+        return s;
+    }
+    std::size_t text_len(Rng& r) const {
+        return r.one_in(12) ? 90 + r.below(8) : min_len + r.below(6);
+    }
+};
+
+Shape make_shape(Rng& r) {
+    static const std::size_t kMinLens[] = {1, 1, 2, 3, 4, 5};
+    return Shape{r.one_in(3) ? "aaabbb/1 \xe9" : "aaabbb/1 ", kMinLens[r.below(std::size(kMinLens))]};
+}
+
+std::string noise(Rng& r, std::size_t len) {
     std::string s;
-    for (std::size_t i = 0; i < len; ++i) s += kBytes[r.below(sizeof kBytes - 1)];
+    for (std::size_t i = 0; i < len; ++i) s += static_cast<char>(r.below(256));
     return s;
 }
 
-std::size_t text_len(Rng& r) { return r.one_in(12) ? 90 + r.below(8) : 1 + r.below(6); }
-
-std::vector<Pair> make_pairs(Rng& r, const std::vector<std::string>& pool) {
+std::vector<Pair> make_pairs(Rng& r, const Shape& shape, const std::vector<std::string>& pool) {
     std::vector<Pair> pairs;
     std::size_t n = 1 + r.below(16);
     while (pairs.size() < n) {
@@ -57,13 +75,15 @@ std::vector<Pair> make_pairs(Rng& r, const std::vector<std::string>& pool) {
         switch (r.below(7)) {
             case 0: pairs.push_back({org, r.pick(pool)}); break;  // chains through the pool
             case 1: pairs.push_back({org, org}); break;
-            case 2: pairs.push_back({org, org + text(r, 1 + r.below(2))}); break;  // cut back to itself
-            case 3: pairs.push_back({org, text(r, 1 + r.below(org.size()))}); break;
-            case 4: pairs.push_back({org, text(r, std::min<std::size_t>(99, org.size() + 1 + r.below(9)))}); break;
+            case 2: pairs.push_back({org, org + shape.text(r, 1 + r.below(2))}); break;  // cut back to itself
+            case 3: pairs.push_back({org, shape.text(r, 1 + r.below(org.size()))}); break;
+            case 4:
+                pairs.push_back({org, shape.text(r, std::min<std::size_t>(99, org.size() + 1 + r.below(9)))});
+                break;
             case 5:
                 if (!pairs.empty()) pairs.push_back(r.pick(pairs));  // an exact repeat
                 break;
-            default: pairs.push_back({org, text(r, org.size())}); break;
+            default: pairs.push_back({org, shape.text(r, org.size())}); break;
         }
     }
     return pairs;
@@ -102,7 +122,8 @@ std::size_t file_size(Rng& r) {
     }
 }
 
-std::string make_file(Rng& r, const std::vector<Pair>& pairs, const std::vector<std::string>& pool) {
+std::string make_file(Rng& r, const Shape& shape, const std::vector<Pair>& pairs,
+                      const std::vector<std::string>& pool) {
     std::vector<std::string> texts = pool;
     for (const Pair& p : pairs) {
         texts.push_back(p.org);
@@ -113,12 +134,13 @@ std::string make_file(Rng& r, const std::vector<Pair>& pairs, const std::vector<
     std::string file;
     if (r.one_in(4)) file += r.pick(texts) + '\0';  // a text at offset 0
     while (file.size() < size) {
-        switch (r.below(9)) {
+        switch (r.below(10)) {
             case 0:
             case 1: file.append(1 + r.below(3), '\0'); break;
-            case 2: file += text(r, 1 + r.below(8)); break;
+            case 2: file += shape.text(r, 1 + r.below(8)); break;
             case 3: file += r.pick(texts) + static_cast<char>(kBefore[3 + r.below(6)]); break;  // not terminated
-            case 4: file += text(r, 100 + r.below(300)) + r.pick(texts) + '\0'; break;  // a long string
+            case 4: file += shape.text(r, 100 + r.below(300)) + r.pick(texts) + '\0'; break;  // a long string
+            case 5: file += noise(r, 1 + r.below(r.one_in(4) ? 200 : 8)); break;
             default: file += kBefore[r.below(sizeof kBefore - 1)] + r.pick(texts) + '\0'; break;
         }
     }
@@ -188,10 +210,11 @@ TEST(Differential, TranslatorEqualsWindow) {
     int failures = 0;
     for (std::uint64_t seed = first; seed < first + seeds && failures < 5; ++seed) {
         Rng r{seed};
+        Shape shape = make_shape(r);
         std::vector<std::string> pool;
-        for (std::size_t n = 3 + r.below(8); pool.size() < n;) pool.push_back(text(r, text_len(r)));
-        std::vector<Pair> pairs = make_pairs(r, pool);
-        std::string file = make_file(r, pairs, pool);
+        for (std::size_t n = 3 + r.below(8); pool.size() < n;) pool.push_back(shape.text(r, shape.text_len(r)));
+        std::vector<Pair> pairs = make_pairs(r, shape, pool);
+        std::string file = make_file(r, shape, pairs, pool);
         static const int kLevels[] = {0, 1, 2, 3};
         int relax = kLevels[r.below(4)];
         std::size_t block = kBlocks[r.below(std::size(kBlocks))];
