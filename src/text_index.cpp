@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -93,38 +94,50 @@ void fill_table(TextIndex& x) {
     x.byte_span = static_cast<unsigned char>(hi >= lo ? hi - lo : 0);
 }
 
-std::int32_t add_child(TextIndex& x, std::int32_t node, unsigned char c) {
-    std::int32_t child = trie_child(x, node, c);
-    if (child >= 0) return child;
-    child = static_cast<std::int32_t>(x.node_original.size());
-    x.node_original.push_back(-1);
-    if (node == 0) {
-        x.root_child[c] = child;
-        return child;
-    }
-    std::uint64_t key = edge_key(node, c);
-    std::uint64_t mask = x.edge_keys.size() - 1;
-    std::uint64_t i = (key * 0x9E3779B97F4A7C15ULL) >> x.edge_shift;
-    while (x.edge_keys[i] != 0) i = (i + 1) & mask;
-    x.edge_keys[i] = key;
-    x.edge_child[i] = child;
-    return child;
-}
-
+// Built level by level from the reversed originals in sorted order: the
+// originals below a node share its path and stand together, grouped by the
+// next byte.
 void build_trie(TextIndex& x) {
-    std::size_t edges = 0;
-    for (const Original& o : x.originals) edges += o.len;
-    std::size_t size = table_size(edges);
-    x.edge_keys.assign(size, 0);
-    x.edge_child.assign(size, -1);
-    x.edge_shift = 64 - static_cast<unsigned>(std::countr_zero(size));
-    std::fill(std::begin(x.root_child), std::end(x.root_child), -1);
-    x.node_original.assign(1, -1);
+    std::vector<std::pair<std::string, std::int32_t>> reversed;
     for (std::size_t id = 0; id < x.originals.size(); ++id) {
         const Original& o = x.originals[id];
-        std::int32_t node = 0;
-        for (std::size_t k = o.len; k-- > 0;) node = add_child(x, node, o.text[k]);
-        x.node_original[static_cast<std::size_t>(node)] = static_cast<std::int32_t>(id);
+        reversed.emplace_back(std::string(o.text, o.text + o.len), static_cast<std::int32_t>(id));
+        std::reverse(reversed.back().first.begin(), reversed.back().first.end());
+    }
+    std::sort(reversed.begin(), reversed.end());
+    struct Span {
+        std::size_t node;
+        std::size_t lo;
+        std::size_t hi;
+    };
+    x.nodes.assign(1, TrieNode{0, -1, 0});
+    x.node_byte.assign(1, 0);
+    std::vector<Span> level{{0, 0, reversed.size()}};
+    std::vector<Span> next;
+    for (std::size_t depth = 0; !level.empty(); ++depth) {
+        next.clear();
+        for (const Span& span : level) {
+            std::size_t i = span.lo;
+            // Originals are distinct, so at most one ends here, and sorts first.
+            if (i < span.hi && reversed[i].first.size() == depth) x.nodes[span.node].original = reversed[i++].second;
+            x.nodes[span.node].first = static_cast<std::uint32_t>(x.nodes.size());
+            while (i < span.hi) {
+                auto c = static_cast<unsigned char>(reversed[i].first[depth]);
+                std::size_t j = i;
+                while (j < span.hi && static_cast<unsigned char>(reversed[j].first[depth]) == c) ++j;
+                next.push_back(Span{x.nodes.size(), i, j});
+                x.nodes.push_back(TrieNode{0, -1, 0});
+                x.node_byte.push_back(c);
+                ++x.nodes[span.node].count;
+                i = j;
+            }
+        }
+        std::swap(level, next);
+    }
+    std::fill(std::begin(x.root_child), std::end(x.root_child), -1);
+    for (std::uint32_t k = 0; k < x.nodes[0].count; ++k) {
+        std::uint32_t child = x.nodes[0].first + k;
+        x.root_child[x.node_byte[child]] = static_cast<std::int32_t>(child);
     }
 }
 

@@ -30,6 +30,12 @@ struct Slot {
     std::uint32_t id;   // original index + 1; 0 for an empty slot
 };
 
+struct TrieNode {
+    std::uint32_t first;    // the first child
+    std::int32_t original;  // the original that ends here, or -1
+    std::uint32_t count;    // the number of children
+};
+
 struct TextIndex {
     std::vector<Trans_Tbl*> entries;  // those with a usable original, in list order
     std::vector<std::int32_t> next;   // per entry: the entry acting after it, or -1
@@ -51,12 +57,12 @@ struct TextIndex {
     std::vector<std::uint64_t> endings;
 
     // The originals read backwards from their last byte, for the relax
-    // levels, where a match may begin inside a string. Node 0 is the root.
-    std::vector<std::int32_t> node_original;  // per node: original index or -1
+    // levels, where a match may begin inside a string. Nodes are numbered
+    // breadth first, so the children of a node are consecutive and the
+    // nodes near the root, which every string visits, lie close together.
+    std::vector<TrieNode> nodes;  // node 0 is the root
+    std::vector<unsigned char> node_byte;  // the byte that leads to each node, ascending among siblings
     std::int32_t root_child[256] = {};
-    std::vector<std::uint64_t> edge_keys;  // (node << 8 | byte), 0 for empty
-    std::vector<std::int32_t> edge_child;
-    unsigned edge_shift = 64;
 };
 
 // Builds the index over the list; suffixes also builds the backward trie.
@@ -115,17 +121,17 @@ inline std::int32_t find_original(const TextIndex& x, const unsigned char* s, st
     }
 }
 
-inline std::uint64_t edge_key(std::int32_t node, unsigned char c) {
-    return static_cast<std::uint64_t>(node) << 8 | c;
-}
-
 // The trie node reached from node by the byte c, or -1.
 inline std::int32_t trie_child(const TextIndex& x, std::int32_t node, unsigned char c) {
     if (node == 0) return x.root_child[c];
-    std::uint64_t key = edge_key(node, c);
-    std::uint64_t mask = x.edge_keys.size() - 1;
-    for (std::uint64_t i = (key * 0x9E3779B97F4A7C15ULL) >> x.edge_shift;; i = (i + 1) & mask) {
-        if (x.edge_keys[i] == key) return x.edge_child[i];
-        if (x.edge_keys[i] == 0) return -1;
+    const TrieNode& n = x.nodes[static_cast<std::size_t>(node)];
+    const unsigned char* bytes = x.node_byte.data() + n.first;
+    if (n.count > 8) {
+        const void* found = std::memchr(bytes, c, n.count);
+        return found == nullptr ? -1 : static_cast<std::int32_t>(static_cast<const unsigned char*>(found) - x.node_byte.data());
     }
+    for (std::uint32_t k = 0; k < n.count; ++k) {
+        if (bytes[k] == c) return static_cast<std::int32_t>(n.first + k);
+    }
+    return -1;
 }

@@ -89,14 +89,14 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
     const unsigned char* end = buf + (zero - base);
     std::int32_t node = x.root_child[end[-1]];
     if (node < 0) return;
-    if (zero - 2 >= lowest && x.node_original[static_cast<std::size_t>(node)] < 0 &&
+    if (zero - 2 >= lowest && x.nodes[static_cast<std::size_t>(node)].original < 0 &&
         !may_end_original(x, end[-2], end[-1])) {
         return;
     }
     std::int32_t best = -1;
     std::int64_t best_at = 0;
     for (std::int64_t p = zero - 1;;) {
-        std::int32_t id = x.node_original[static_cast<std::size_t>(node)];
+        std::int32_t id = x.nodes[static_cast<std::size_t>(node)].original;
         if (id >= 0 && p <= last_start && (p == start || passes(buf[p - 1 - base], relax))) {
             best = id;
             best_at = p;
