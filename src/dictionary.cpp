@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 Trans_Tbl* Create_Tbl(Trans_Tbl** head) {
@@ -198,22 +198,52 @@ void report_clip(const Trans_Tbl* e) {
     std::printf("      '%s'\n", e->new_name);
 }
 
-int check_entries(const Trans_Tbl* head) {
-    std::unordered_map<std::string_view, std::vector<Run>> seen;
-    int errors = 0;
-    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
-        std::vector<Run>& runs = seen[e->org_name];
-        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-            if (std::strcmp(run->new_name, e->new_name) == 0) continue;
-            for (auto p = run->members.rbegin(); p != run->members.rend(); ++p) {
-                report_conflict(e, *p);
-                if (errors < INT_MAX) ++errors;
-            }
+// The entries that share their original with another one, numbered by
+// original; kAlone for the rest, which is most of them and cannot conflict.
+constexpr std::uint32_t kAlone = UINT32_MAX;
+
+std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>& list, std::size_t& groups) {
+    std::vector<std::uint32_t> order(list.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    auto before = [&](std::uint32_t a, std::uint32_t b) { return std::strcmp(list[a]->org_name, list[b]->org_name) < 0; };
+    std::sort(order.begin(), order.end(), before);
+    std::vector<std::uint32_t> group(list.size(), kAlone);
+    groups = 0;
+    for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i + 1;
+        while (j < order.size() && !before(order[i], order[j])) ++j;
+        if (j - i > 1) {
+            for (std::size_t k = i; k < j; ++k) group[order[k]] = static_cast<std::uint32_t>(groups);
+            ++groups;
         }
-        if (!runs.empty() && std::strcmp(runs.back().new_name, e->new_name) == 0) {
-            runs.back().members.push_back(e);
-        } else {
-            runs.push_back(Run{e->new_name, {e}});
+        i = j;
+    }
+    return group;
+}
+
+int check_entries(const Trans_Tbl* head) {
+    std::vector<const Trans_Tbl*> list;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(e);
+    std::size_t groups = 0;
+    std::vector<std::uint32_t> group = shared_originals(list, groups);
+    std::vector<std::vector<Run>> seen(groups);
+    int errors = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const Trans_Tbl* e = list[i];
+        if (group[i] != kAlone) {
+            std::vector<Run>& runs = seen[group[i]];
+            for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+                if (std::strcmp(run->new_name, e->new_name) == 0) continue;
+                for (auto p = run->members.rbegin(); p != run->members.rend(); ++p) {
+                    report_conflict(e, *p);
+                    if (errors < INT_MAX) ++errors;
+                }
+            }
+            if (!runs.empty() && std::strcmp(runs.back().new_name, e->new_name) == 0) {
+                runs.back().members.push_back(e);
+            } else {
+                runs.push_back(Run{e->new_name, {e}});
+            }
         }
         if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) report_clip(e);
     }

@@ -1,4 +1,4 @@
-// The window translator on byte strings.
+// The translator on byte strings, and the window it must equal.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include "dictionary.h"
 #include "owned_list.h"
 #include "translator.h"
+#include "window_translator.h"
 
 namespace {
 
@@ -38,19 +39,44 @@ struct WindowCase {
 
 void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
 
+using BytesTranslator = void (*)(Trans_Tbl*, std::string_view, int, std::string&);
+
+// Over a file read in blocks of two bytes, so that every text crosses one.
+void translate_in_small_blocks(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+    std::string copy(in);
+    std::FILE* prog = fmemopen(copy.data(), copy.size(), "rb");
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* file = open_memstream(&buf, &len);
+    // fmemopen refuses an empty buffer; an empty file gives an empty copy.
+    if (prog != nullptr) {
+        EXPECT_EQ(translate_blocks(head, prog, file, relax, 2), TranslateStatus::ok);
+        std::fclose(prog);
+    } else {
+        std::fclose(file);
+    }
+    out.assign(buf, len);
+    std::free(buf);
+}
+
 class Window : public testing::TestWithParam<WindowCase> {};
 
 TEST_P(Window, ReplacesAndCounts) {
     const WindowCase& c = GetParam();
-    OwnedList list = dictionary(c.dict);
-    Trans_Tbl* head = list.get();
-    std::string out;
-    testing::internal::CaptureStdout();
-    translate_bytes(head, c.in, c.relax, out);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, c.want);
-    EXPECT_EQ(counts(head, false), c.n_trans);
-    EXPECT_EQ(counts(head, true), c.n_risc);
+    for (auto [name, translator] : {std::pair<const char*, BytesTranslator>{"window", window_translate_bytes},
+                                    {"bytes", translate_bytes},
+                                    {"blocks", translate_in_small_blocks}}) {
+        SCOPED_TRACE(name);
+        OwnedList list = dictionary(c.dict);
+        Trans_Tbl* head = list.get();
+        std::string out;
+        testing::internal::CaptureStdout();
+        translator(head, c.in, c.relax, out);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, c.want);
+        EXPECT_EQ(counts(head, false), c.n_trans);
+        EXPECT_EQ(counts(head, true), c.n_risc);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,111 @@
+#!/bin/sh
+# The translator's benchmark: make bench, or sh bench/run_bench.sh BUILD.
+# Generates its inputs under build/bench (never committed) and prints, for
+# each measurement, MB/s, the time per MB against "cat file > copy" measured
+# in the same run, and the peak memory.
+# BENCH_MB (512) sizes the program file, BENCH_BIG_GB (5) the file that shows
+# that memory stays flat.
+set -eu
+
+build=${1:?usage: run_bench.sh BUILD}
+tool=$build/vorlang
+inputs=$build/bench/bench_inputs
+window=$build/bench/window_run
+work=build/bench
+size_mb=${BENCH_MB:-512}
+big_gb=${BENCH_BIG_GB:-5}
+mkdir -p "$work"
+
+# The program, its copies and the big file's copy all lie on disk at once.
+need_kb=$(( (size_mb * 4 + big_gb * 1024 + 512) * 1024 ))
+avail_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+if [ "$avail_kb" -lt "$need_kb" ]; then
+    echo "bench: needs $((need_kb / 1024)) MB free in $work, has $((avail_kb / 1024)) MB" >&2
+    exit 1
+fi
+
+prog=$work/prog.exe
+bytes=$((size_mb * 1048576))
+if [ ! -f "$prog" ] || [ "$(stat -c %s "$prog")" -ne "$bytes" ]; then
+    echo "making $prog: ELF files under /usr in name order, $size_mb MiB" >&2
+    find /usr/bin /usr/sbin /usr/lib /usr/libexec -type f -size +16k 2>/dev/null | LC_ALL=C sort |
+        "$inputs" program "$bytes" "$prog"
+fi
+[ -f "$work/dict10k.txt" ] || "$inputs" dictionary "$prog" 10000 "$work/dict10k.txt"
+[ -f "$work/dict200k.txt" ] || "$inputs" synthetic 200000 "$work/dict200k.txt"
+head -n 100 "$work/dict10k.txt" > "$work/dict100.txt"
+head -n 1000 "$work/dict10k.txt" > "$work/dict1000.txt"
+head -c 4194304 "$prog" > "$work/slice.exe"
+printf 'tiny\0' > "$work/tiny.exe"
+cat "$prog" > /dev/null  # into the page cache, as for every run after it
+
+stats=$work/stats
+rows=$work/rows
+: > "$rows"
+
+# measure NAME MB RUNS COMMAND...: the fastest of RUNS runs and the largest
+# peak memory, one row of the table.
+measure() {
+    name=$1 mb=$2 runs=$3
+    shift 3
+    best=0 rss=0 i=0 cpu=0
+    while [ "$i" -lt "$runs" ]; do
+        rm -f "$work"/*_t.exe "$work/copy"
+        t0=$(date +%s%N)
+        /usr/bin/time -f '%M %U %S' -o "$stats" "$@" > "$work/last.out"
+        t1=$(date +%s%N)
+        ns=$((t1 - t0))
+        if [ "$best" -eq 0 ] || [ "$ns" -lt "$best" ]; then
+            best=$ns
+            cpu=$(tail -n 1 "$stats" | awk '{ print $2 + $3 }')
+        fi
+        kb=$(tail -n 1 "$stats" | awk '{ print $1 }')
+        if [ "$kb" -gt "$rss" ]; then rss=$kb; fi
+        i=$((i + 1))
+    done
+    echo "$name|$mb|$best|$rss|$cpu" >> "$rows"
+}
+
+
+mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+measure "cat file > copy" "$mb" 3 sh -c 'cat "$1" > "$2"' sh "$prog" "$work/copy"
+measure "vorlang level 0, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k"
+measure "vorlang level 1, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k" -r
+measure "vorlang level 3, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k" -R
+measure "window, 100 entries (4 MB slice)" 4 1 "$window" "$work/dict100.txt" "$work/slice.exe" "$work/window.out" 0
+measure "window, 1000 entries (4 MB slice)" 4 1 "$window" "$work/dict1000.txt" "$work/slice.exe" "$work/window.out" 0
+# The same output and counts as the window, on the slice with 1000 entries.
+counts() { tr '\r' '\n' | sed -n '/^Translated:/,/^[A-Z]/p' | grep 'x  '; }
+counts < "$work/last.out" > "$work/window.counts"
+"$tool" -p "$work/slice" -d "$work/dict1000" | counts > "$work/slice.counts"
+if cmp -s "$work/window.out" "$work/slice_t.exe" && cmp -s "$work/window.counts" "$work/slice.counts"; then
+    same="slice with 1000 entries: output and counts equal to the window's ($(grep -vc '^0x' "$work/slice.counts") entries applied)"
+else
+    same="slice with 1000 entries: DIFFERS from the window"
+fi
+dict_mb=$(stat -c %s "$work/dict200k.txt" | awk '{ printf "%.1f", $1 / 1048576 }')
+measure "read and check 200000 lines" "$dict_mb" 3 "$tool" -c -p "$work/tiny" -d "$work/dict200k"
+
+# The big file: the program at its start and its end, zeros (sparse) between.
+big=$work/big.exe
+rm -f "$big"
+truncate -s "${big_gb}G" "$big"
+dd if="$prog" of="$big" conv=notrunc status=none
+dd if="$prog" of="$big" conv=notrunc status=none bs=1M seek=$((big_gb * 1024 - size_mb))
+measure "vorlang level 3, ${big_gb} GiB file" "$((big_gb * 1024))" 1 "$tool" -p "$work/big" -d "$work/dict10k" -R
+rm -f "$big" "$work/big_t.exe" "$work/copy" "$work"/*_t.exe
+
+echo
+echo "$(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg); best of the runs; MB = MiB; cpu = user + system seconds"
+printf '%-38s %8s %9s %10s %11s %8s %10s\n' measurement MB seconds MB/s "x cat" cpu "peak MiB"
+awk -F'|' '
+    NR == 1 { base = ($3 / 1e9) / $2 }
+    { s = $3 / 1e9; per = s / $2; rate[NR] = $2 / s; name[NR] = $1
+      printf "%-38s %8.1f %9.3f %10.2f %9.2f x %8.2f %10.1f\n", $1, $2, s, $2 / s, per / base, $5, $4 / 1024 }
+    END {
+      for (i = 1; i <= NR; i++) if (name[i] ~ /^window, 1000/) w = rate[i]
+      for (i = 1; i <= NR; i++) if (name[i] ~ /^vorlang level/) printf "%-38s %.0f x the window with 1000 entries\n", name[i], rate[i] / w
+    }' "$rows"
+
+echo "$same"
+case $same in *DIFFERS*) exit 1 ;; esac

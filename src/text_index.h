@@ -1,0 +1,137 @@
+// The dictionary as the translator looks it up. At one position the window
+// lets a chain of entries act in turn (the first entry whose original equals
+// the text, then the first later one whose original equals that translation,
+// and so on); what the chain leaves depends only on the original, so it is
+// worked out once per distinct original.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dictionary.h"
+
+// An original and its terminating zero must fit in the 99-byte look-ahead.
+constexpr std::size_t kMaxOriginal = 98;
+
+constexpr unsigned kFilterBits = 18;
+
+struct Original {
+    const unsigned char* text;
+    const unsigned char* result;  // what the chain leaves, as many bytes as text
+    std::uint32_t len;
+    std::int32_t head;  // index in TextIndex::entries of the chain's first entry
+    std::uint64_t hash;
+};
+
+struct Slot {
+    std::uint32_t tag;  // high half of the original's hash
+    std::uint32_t id;   // original index + 1; 0 for an empty slot
+};
+
+struct TrieNode {
+    std::uint32_t first;    // the first child
+    std::int32_t original;  // the original that ends here, or -1
+    std::uint32_t count;    // the number of children
+};
+
+struct TextIndex {
+    std::vector<Trans_Tbl*> entries;  // those with a usable original, in list order
+    std::vector<std::int32_t> next;   // per entry: the entry acting after it, or -1
+    std::vector<unsigned char> results;
+    std::vector<Original> originals;
+    std::vector<std::int64_t> clean;  // hits per original with a 0 byte before
+    std::vector<std::int64_t> risky;  // hits per original with another byte before
+
+    std::vector<Slot> slots;  // open addressing over the originals
+    std::uint64_t slot_mask = 0;
+    std::size_t min_len = 0;
+    std::size_t max_len = 0;
+    // Every byte of every original lies in byte_lo to byte_lo + byte_span.
+    unsigned char byte_lo = 0;
+    unsigned char byte_span = 0;
+    // Bits that let most strings be passed over without hashing them: by
+    // filter_bit, and by the last two bytes of the originals.
+    std::vector<std::uint64_t> filter;
+    std::vector<std::uint64_t> endings;
+
+    // The originals read backwards from their last byte, for the relax
+    // levels, where a match may begin inside a string. Nodes are numbered
+    // breadth first, so the children of a node are consecutive and the
+    // nodes near the root, which every string visits, lie close together.
+    std::vector<TrieNode> nodes;  // node 0 is the root
+    std::vector<unsigned char> node_byte;  // the byte that leads to each node, ascending among siblings
+    std::int32_t root_child[256] = {};
+};
+
+// Builds the index over the list; suffixes also builds the backward trie.
+// Entries with an empty original or one longer than kMaxOriginal never act.
+// Throws std::bad_alloc.
+void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
+
+// Adds the hits counted in the index to the counters of every chain member.
+void add_counts(TextIndex& index);
+
+inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL * (n + 1);
+    while (n >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
+        h ^= h >> 32;
+        s += 8;
+        n -= 8;
+    }
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
+    h = (h ^ w) * 0xC4CEB9FE1A85EC53ULL;
+    return h ^ (h >> 29);
+}
+
+// A text's length, its first two bytes and its last byte (the second byte is
+// the terminating zero for a text of one byte).
+inline std::size_t filter_bit(std::size_t len, const unsigned char* s) {
+    std::uint32_t k = static_cast<std::uint32_t>(len) << 24 | std::uint32_t{s[0]} << 16 |
+                      std::uint32_t{s[1]} << 8 | s[len - 1];
+    return (k * 0x9E3779B1U) >> (32 - kFilterBits);
+}
+
+inline bool may_be_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
+    std::size_t bit = filter_bit(len, s);
+    return (x.filter[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+// Whether some original of two bytes or more ends in the bytes a, b.
+inline bool may_end_original(const TextIndex& x, unsigned char a, unsigned char b) {
+    std::size_t bit = std::size_t{a} << 8 | b;
+    return (x.endings[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+// The original equal to the len bytes at s, or -1.
+inline std::int32_t find_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
+    std::uint64_t h = text_hash(s, len);
+    auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::uint64_t i = h & x.slot_mask;; i = (i + 1) & x.slot_mask) {
+        const Slot& slot = x.slots[i];
+        if (slot.id == 0) return -1;
+        if (slot.tag != tag) continue;
+        const Original& o = x.originals[slot.id - 1];
+        if (o.len == len && std::memcmp(o.text, s, len) == 0) return static_cast<std::int32_t>(slot.id - 1);
+    }
+}
+
+// The trie node reached from node by the byte c, or -1.
+inline std::int32_t trie_child(const TextIndex& x, std::int32_t node, unsigned char c) {
+    if (node == 0) return x.root_child[c];
+    const TrieNode& n = x.nodes[static_cast<std::size_t>(node)];
+    const unsigned char* bytes = x.node_byte.data() + n.first;
+    if (n.count > 8) {
+        const void* found = std::memchr(bytes, c, n.count);
+        return found == nullptr ? -1 : static_cast<std::int32_t>(static_cast<const unsigned char*>(found) - x.node_byte.data());
+    }
+    for (std::uint32_t k = 0; k < n.count; ++k) {
+        if (bytes[k] == c) return static_cast<std::int32_t>(n.first + k);
+    }
+    return -1;
+}

@@ -1,0 +1,71 @@
+#include "window_translator.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kWindow = 100;
+constexpr std::size_t kLook = kWindow - 1;  // the look-ahead after position 0
+constexpr std::int64_t kProgressStep = 100000;
+
+bool is_ascii_alnum(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Position 0 is the byte written next; positions 1 to 99 are the look-ahead
+// in which texts are compared and replaced.
+struct Window {
+    Trans_Tbl* head;
+    int relax;
+    unsigned char w[kWindow] = {};
+    std::size_t skip = 0;
+    std::int64_t count = 0;
+
+    void compare() {
+        for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
+            std::size_t len = std::strlen(e->org_name);
+            if (std::memcmp(w + 1, e->org_name, len + 1) != 0) continue;
+            unsigned char before = w[0];
+            if (before != 0) {
+                if (relax <= 2 && is_ascii_alnum(before)) continue;
+                if (relax == 0) continue;
+                ++e->n_risc;
+            }
+            ++e->n_trans;
+            std::memcpy(w + 1, e->new_name, len);
+            skip = len;
+        }
+    }
+
+    // Takes the next byte of the file; returns the byte to write.
+    unsigned char step(unsigned char c) {
+        if (++count % kProgressStep == 0) {
+            std::printf("%" PRId64 "      \r", count);
+            std::fflush(stdout);
+        }
+        std::memmove(w, w + 1, kLook);
+        w[kLook] = c;
+        if (skip != 0) {
+            --skip;
+        } else {
+            compare();
+        }
+        return w[0];
+    }
+};
+
+}  // namespace
+
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+    out.assign(in);
+    if (in.size() < kLook) return;
+    Window win{head, relax};
+    std::memcpy(win.w + 1, in.data(), kLook);
+    for (std::size_t i = kLook; i < in.size(); ++i) {
+        out[i - kLook] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));
+    }
+    std::memcpy(out.data() + in.size() - kLook, win.w + 1, kLook);
+}

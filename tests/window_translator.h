@@ -1,0 +1,12 @@
+// The literal 100-byte window translator, kept as the oracle that the fast
+// translator is compared with.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "dictionary.h"
+
+// Shifts a 100-byte window over in one byte at a time and tries every entry
+// at every position; writes the progress line as translate does.
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out);
