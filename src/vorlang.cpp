@@ -12,6 +12,7 @@
 #include <string>
 
 #include "dictionary.h"
+#include "exist_file.h"
 #include "output_file.h"
 #include "translator.h"
 
@@ -70,14 +71,6 @@ struct Settings {
     std::fprintf(stderr, "  With -R no check on preceeded character at all.\n");
     std::fprintf(stderr, "  Possibly higher risc in translating something what shouldn't be translated!\n");
     std::exit(kStatusOk);
-}
-
-bool exist_file(const std::string& name) {
-    if (name.empty()) return false;
-    std::FILE* file = std::fopen(name.c_str(), "r");
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
 }
 
 // An option's value is the argument after it, and that argument is still

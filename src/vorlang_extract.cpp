@@ -10,6 +10,7 @@
 
 #include "dict_template.h"
 #include "dictionary.h"
+#include "exist_file.h"
 #include "string_scan.h"
 
 namespace {
@@ -48,14 +49,6 @@ struct Settings {
     std::fprintf(stderr, "Texts that no dictionary line can hold are written as comments (!#).\n");
     std::fprintf(stderr, "Edit the second text of each line and use it with vorlang.\n");
     std::exit(kStatusOk);
-}
-
-bool exist_file(const std::string& name) {
-    if (name.empty()) return false;
-    std::FILE* file = std::fopen(name.c_str(), "r");
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
 }
 
 // As vorlang reads its command line: an option's value is the argument after
