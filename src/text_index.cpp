@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
@@ -24,10 +22,42 @@ std::size_t table_size(std::size_t items) {
     return std::max<std::size_t>(16, std::bit_ceil(items * 2));
 }
 
-void link_chains(TextIndex& x) {
-    std::unordered_map<std::string_view, std::vector<std::int32_t>> by_original;
+// The distinct originals, in the list order of their first entries, entered
+// in the hash table as they are found; original_id gets each entry's.
+void collect_originals(TextIndex& x, std::vector<std::int32_t>& original_id) {
+    x.slots.assign(table_size(x.entries.size()), Slot{0, 0});
+    x.slot_mask = x.slots.size() - 1;
+    original_id.assign(x.entries.size(), -1);
     for (std::size_t i = 0; i < x.entries.size(); ++i) {
-        by_original[original_of(x.entries[i])].push_back(static_cast<std::int32_t>(i));
+        std::string_view org = original_of(x.entries[i]);
+        const unsigned char* text = bytes_of(org.data());
+        std::int32_t id = find_original(x, text, org.size());
+        if (id < 0) {
+            id = static_cast<std::int32_t>(x.originals.size());
+            std::uint64_t hash = text_hash(text, org.size());
+            x.originals.push_back(Original{text, nullptr, static_cast<std::uint32_t>(org.size()),
+                                           static_cast<std::int32_t>(i), hash});
+            std::uint64_t k = hash & x.slot_mask;
+            while (x.slots[k].id != 0) k = (k + 1) & x.slot_mask;
+            x.slots[k] = Slot{static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(id + 1)};
+        }
+        original_id[i] = id;
+    }
+}
+
+void link_chains(TextIndex& x) {
+    std::vector<std::int32_t> original_id;
+    collect_originals(x, original_id);
+    // The entries of each original, in list order.
+    std::vector<std::size_t> first(x.originals.size() + 1, 0);
+    for (std::int32_t id : original_id) ++first[static_cast<std::size_t>(id) + 1];
+    for (std::size_t k = 1; k < first.size(); ++k) first[k] += first[k - 1];
+    std::vector<std::int32_t> members(x.entries.size());
+    {
+        std::vector<std::size_t> fill(first.begin(), first.end() - 1);
+        for (std::size_t i = 0; i < x.entries.size(); ++i) {
+            members[fill[static_cast<std::size_t>(original_id[i])]++] = static_cast<std::int32_t>(i);
+        }
     }
     x.next.assign(x.entries.size(), -1);
     std::vector<std::size_t> offset(x.entries.size());
@@ -37,10 +67,13 @@ void link_chains(TextIndex& x) {
         std::size_t len = original_of(e).size();
         offset[i] = total;
         total += len;
-        auto found = by_original.find(translation_of(e, len));
-        if (found == by_original.end()) continue;
-        auto later = std::upper_bound(found->second.begin(), found->second.end(), static_cast<std::int32_t>(i));
-        if (later != found->second.end()) x.next[i] = *later;
+        std::string_view t = translation_of(e, len);
+        std::int32_t id = t.empty() ? -1 : find_original(x, bytes_of(t.data()), t.size());
+        if (id < 0) continue;
+        auto begin = members.begin() + static_cast<std::ptrdiff_t>(first[static_cast<std::size_t>(id)]);
+        auto end = members.begin() + static_cast<std::ptrdiff_t>(first[static_cast<std::size_t>(id) + 1]);
+        auto later = std::upper_bound(begin, end, static_cast<std::int32_t>(i));
+        if (later != end) x.next[i] = *later;
     }
     // Each entry copies its cut translation over the text, then the rest of
     // its chain overwrites the front; next[i] > i, so work from the back.
@@ -54,34 +87,25 @@ void link_chains(TextIndex& x) {
             std::memcpy(out, x.results.data() + offset[n], original_of(x.entries[n]).size());
         }
     }
-    for (std::size_t i = 0; i < x.entries.size(); ++i) {
-        std::string_view org = original_of(x.entries[i]);
-        if (by_original[org].front() != static_cast<std::int32_t>(i)) continue;
-        x.originals.push_back(Original{bytes_of(org.data()), x.results.data() + offset[i],
-                                       static_cast<std::uint32_t>(org.size()), static_cast<std::int32_t>(i),
-                                       text_hash(bytes_of(org.data()), org.size())});
-    }
+    for (Original& o : x.originals) o.result = x.results.data() + offset[static_cast<std::size_t>(o.head)];
 }
 
-void fill_table(TextIndex& x) {
-    x.slots.assign(table_size(x.originals.size()), Slot{0, 0});
-    x.slot_mask = x.slots.size() - 1;
+void fill_filters(TextIndex& x) {
     x.filter.assign((std::size_t{1} << kFilterBits) / 64, 0);
-    x.endings.assign(65536 / 64, 0);
+    x.tails.assign((std::size_t{1} << kTailBits) / 64, 0);
     x.min_len = kMaxOriginal + 1;
     x.max_len = 0;
     unsigned char lo = 255;
     unsigned char hi = 0;
-    for (std::size_t id = 0; id < x.originals.size(); ++id) {
-        const Original& o = x.originals[id];
-        std::uint64_t i = o.hash & x.slot_mask;
-        while (x.slots[i].id != 0) i = (i + 1) & x.slot_mask;
-        x.slots[i] = Slot{static_cast<std::uint32_t>(o.hash >> 32), static_cast<std::uint32_t>(id + 1)};
+    for (const Original& o : x.originals) {
         std::size_t bit = filter_bit(o.len, o.text);
         x.filter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-        if (o.len >= 2) {
-            std::size_t pair = std::size_t{o.text[o.len - 2]} << 8 | o.text[o.len - 1];
-            x.endings[pair >> 6] |= std::uint64_t{1} << (pair & 63);
+        std::size_t tail = tail_bit(o.text + o.len, std::min<std::size_t>(o.len, 4));
+        x.tails[tail >> 6] |= std::uint64_t{1} << (tail & 63);
+        if (o.len < 4) {
+            x.short_lengths |= 1U << o.len;
+        } else {
+            x.has_long = true;
         }
         x.min_len = std::min<std::size_t>(x.min_len, o.len);
         x.max_len = std::max<std::size_t>(x.max_len, o.len);
@@ -94,40 +118,73 @@ void fill_table(TextIndex& x) {
     x.byte_span = static_cast<unsigned char>(hi >= lo ? hi - lo : 0);
 }
 
-// Built level by level from the reversed originals in sorted order: the
-// originals below a node share its path and stand together, grouped by the
-// next byte.
+// Built level by level. The originals below a node share its path, read
+// backwards, and stand together in ids; sorting them by their next byte
+// groups them into the node's children.
 void build_trie(TextIndex& x) {
-    std::vector<std::pair<std::string, std::int32_t>> reversed;
-    for (std::size_t id = 0; id < x.originals.size(); ++id) {
-        const Original& o = x.originals[id];
-        reversed.emplace_back(std::string(o.text, o.text + o.len), static_cast<std::int32_t>(id));
-        std::reverse(reversed.back().first.begin(), reversed.back().first.end());
+    // The originals read backwards, packed together: walking the entries
+    // themselves would miss the cache at every byte.
+    std::vector<std::int32_t> ids(x.originals.size());
+    std::vector<std::uint32_t> at(x.originals.size() + 1, 0);
+    for (std::size_t id = 0; id < ids.size(); ++id) {
+        ids[id] = static_cast<std::int32_t>(id);
+        at[id + 1] = at[id] + x.originals[id].len;
     }
-    std::sort(reversed.begin(), reversed.end());
+    std::vector<unsigned char> reversed(at.back());
+    for (std::size_t id = 0; id < ids.size(); ++id) {
+        const Original& o = x.originals[id];
+        std::reverse_copy(o.text, o.text + o.len, reversed.begin() + at[id]);
+    }
+    std::size_t total = std::size_t{at.back()} + 1;
+    // The byte at depth d from the end, or -1 for an original that ends there.
+    auto key = [&](std::int32_t id, std::size_t d) {
+        auto k = static_cast<std::size_t>(id);
+        return at[k] + d == at[k + 1] ? -1 : int{reversed[at[k] + d]};
+    };
     struct Span {
         std::size_t node;
         std::size_t lo;
         std::size_t hi;
     };
+    x.nodes.reserve(total);
+    x.node_byte.reserve(total);
     x.nodes.assign(1, TrieNode{0, -1, 0});
     x.node_byte.assign(1, 0);
-    std::vector<Span> level{{0, 0, reversed.size()}};
+    std::vector<Span> level{{0, 0, ids.size()}};
     std::vector<Span> next;
     for (std::size_t depth = 0; !level.empty(); ++depth) {
         next.clear();
         for (const Span& span : level) {
+            if (span.hi - span.lo == 1) {
+                // A single original below: the rest of its path is a chain,
+                // laid out at once.
+                auto id = static_cast<std::size_t>(ids[span.lo]);
+                std::size_t node = span.node;
+                for (std::size_t d = at[id] + depth; d < at[id + 1]; ++d) {
+                    x.nodes[node].first = static_cast<std::uint32_t>(x.nodes.size());
+                    x.nodes[node].count = 1;
+                    node = x.nodes.size();
+                    x.nodes.push_back(TrieNode{0, -1, 0});
+                    x.node_byte.push_back(reversed[d]);
+                }
+                x.nodes[node].original = ids[span.lo];
+                x.nodes[node].first = static_cast<std::uint32_t>(x.nodes.size());
+                continue;
+            }
+            auto begin = ids.begin() + static_cast<std::ptrdiff_t>(span.lo);
+            auto end = ids.begin() + static_cast<std::ptrdiff_t>(span.hi);
+            std::sort(begin, end, [&](std::int32_t a, std::int32_t b) { return key(a, depth) < key(b, depth); });
             std::size_t i = span.lo;
             // Originals are distinct, so at most one ends here, and sorts first.
-            if (i < span.hi && reversed[i].first.size() == depth) x.nodes[span.node].original = reversed[i++].second;
+            if (i < span.hi && key(ids[i], depth) < 0) x.nodes[span.node].original = ids[i++];
             x.nodes[span.node].first = static_cast<std::uint32_t>(x.nodes.size());
             while (i < span.hi) {
-                auto c = static_cast<unsigned char>(reversed[i].first[depth]);
+                int c = key(ids[i], depth);
                 std::size_t j = i;
-                while (j < span.hi && static_cast<unsigned char>(reversed[j].first[depth]) == c) ++j;
+                while (j < span.hi && key(ids[j], depth) == c) ++j;
                 next.push_back(Span{x.nodes.size(), i, j});
                 x.nodes.push_back(TrieNode{0, -1, 0});
-                x.node_byte.push_back(c);
+                x.node_byte.push_back(static_cast<unsigned char>(c));
                 ++x.nodes[span.node].count;
                 i = j;
             }
@@ -149,7 +206,7 @@ void build_index(TextIndex& x, Trans_Tbl* head, bool suffixes) {
         if (len != 0 && len <= kMaxOriginal) x.entries.push_back(e);
     }
     link_chains(x);
-    fill_table(x);
+    fill_filters(x);
     x.clean.assign(x.originals.size(), 0);
     x.risky.assign(x.originals.size(), 0);
     if (suffixes) build_trie(x);

@@ -16,6 +16,7 @@
 constexpr std::size_t kMaxOriginal = 98;
 
 constexpr unsigned kFilterBits = 18;
+constexpr unsigned kTailBits = 18;
 
 struct Original {
     const unsigned char* text;
@@ -51,10 +52,12 @@ struct TextIndex {
     // Every byte of every original lies in byte_lo to byte_lo + byte_span.
     unsigned char byte_lo = 0;
     unsigned char byte_span = 0;
-    // Bits that let most strings be passed over without hashing them: by
-    // filter_bit, and by the last two bytes of the originals.
+    // Bits that let most strings be passed over without hashing them or
+    // walking the trie: by filter_bit, and by tail_bit of each original.
     std::vector<std::uint64_t> filter;
-    std::vector<std::uint64_t> endings;
+    std::vector<std::uint64_t> tails;
+    unsigned short_lengths = 0;  // bit l set when an original has l < 4 bytes
+    bool has_long = false;       // whether an original has 4 bytes or more
 
     // The originals read backwards from their last byte, for the relax
     // levels, where a match may begin inside a string. Nodes are numbered
@@ -102,10 +105,31 @@ inline bool may_be_original(const TextIndex& x, const unsigned char* s, std::siz
     return (x.filter[bit >> 6] >> (bit & 63) & 1) != 0;
 }
 
-// Whether some original of two bytes or more ends in the bytes a, b.
-inline bool may_end_original(const TextIndex& x, unsigned char a, unsigned char b) {
-    std::size_t bit = std::size_t{a} << 8 | b;
-    return (x.endings[bit >> 6] >> (bit & 63) & 1) != 0;
+// The last l bytes before end (l is 1 to 4), and l.
+inline std::size_t tail_bit(const unsigned char* end, std::size_t l) {
+    std::uint32_t w = 0;
+    if (l == 4) {
+        std::memcpy(&w, end - 4, 4);
+    } else {
+        for (std::size_t k = 1; k <= l; ++k) w = w << 8 | end[-static_cast<std::ptrdiff_t>(k)];
+    }
+    std::uint64_t k = (std::uint64_t{w} << 3 | l) * 0x9E3779B97F4A7C15ULL;
+    return static_cast<std::size_t>(k >> (64 - kTailBits));
+}
+
+inline bool tail_set(const TextIndex& x, const unsigned char* end, std::size_t l) {
+    std::size_t bit = tail_bit(end, l);
+    return (x.tails[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+// Whether an original may end at end, where avail bytes before it may be
+// part of it.
+inline bool may_end_original(const TextIndex& x, const unsigned char* end, std::size_t avail) {
+    if (x.has_long && avail >= 4 && tail_set(x, end, 4)) return true;
+    for (unsigned l = 1; l < 4; ++l) {
+        if ((x.short_lengths >> l & 1) != 0 && avail >= l && tail_set(x, end, l)) return true;
+    }
+    return false;
 }
 
 // The original equal to the len bytes at s, or -1.

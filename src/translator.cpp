@@ -25,6 +25,8 @@
 #include <new>
 #include <vector>
 
+#include "block_writer.h"
+#include "byte_masks.h"
 #include "text_index.h"
 
 namespace {
@@ -33,6 +35,9 @@ constexpr std::int64_t kLook = 99;  // the window's look-ahead
 // Held back between blocks: an undecided zero lies in the last 99 bytes read,
 // and its string's match and the byte before it in the 99 bytes before that.
 constexpr std::size_t kHeld = 256;
+// Smaller blocks (tests use blocks of a few bytes) are written in the
+// caller: handing each to the writer would cost more than it saves.
+constexpr std::size_t kOverlapBlock = 4096;
 
 bool is_ascii_alnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -87,12 +92,9 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
     std::int64_t lowest = std::max({start, zero - static_cast<std::int64_t>(x.max_len), std::int64_t{1}});
     if (zero - 1 < lowest) return;
     const unsigned char* end = buf + (zero - base);
+    if (!may_end_original(x, end, static_cast<std::size_t>(zero - lowest))) return;
     std::int32_t node = x.root_child[end[-1]];
     if (node < 0) return;
-    if (zero - 2 >= lowest && x.nodes[static_cast<std::size_t>(node)].original < 0 &&
-        !may_end_original(x, end[-2], end[-1])) {
-        return;
-    }
     std::int32_t best = -1;
     std::int64_t best_at = 0;
     for (std::int64_t p = zero - 1;;) {
@@ -108,53 +110,12 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
     if (best >= 0) apply(x, buf + (best_at - base), best, best_at != start);
 }
 
-// Eight bytes in a bit each: set for a zero byte.
-inline std::uint64_t zero_bits8(const unsigned char* b) {
-    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
-    std::uint64_t w = 0;  // byte k in bits 8k to 8k + 7
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&w, b, 8);
-    } else {
-        for (unsigned k = 0; k < 8; ++k) w |= std::uint64_t{b[k]} << (8 * k);
-    }
-    std::uint64_t high = ~(((w & low7) + low7) | w | low7);  // the high bit of each zero byte, exactly
-    return (high >> 7) * 0x0102040810204080ULL >> 56;
-}
-
-inline std::uint64_t zero_bits64(const unsigned char* b) {
-    std::uint64_t bits = 0;
-    for (unsigned k = 0; k < 8; ++k) bits |= zero_bits8(b + 8 * k) << (8 * k);
-    return bits;
-}
-
-// Whether a zero byte among the 64 at b may end a match: the n bytes before
-// it lie in the originals' byte range. Written so that the compiler can
-// compare many bytes at once; b[-n] must be readable.
-template <int n>
-bool may_end_match(const unsigned char* b, unsigned char lo, unsigned char span) {
-    std::uint8_t any = 0;
-    for (int j = 0; j < 64; ++j) {
-        std::uint8_t ok = b[j] == 0 ? 0xFF : 0;
-        for (int k = 1; k <= n; ++k) ok &= static_cast<std::uint8_t>(b[j - k] - lo) <= span ? 0xFF : 0;
-        any |= ok;
-    }
-    return any != 0;
-}
-
-// The offset of the last zero byte before buf[i]: found within the 100 bytes
-// before it, or -1 at the file's start, or else an offset so far back that no
-// match can reach it. Bytes that a replacement changed always lie before a
-// zero byte, so the first zero found is one that was read.
-std::int64_t zero_before(const unsigned char* buf, std::int64_t base, std::size_t i) {
-    std::size_t stop = i > 100 ? i - 100 : 0;
-    for (std::size_t q = i; q-- > stop;) {
-        if (buf[q] == 0) return base + static_cast<std::int64_t>(q);
-    }
-    std::int64_t far = base + static_cast<std::int64_t>(stop) - 1;
-    return far < 0 ? -1 : far;
-}
-
-// Decides the strings ended by the zero bytes before offset until.
+// Decides the strings ended by the zero bytes before offset until. A zero
+// can end a match only when the n bytes before it lie in the originals'
+// byte range, which passes over most of a program's strings unseen.
+// Replacements change bytes before a decided zero only, never that zero,
+// and every run of in-range bytes the scan follows back stops at a zero, so
+// every mask stands for bytes as they were read.
 template <bool strict, int n>
 void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t last_start) {
     std::int64_t from = std::max(s.decided, base);
@@ -170,32 +131,26 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
     };
     auto i = static_cast<std::size_t>(from - base);
     auto end = static_cast<std::size_t>(until - base);
-    bool known = true;  // whether last_zero is up to date after skipped chunks
-    std::uint64_t before_is_zero = last_zero == from - 1 ? 1 : 0;
+    const unsigned char lo = x.byte_lo;  // locals, so that they stay in registers
+    const unsigned char span = x.byte_span;
+    std::uint64_t range_before = 0;  // the bytes before the chunk, in the top bits
+    for (std::size_t k = 1; k <= n && k <= i; ++k) {
+        if (byte_in_range(buf[i - k], lo, span)) range_before |= std::uint64_t{1} << (64 - k);
+    }
     for (; i + 64 <= end; i += 64) {
-        if (i >= n && !may_end_match<n>(buf + i, x.byte_lo, x.byte_span)) {
-            known = false;
-            continue;
-        }
-        if (!known) {
-            last_zero = zero_before(buf, base, i);
-            before_is_zero = buf[i - 1] == 0 ? 1 : 0;
-            known = true;
-        }
-        // The zero bytes that end a string are those after a byte that is not 0.
-        std::uint64_t zeros = zero_bits64(buf + i);
-        std::uint64_t ends = zeros & ~(zeros << 1 | before_is_zero);
-        before_is_zero = zeros >> 63;
+        ChunkMasks m = chunk_masks(buf + i, lo, span);
+        std::uint64_t ends = m.zero;
+        for (int k = 1; k <= n; ++k) ends &= m.in_range << k | range_before >> (64 - k);
+        range_before = m.in_range;
         auto at = base + static_cast<std::int64_t>(i);
         for (; ends != 0; ends &= ends - 1) {
             int k = std::countr_zero(ends);
-            std::uint64_t below = zeros & ((std::uint64_t{1} << k) - 1);
+            std::uint64_t below = m.zero & ((std::uint64_t{1} << k) - 1);
             std::int64_t start = below != 0 ? at + 64 - std::countl_zero(below) : last_zero + 1;
             string(start, at + k);
         }
-        if (zeros != 0) last_zero = at + 63 - std::countl_zero(zeros);
+        if (m.zero != 0) last_zero = at + 63 - std::countl_zero(m.zero);
     }
-    if (!known) last_zero = zero_before(buf, base, i);
     for (; i < end; ++i) {
         if (buf[i] != 0) continue;
         std::int64_t zero = base + static_cast<std::int64_t>(i);
@@ -208,7 +163,9 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
 
 template <bool strict>
 void decide_at(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t last_start) {
-    if (s.index.min_len >= 4) {
+    if (s.index.min_len >= 8) {
+        decide_with<strict, 8>(s, buf, base, until, last_start);
+    } else if (s.index.min_len >= 4) {
         decide_with<strict, 4>(s, buf, base, until, last_start);
     } else if (s.index.min_len >= 2) {
         decide_with<strict, 2>(s, buf, base, until, last_start);
@@ -226,30 +183,38 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
     }
 }
 
-// Returns false on a write error.
+// Returns false on a write error. Block n is read into buffer n % kBuffers,
+// behind the bytes held back from block n - 1, while the writer may still be
+// writing the blocks before it.
 bool stream(TextIndex& x, std::FILE* prog, std::FILE* out, int relax, std::size_t block) {
-    std::vector<unsigned char> buf(kHeld + block);
+    constexpr std::size_t kBuffers = 4;
+    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeld + block));
+    BlockWriter writer(out, block >= kOverlapBlock);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
-    std::size_t held = 0;
+    std::size_t held = 0;   // bytes carried over from the block before
+    const unsigned char* carried = nullptr;
     std::int64_t shown = 0;
-    for (;;) {
-        std::size_t got = std::fread(buf.data() + held, 1, block, prog);
+    for (std::size_t n = 0;; ++n) {
+        unsigned char* buf = buffers[n % kBuffers].data();
+        writer.wait_pending(kBuffers - 1);  // the write of this buffer's last block is done
+        if (held != 0) std::memcpy(buf, carried, held);
+        std::size_t got = std::fread(buf + held, 1, block, prog);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
         show_progress(shown, end - kLook);
         if (got < block) {  // the end of the file, or a read error that ends it
-            decide(s, buf.data(), base, end, end - kLook);
-            return std::fwrite(buf.data(), 1, held, out) == held;
+            decide(s, buf, base, end, end - kLook);
+            writer.write(buf, held);
+            return writer.finish();
         }
-        decide(s, buf.data(), base, end - kLook, end - kLook);
-        if (held > kHeld) {
-            std::size_t done = held - kHeld;
-            if (std::fwrite(buf.data(), 1, done, out) != done) return false;
-            std::memmove(buf.data(), buf.data() + done, kHeld);
-            base += static_cast<std::int64_t>(done);
-            held = kHeld;
-        }
+        decide(s, buf, base, end - kLook, end - kLook);
+        std::size_t done = held > kHeld ? held - kHeld : 0;
+        writer.write(buf, done);
+        if (writer.failed()) return writer.finish();
+        carried = buf + done;
+        base += static_cast<std::int64_t>(done);
+        held -= done;
     }
 }
 
