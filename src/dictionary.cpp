@@ -1,11 +1,13 @@
 #include "dictionary.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,17 +40,27 @@ namespace {
 constexpr std::size_t kChunk = 99;
 
 // Splits text into non-empty tokens at any of the delimiter bytes, as the
-// C library's strtok does.
-std::vector<std::string_view> tokens(std::string_view text, std::string_view delims,
-                                     std::size_t wanted) {
-    std::vector<std::string_view> out;
+// C library's strtok does, and returns how many it found (at most wanted).
+struct Tokens {
+    std::array<std::string_view, 3> part;
+    std::size_t count = 0;
+};
+
+Tokens tokens(std::string_view text, std::string_view delims, std::size_t wanted) {
+    auto is_delim = [&](char c) {
+        for (char d : delims) {
+            if (c == d) return true;
+        }
+        return false;
+    };
+    Tokens out;
     std::size_t pos = 0;
-    while (out.size() < wanted) {
-        pos = text.find_first_not_of(delims, pos);
-        if (pos == std::string_view::npos) break;
-        std::size_t end = text.find_first_of(delims, pos);
-        if (end == std::string_view::npos) end = text.size();
-        out.push_back(text.substr(pos, end - pos));
+    while (out.count < wanted) {
+        while (pos < text.size() && is_delim(text[pos])) ++pos;
+        if (pos == text.size()) break;
+        std::size_t end = pos;
+        while (end < text.size() && !is_delim(text[end])) ++end;
+        out.part[out.count++] = text.substr(pos, end - pos);
         pos = end;
     }
     return out;
@@ -91,20 +103,20 @@ struct Reader {
         text = text.substr(0, text.find('\0'));
         if (text.substr(0, 2) == "!#" || is_protected(text)) return;
         if (text.find('"') != std::string_view::npos) {
-            auto pieces = tokens(text, "\"", 3);
-            if (pieces.size() < 2) return;
-            if (pieces.size() < 3) {
+            Tokens pieces = tokens(text, "\"", 3);
+            if (pieces.count < 2) return;
+            if (pieces.count < 3) {
                 if (messages != nullptr) {
                     std::fprintf(messages, "ERR: transl. of %.*s needs \"!\n",
-                                 static_cast<int>(pieces[0].size()), pieces[0].data());
+                                 static_cast<int>(pieces.part[0].size()), pieces.part[0].data());
                 }
                 return;
             }
-            out_of_memory = out_of_memory || !add(pieces[0], pieces[2]);
+            out_of_memory = out_of_memory || !add(pieces.part[0], pieces.part[2]);
         } else {
-            auto words = tokens(text, " \t\n", 2);
-            if (words.size() < 2) return;
-            out_of_memory = out_of_memory || !add(words[0], words[1]);
+            Tokens words = tokens(text, " \t\n", 2);
+            if (words.count < 2) return;
+            out_of_memory = out_of_memory || !add(words.part[0], words.part[1]);
         }
     }
 
@@ -129,6 +141,26 @@ struct Reader {
         put(c);
     }
 
+    // The same as feed for each byte, taking runs without CR or LF whole.
+    void feed_all(const char* data, std::size_t size) {
+        std::size_t i = 0;
+        while (i < size) {
+            if (pending_cr || data[i] == '\r' || data[i] == '\n') {
+                feed(data[i++]);
+                continue;
+            }
+            std::size_t stop = std::min(size, i + (kChunk - chunk.size()));
+            std::size_t j = i;
+            while (j < stop && data[j] != '\r' && data[j] != '\n') ++j;
+            chunk.append(data + i, j - i);
+            i = j;
+            if (chunk.size() == kChunk) {
+                if (!out_of_memory) line(chunk);
+                chunk.clear();
+            }
+        }
+    }
+
     ~Reader() { free_trans(head); }
 
     ReadResult finish() {
@@ -147,7 +179,7 @@ struct Reader {
 ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages) {
     try {
         Reader reader(messages);
-        for (std::size_t i = 0; i < size; ++i) reader.feed(data[i]);
+        reader.feed_all(data, size);
         return reader.finish();
     } catch (const std::bad_alloc&) {
         return {nullptr, ReadStatus::out_of_memory};
@@ -162,7 +194,7 @@ ReadResult read_trans_file(const char* path, std::FILE* messages) {
         char buf[65536];
         std::size_t got;
         while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) {
-            for (std::size_t i = 0; i < got; ++i) reader.feed(buf[i]);
+            reader.feed_all(buf, got);
         }
         // A file that opens but cannot be read (a folder, an I/O error) is
         // no dictionary.
@@ -204,8 +236,17 @@ constexpr std::uint32_t kAlone = UINT32_MAX;
 
 std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>& list, std::size_t& groups) {
     std::vector<std::uint32_t> order(list.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    auto before = [&](std::uint32_t a, std::uint32_t b) { return std::strcmp(list[a]->org_name, list[b]->org_name) < 0; };
+    // Sorted by a hash of the original first: comparing the texts themselves
+    // would reach into every entry at every step.
+    std::vector<std::size_t> hash(list.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<std::uint32_t>(i);
+        hash[i] = std::hash<std::string_view>{}(list[i]->org_name);
+    }
+    auto before = [&](std::uint32_t a, std::uint32_t b) {
+        if (hash[a] != hash[b]) return hash[a] < hash[b];
+        return std::strcmp(list[a]->org_name, list[b]->org_name) < 0;
+    };
     std::sort(order.begin(), order.end(), before);
     std::vector<std::uint32_t> group(list.size(), kAlone);
     groups = 0;

@@ -148,27 +148,18 @@ void build_trie(TextIndex& x) {
     };
     x.nodes.reserve(total);
     x.node_byte.reserve(total);
-    x.nodes.assign(1, TrieNode{0, -1, 0});
+    x.nodes.assign(1, TrieNode{0, -1, 0, -1});
     x.node_byte.assign(1, 0);
     std::vector<Span> level{{0, 0, ids.size()}};
     std::vector<Span> next;
     for (std::size_t depth = 0; !level.empty(); ++depth) {
         next.clear();
         for (const Span& span : level) {
-            if (span.hi - span.lo == 1) {
-                // A single original below: the rest of its path is a chain,
-                // laid out at once.
-                auto id = static_cast<std::size_t>(ids[span.lo]);
-                std::size_t node = span.node;
-                for (std::size_t d = at[id] + depth; d < at[id + 1]; ++d) {
-                    x.nodes[node].first = static_cast<std::uint32_t>(x.nodes.size());
-                    x.nodes[node].count = 1;
-                    node = x.nodes.size();
-                    x.nodes.push_back(TrieNode{0, -1, 0});
-                    x.node_byte.push_back(reversed[d]);
-                }
-                x.nodes[node].original = ids[span.lo];
-                x.nodes[node].first = static_cast<std::uint32_t>(x.nodes.size());
+            if (span.hi - span.lo == 1 && depth > 0) {  // the root keeps its children
+                std::int32_t id = ids[span.lo];
+                TrieNode& node = x.nodes[span.node];
+                (key(id, depth) < 0 ? node.original : node.only) = id;
+                node.first = static_cast<std::uint32_t>(x.nodes.size());
                 continue;
             }
             auto begin = ids.begin() + static_cast<std::ptrdiff_t>(span.lo);
@@ -183,7 +174,7 @@ void build_trie(TextIndex& x) {
                 std::size_t j = i;
                 while (j < span.hi && key(ids[j], depth) == c) ++j;
                 next.push_back(Span{x.nodes.size(), i, j});
-                x.nodes.push_back(TrieNode{0, -1, 0});
+                x.nodes.push_back(TrieNode{0, -1, 0, -1});
                 x.node_byte.push_back(static_cast<unsigned char>(c));
                 ++x.nodes[span.node].count;
                 i = j;

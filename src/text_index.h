@@ -35,6 +35,9 @@ struct TrieNode {
     std::uint32_t first;    // the first child
     std::int32_t original;  // the original that ends here, or -1
     std::uint32_t count;    // the number of children
+    // The one original below this node, longer than its path, when it has
+    // no other; its path is not laid out. -1 otherwise.
+    std::int32_t only;
 };
 
 struct TextIndex {

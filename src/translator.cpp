@@ -98,7 +98,19 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
     std::int32_t best = -1;
     std::int64_t best_at = 0;
     for (std::int64_t p = zero - 1;;) {
-        std::int32_t id = x.nodes[static_cast<std::size_t>(node)].original;
+        const TrieNode& at = x.nodes[static_cast<std::size_t>(node)];
+        if (at.only >= 0) {
+            // One original is left: the text either is it or holds none.
+            const Original& o = x.originals[static_cast<std::size_t>(at.only)];
+            std::int64_t q = zero - static_cast<std::int64_t>(o.len);
+            if (q >= lowest && q <= last_start && (q == start || passes(buf[q - 1 - base], relax)) &&
+                std::memcmp(o.text, buf + (q - base), o.len) == 0) {
+                best = at.only;
+                best_at = q;
+            }
+            break;
+        }
+        std::int32_t id = at.original;
         if (id >= 0 && p <= last_start && (p == start || passes(buf[p - 1 - base], relax))) {
             best = id;
             best_at = p;

@@ -57,7 +57,7 @@ struct Shape {
 };
 
 Shape make_shape(Rng& r) {
-    static const std::size_t kMinLens[] = {1, 1, 2, 3, 4, 5};
+    static const std::size_t kMinLens[] = {1, 1, 2, 3, 4, 5, 8, 10};
     return Shape{r.one_in(3) ? "aaabbb/1 \xe9" : "aaabbb/1 ", kMinLens[r.below(std::size(kMinLens))]};
 }
 

@@ -1,10 +1,12 @@
 // The translator on byte strings, and the window it must equal.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "byte_masks.h"
 #include "dictionary.h"
 #include "owned_list.h"
 #include "translator.h"
@@ -156,6 +158,48 @@ TEST(WindowStream, FileTranslationEqualsByteTranslation) {
     EXPECT_EQ(counts(a, true), counts(b, true));
     EXPECT_EQ(progress, "100000      \r200000      \r100000      \r200000      \r");
     std::free(buf);
+}
+
+// A copy that cannot be written, whether the blocks go to the writer's
+// thread or are written in the caller, is a write error, not a success.
+TEST(WindowStream, WriteFailureIsReported) {
+    std::string in = std::string(3 * kBlockSize + 12345, 'x') + "\0File\0"s + std::string(98, '\0');
+    for (std::size_t block : {std::size_t{64}, std::size_t{4096}, kBlockSize}) {
+        OwnedList list = dictionary("File Bestand\n");
+        std::FILE* prog = fmemopen(in.data(), in.size(), "rb");
+        std::FILE* out = std::fopen("/dev/full", "wb");
+        ASSERT_NE(out, nullptr);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(translate_blocks(list.get(), prog, out, 0, block), TranslateStatus::write_error) << block;
+        testing::internal::GetCapturedStdout();
+        std::fclose(prog);
+    }
+}
+
+// The vector masks the scan relies on equal the byte-by-byte ones, for
+// byte ranges from one value to all but 0, on bytes of every value.
+TEST(ByteMasks, EqualTheByteByByteMasks) {
+    std::uint64_t state = 12345;
+    unsigned char bytes[64];
+    struct Range {
+        unsigned char lo;
+        unsigned char span;
+    };
+    for (Range r : {Range{1, 254}, Range{0x21, 0x5d}, Range{'a', 0}, Range{0xff, 0}, Range{0x80, 0x7f}}) {
+        for (int round = 0; round < 2000; ++round) {
+            for (unsigned char& b : bytes) {
+                state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+                unsigned pick = static_cast<unsigned>(state >> 56);
+                // Many zeros and bytes at the range's edges, so that every test bites.
+                b = pick < 64 ? 0 : pick < 96 ? r.lo : pick < 128 ? static_cast<unsigned char>(r.lo + r.span)
+                                                                 : static_cast<unsigned char>(pick * 7 + round);
+            }
+            ChunkMasks fast = chunk_masks(bytes, r.lo, r.span);
+            ChunkMasks plain = chunk_masks_portable(bytes, r.lo, r.span);
+            ASSERT_EQ(fast.zero, plain.zero) << int{r.lo} << " round " << round;
+            ASSERT_EQ(fast.in_range, plain.in_range) << int{r.lo} << " round " << round;
+        }
+    }
 }
 
 }  // namespace
