@@ -51,6 +51,7 @@ measure() {
     best=0 rss=0 i=0 cpu=0
     while [ "$i" -lt "$runs" ]; do
         rm -f "$work"/*_t.exe "$work/copy"
+        sync  # the writeback of earlier runs would otherwise slow this one
         t0=$(date +%s%N)
         /usr/bin/time -f '%M %U %S' -o "$stats" "$@" > "$work/last.out"
         t1=$(date +%s%N)
@@ -68,10 +69,10 @@ measure() {
 
 
 mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
-measure "cat file > copy" "$mb" 3 sh -c 'cat "$1" > "$2"' sh "$prog" "$work/copy"
-measure "vorlang level 0, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k"
-measure "vorlang level 1, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k" -r
-measure "vorlang level 3, 10000 entries" "$mb" 3 "$tool" -p "$work/prog" -d "$work/dict10k" -R
+measure "cat file > copy" "$mb" 5 sh -c 'cat "$1" > "$2"' sh "$prog" "$work/copy"
+measure "vorlang level 0, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k"
+measure "vorlang level 1, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -r
+measure "vorlang level 3, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -R
 measure "window, 100 entries (4 MB slice)" 4 1 "$window" "$work/dict100.txt" "$work/slice.exe" "$work/window.out" 0
 measure "window, 1000 entries (4 MB slice)" 4 1 "$window" "$work/dict1000.txt" "$work/slice.exe" "$work/window.out" 0
 # The same output and counts as the window, on the slice with 1000 entries.
