@@ -15,7 +15,8 @@
 //
 // The file is read in blocks. A string is decided once its zero byte is read
 // and the file is known to reach 99 bytes past any offset it may match at; the
-// bytes that a later decision may still change or test are held back.
+// bytes that a later decision may still change or test are held back. The
+// blocks are written on a second thread while the next ones are read.
 #include "translator.h"
 
 #include <algorithm>
