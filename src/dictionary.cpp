@@ -193,7 +193,9 @@ ReadResult read_trans_file(const char* path, std::FILE* messages) {
         Reader reader(messages);
         char buf[65536];
         std::size_t got;
-        while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) {
+        // Memory that ran out ends the reading: a dictionary without end
+        // (a link to a device) is not read on for ever.
+        while (!reader.out_of_memory && (got = std::fread(buf, 1, sizeof buf, file)) > 0) {
             reader.feed_all(buf, got);
         }
         // A file that opens but cannot be read (a folder, an I/O error) is

@@ -1,43 +1,76 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <array>
+#include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <vector>
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
-// The temporary file's name, for the signal handler; only changed while the
-// cleanup signals are blocked.
-char* g_temp_path = nullptr;
+// As many links as the system follows in one name before it gives up.
+constexpr int kMaxLinks = 40;
+
+// The hidden name: "." + the output's name, cut + "." + six random letters.
+constexpr std::size_t kTempSuffix = 8;
+constexpr int kTempTries = 100;
+
+// What the signal handler removes; only changed while the signals are
+// blocked. An empty name: nothing to remove.
+int g_folder = -1;
+char g_temp[NAME_MAX + 1];
 
 extern "C" void remove_temp_and_die(int sig) {
-    if (g_temp_path != nullptr) ::unlink(g_temp_path);
+    int saved = errno;
+    if (g_temp[0] != '\0') ::unlinkat(g_folder, g_temp, 0);
+    errno = saved;
     std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    std::raise(sig);  // delivered with the default action once the handler returns
 }
 
-sigset_t cleanup_set() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    return set;
+// Every signal that ends the process by default and can be caught.
+std::vector<int> cleanup_signals() {
+    std::vector<int> sigs = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS,
+                             SIGFPE,  SIGUSR1, SIGSEGV, SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM,
+                             SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS};
+#ifdef SIGSTKFLT
+    sigs.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGPOLL
+    sigs.push_back(SIGPOLL);
+#endif
+#ifdef SIGPWR
+    sigs.push_back(SIGPWR);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigs.push_back(sig);
+#endif
+    return sigs;
 }
 
 class SignalsBlocked {
 public:
     SignalsBlocked() {
-        sigset_t set = cleanup_set();
-        ::sigprocmask(SIG_BLOCK, &set, &old_);
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : cleanup_signals()) sigaddset(&set, sig);
+        ::pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
-    ~SignalsBlocked() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    ~SignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
     SignalsBlocked(const SignalsBlocked&) = delete;
     SignalsBlocked& operator=(const SignalsBlocked&) = delete;
 
@@ -45,12 +78,13 @@ private:
     sigset_t old_;
 };
 
-void watch_temp(const std::string& temp) {
-    g_temp_path = ::strdup(temp.c_str());
+void watch(int folder) {
+    g_folder = folder;
+    g_temp[0] = '\0';
     struct sigaction sa {};
     sa.sa_handler = remove_temp_and_die;
     sigemptyset(&sa.sa_mask);
-    for (int sig : kCleanupSignals) {
+    for (int sig : cleanup_signals()) {
         struct sigaction old {};
         ::sigaction(sig, nullptr, &old);
         // A signal the caller chose to ignore stays ignored.
@@ -58,14 +92,27 @@ void watch_temp(const std::string& temp) {
     }
 }
 
-void unwatch_temp() {
-    for (int sig : kCleanupSignals) {
+void unwatch() {
+    for (int sig : cleanup_signals()) {
         struct sigaction old {};
         ::sigaction(sig, nullptr, &old);
         if (old.sa_handler == remove_temp_and_die) std::signal(sig, SIG_DFL);
     }
-    std::free(g_temp_path);
-    g_temp_path = nullptr;
+    g_temp[0] = '\0';
+    g_folder = -1;
+}
+
+// Called with the signals blocked.
+void set_temp(PendingOutput& out, const std::string& temp) {
+    out.temp = temp;
+    std::memcpy(g_temp, temp.c_str(), temp.size() + 1);
+}
+
+void remove_temp(PendingOutput& out) {
+    if (out.temp.empty()) return;
+    ::unlinkat(out.folder, out.temp.c_str(), 0);
+    out.temp.clear();
+    g_temp[0] = '\0';
 }
 
 mode_t current_umask() {
@@ -74,90 +121,194 @@ mode_t current_umask() {
     return mask;
 }
 
-// Writing through a link writes the file it names, as opening the name for
-// writing would.
-std::string resolve_target(const std::string& name) {
-    struct stat st {};
-    if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(name.c_str(), nullptr)) {
-            std::string target = real;
-            std::free(real);
-            return target;
-        }
+std::string hidden_name(const std::string& base) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::array<unsigned char, kTempSuffix - 2> random{};
+    if (::getrandom(random.data(), random.size(), GRND_NONBLOCK) != static_cast<ssize_t>(random.size())) {
+        auto seed = static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(std::time(nullptr)) ^
+                    static_cast<unsigned long>(std::clock());
+        for (auto& r : random) r = static_cast<unsigned char>(seed >>= 3);
     }
+    std::string name(1, '.');
+    name.append(base, 0, NAME_MAX - kTempSuffix).push_back('.');
+    for (unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
     return name;
 }
 
-std::string folder_of(const std::string& path) {
+// Splits path into its folder and the last name in it.
+void split(const std::string& path, std::string& folder, std::string& base) {
     std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    base = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string base_of(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// Follows name as opening it for writing would, one link at a time, each
+// looked at relative to its folder's descriptor. On success out.folder and
+// out.name name the file, and exists tells whether it is there (in st).
+bool find_target(std::string path, PendingOutput& out, struct stat& st, bool& exists) {
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        std::string folder;
+        std::string base;
+        split(path, folder, base);
+        if (base.empty() || base == "." || base == "..") return false;
+        int dir = ::open(folder.c_str(), kFolderFlags);
+        if (dir < 0) return false;
+        if (::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                ::close(dir);
+                return false;
+            }
+            exists = false;
+        } else if (S_ISLNK(st.st_mode)) {
+            std::vector<char> link(PATH_MAX + 1);
+            ssize_t got = ::readlinkat(dir, base.c_str(), link.data(), link.size());
+            ::close(dir);
+            if (got <= 0 || static_cast<std::size_t>(got) >= link.size()) return false;
+            std::string to(link.data(), static_cast<std::size_t>(got));
+            path = to[0] == '/' ? to : folder + "/" + to;
+            continue;
+        } else {
+            exists = true;
+        }
+        out.folder = dir;
+        out.name = base;
+        return true;
+    }
+    return false;  // a loop, or too long a chain
+}
+
+// The copy as an unnamed file in the folder, where the system has them.
+int create_unnamed(const PendingOutput& out) {
+#ifdef O_TMPFILE
+    // Naming it later takes either the privilege to link any descriptor or
+    // the process's descriptor folder.
+    if (::geteuid() != 0 && ::access("/proc/self/fd", X_OK) != 0) return -1;
+    return ::openat(out.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+#else
+    (void)out;
+    return -1;
+#endif
+}
+
+// Gives the unnamed copy a hidden name.
+bool link_unnamed(PendingOutput& out) {
+    for (int tries = 0; tries < kTempTries; ++tries) {
+        std::string temp = hidden_name(out.name);
+        int linked = ::linkat(out.fd, "", out.folder, temp.c_str(), AT_EMPTY_PATH);
+        if (linked != 0 && errno != EEXIST) {
+            std::string self = "/proc/self/fd/" + std::to_string(out.fd);
+            linked = ::linkat(AT_FDCWD, self.c_str(), out.folder, temp.c_str(), AT_SYMLINK_FOLLOW);
+        }
+        if (linked == 0) {
+            set_temp(out, temp);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// The copy under a new hidden name, for file systems without unnamed files.
+int create_hidden(PendingOutput& out) {
+    for (int tries = 0; tries < kTempTries; ++tries) {
+        std::string temp = hidden_name(out.name);
+        int fd = ::openat(out.folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            set_temp(out, temp);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+void close_folder(PendingOutput& out) {
+    if (out.folder >= 0) ::close(out.folder);
+    out.folder = -1;
 }
 
 }  // namespace
 
-OutputStatus open_output(const std::string& name, PendingOutput& out) {
+OutputStatus open_output(const std::string& name, const struct stat& program, PendingOutput& out) {
     try {
-        out.target = resolve_target(name);
-        const mode_t mask = current_umask();
         struct stat st {};
-        if (::stat(out.target.c_str(), &st) == 0) {
+        bool exists = false;
+        if (!find_target(name, out, st, exists)) return OutputStatus::cannot_create;
+        const mode_t mask = current_umask();
+        if (exists) {
+            if (st.st_dev == program.st_dev && st.st_ino == program.st_ino) {
+                close_folder(out);
+                return OutputStatus::is_program;
+            }
             // Where the output could not be opened for writing, it is not
-            // replaced either.
-            if (S_ISDIR(st.st_mode) || ::access(out.target.c_str(), W_OK) != 0) {
+            // replaced either; nor is anything but a regular file.
+            if (!S_ISREG(st.st_mode) || ::faccessat(out.folder, out.name.c_str(), W_OK, AT_EACCESS) != 0) {
+                close_folder(out);
                 return OutputStatus::cannot_create;
             }
-            out.mode = st.st_mode & 07777;
+            out.mode = st.st_mode & 0777;  // never set-user-ID, set-group-ID or sticky
         } else {
             out.mode = 0666 & ~mask;
         }
         out.mode |= 0111 & ~mask;
-
-        std::string base = base_of(out.target);
-        if (base.size() > NAME_MAX) return OutputStatus::cannot_create;
-        // Keep the temporary name within the file system's name limit.
-        if (base.size() > NAME_MAX - 16) base.resize(NAME_MAX - 16);
-        std::string folder = folder_of(out.target);
-        out.temp = (folder == "/" ? "" : folder) + "/." + base + ".XXXXXX";
+        out.temp.reserve(NAME_MAX + 1);  // no allocation while the signals are blocked
 
         SignalsBlocked blocked;
-        int fd = ::mkstemp(out.temp.data());
-        if (fd < 0) return OutputStatus::cannot_create;
-        out.file = ::fdopen(fd, "wb");
+        watch(out.folder);
+        out.fd = create_unnamed(out);
+        out.unnamed = out.fd >= 0;
+        if (!out.unnamed) out.fd = create_hidden(out);
+        int dup = out.fd >= 0 ? ::fcntl(out.fd, F_DUPFD_CLOEXEC, 0) : -1;
+        out.file = dup >= 0 ? ::fdopen(dup, "wb") : nullptr;
         if (out.file == nullptr) {
-            ::close(fd);
-            ::unlink(out.temp.c_str());
+            if (dup >= 0) ::close(dup);
+            discard_output(out);
             return OutputStatus::cannot_create;
         }
-        watch_temp(out.temp);
         return OutputStatus::ok;
     } catch (const std::bad_alloc&) {
+        discard_output(out);
         return OutputStatus::out_of_memory;
     }
 }
 
 bool commit_output(PendingOutput& out) {
     out.file = nullptr;
-    SignalsBlocked blocked;
-    // The mode is best effort, as marking a copy executable always was; the
-    // copy itself is what must not be lost.
-    (void)::chmod(out.temp.c_str(), out.mode);
-    bool renamed = ::rename(out.temp.c_str(), out.target.c_str()) == 0;
-    if (!renamed) ::unlink(out.temp.c_str());
-    unwatch_temp();
-    return renamed;
+    try {
+        SignalsBlocked blocked;
+        // The mode is set as marking the copy executable always was: when the
+        // file system refuses it, the copy keeps the owner-only mode it was
+        // made with.
+        (void)::fchmod(out.fd, out.mode);
+        struct stat mine {};
+        bool ok = ::fstat(out.fd, &mine) == 0 && (!out.unnamed || link_unnamed(out));
+        ok = ::close(out.fd) == 0 && ok;
+        out.fd = -1;
+        // Whoever can write the folder may have put something else under the
+        // hidden name: only our own copy becomes the output.
+        struct stat named {};
+        ok = ok && ::fstatat(out.folder, out.temp.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+             named.st_dev == mine.st_dev && named.st_ino == mine.st_ino;
+        ok = ok && ::renameat(out.folder, out.temp.c_str(), out.folder, out.name.c_str()) == 0;
+        if (ok) {
+            out.temp.clear();
+            g_temp[0] = '\0';
+        }
+        discard_output(out);
+        return ok;
+    } catch (const std::bad_alloc&) {
+        discard_output(out);
+        return false;
+    }
 }
 
 void discard_output(PendingOutput& out) {
     SignalsBlocked blocked;
     if (out.file != nullptr) std::fclose(out.file);
     out.file = nullptr;
-    ::unlink(out.temp.c_str());
-    unwatch_temp();
+    if (out.fd >= 0) ::close(out.fd);
+    out.fd = -1;
+    remove_temp(out);
+    unwatch();
+    close_folder(out);
 }

@@ -1,30 +1,42 @@
-// The translated copy is written to a temporary file in the output's folder
-// and renamed over the output only once it is complete, so a failed or
-// interrupted run never leaves a truncated copy or destroys an older one.
+// The translated copy is written where nobody sees it and gets the output's
+// name only once it is complete, so that a failed or interrupted run never
+// leaves a truncated copy, destroys an older one or leaves a file behind.
+//
+// The output's folder is opened once and every later step works relative to
+// it, so a folder renamed or swapped during the run neither receives the
+// copy elsewhere nor keeps it. Where the file system allows it the copy is
+// an unnamed file until it is complete; elsewhere it has a hidden name that
+// an interrupt removes.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdio>
 #include <string>
 
 struct PendingOutput {
-    std::string target;  // the file that is finally replaced
-    std::string temp;    // the temporary file being written
-    std::FILE* file = nullptr;
-    mode_t mode = 0;     // the mode the finished copy gets
+    int folder = -1;          // the output's folder
+    std::string name;         // the output's name in it
+    int fd = -1;              // the copy being written
+    bool unnamed = false;     // it has no name in the folder yet
+    std::string temp;         // its hidden name, while it has one
+    mode_t mode = 0;          // the mode the finished copy gets
+    std::FILE* file = nullptr;  // over a duplicate of fd; whoever writes closes it
 };
 
-enum class OutputStatus { ok, cannot_create, out_of_memory };
+enum class OutputStatus { ok, cannot_create, is_program, out_of_memory };
 
-// Creates the temporary file for name. Until the output is committed or
-// discarded, an interrupt (SIGINT, SIGTERM, SIGHUP) removes the temporary
-// file before the process ends with that signal.
-OutputStatus open_output(const std::string& name, PendingOutput& out);
+// Finds the file that opening name for writing would write (following
+// links), refuses what is not a regular file, is not writable or is the
+// program (its stat given), and creates the copy. Until the output is
+// committed or discarded, every signal that would end the process removes
+// the copy's hidden name first.
+OutputStatus open_output(const std::string& name, const struct stat& program, PendingOutput& out);
 
-// After the file has been closed: gives it its mode and renames it over the
-// target. Returns false (and removes the temporary file) on failure.
+// After out.file has been closed: gives the copy its mode and its name.
+// Returns false, with nothing left behind, when it cannot.
 bool commit_output(PendingOutput& out);
 
-// Removes the temporary file; closes it first when it is still open.
+// Drops the copy; closes out.file first when it is still open.
 void discard_output(PendingOutput& out);

@@ -1,19 +1,19 @@
 // The driver: command line, file names, the run sequence, the report and the
 // usage text.
-#include <sys/stat.h>
-
 #include <csignal>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "dictionary.h"
 #include "exist_file.h"
 #include "output_file.h"
+#include "program_file.h"
+#include "run_failure.h"
+#include "standard_streams.h"
 #include "translator.h"
 
 namespace {
@@ -28,6 +28,7 @@ constexpr int kStatusInconsistent = -1;
 constexpr int kStatusProgram = -2;
 constexpr int kStatusDictionary = -3;
 constexpr int kStatusOutput = -5;
+constexpr int kStatusReport = -6;
 
 struct Settings {
     std::string program = kDefaultProgram;
@@ -104,13 +105,6 @@ void form_names(Settings& s) {
     s.output += ".exe";
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 void entry_line(std::int64_t count, const Trans_Tbl* e) {
     std::printf("%" PRId64 "x  %s -> %s\n", count, e->org_name, e->new_name);
 }
@@ -138,91 +132,97 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
     }
 }
 
-int cannot_write(const std::string& output) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Error: Can't write %s.\n", output.c_str());
-    return kStatusOutput;
+Failure cannot_write(const std::string& output) {
+    return {kStatusOutput, "Error: Can't write " + output + ".\n"};
 }
 
-int out_of_memory() {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Error: out of memory.\n");
-    return kStatusDictionary;
+Failure cannot_open_output(const std::string& output) {
+    return {kStatusOutput, "Error: Can't open " + output + " for write.\n"};
 }
 
-// The entry list lives until the run ends.
-struct ListOwner {
+Failure cannot_read_program(const std::string& program) {
+    return {kStatusProgram, "Error: Can't read file " + program + " to translate.\n"};
+}
+
+Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"}; }
+
+// The entry list and the program file live until the run ends.
+struct RunFiles {
     Trans_Tbl* head = nullptr;
-    ~ListOwner() { free_trans(head); }
+    ProgramFile prog;
+    ~RunFiles() {
+        free_trans(head);
+        close_program(prog);
+    }
 };
 
-int run(Settings& s) {
-    form_names(s);
-    if (!exist_file(s.dictionary)) {
-        std::printf("Error: dictionary %s not found!\n", s.dictionary.c_str());
-        return kStatusNotFound;
-    }
-    if (!exist_file(s.program)) {
-        std::printf("Error: program %s not found!\n", s.program.c_str());
-        return kStatusNotFound;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned_prog(std::fopen(s.program.c_str(), "rb"),
-                                                              std::fclose);
-    std::FILE* prog = owned_prog.get();
-    if (prog == nullptr) {
-        std::fprintf(stderr, "Error: Can't open file %s to translate.\n", s.program.c_str());
-        return kStatusProgram;
-    }
-    ReadResult read = read_trans_file(s.dictionary.c_str());
-    if (read.status == ReadStatus::out_of_memory) return out_of_memory();
-    ListOwner dict{read.head};
-    if (dict.head == nullptr) {
-        std::fprintf(stderr, "Error: Can't open translate file %s (or wrong format).\n",
-                     s.dictionary.c_str());
-        return kStatusDictionary;
-    }
-    int errors = check_trans(dict.head);
-    if (errors == kCheckOutOfMemory) return out_of_memory();
-    if (errors != 0) return kStatusInconsistent;
-    if (s.check_only) return kStatusOk;
-    if (same_file(s.output, s.program)) {
-        std::fprintf(stderr, "Error: output %s would overwrite the program to translate.\n",
-                     s.output.c_str());
-        return kStatusOutput;
-    }
+RunFailure translate_to_output(Settings& s, RunFiles& files) {
     PendingOutput out;
-    OutputStatus opened = open_output(s.output, out);
-    if (opened == OutputStatus::out_of_memory) return out_of_memory();
-    if (opened != OutputStatus::ok) {
-        std::fprintf(stderr, "Error: Can't open %s for write.\n", s.output.c_str());
-        return kStatusOutput;
+    switch (open_output(s.output, files.prog.at_open, out)) {
+        case OutputStatus::ok:
+            break;
+        case OutputStatus::is_program:
+            return Failure{kStatusOutput, "Error: output " + s.output + " would overwrite the program to translate.\n"};
+        case OutputStatus::out_of_memory:
+            return out_of_memory();
+        case OutputStatus::cannot_create:
+            return cannot_open_output(s.output);
     }
-    TranslateStatus status = translate(dict.head, prog, out.file, s.relax);
+    TranslateStatus status = translate(files.head, files.prog.file, out.file, s.relax);
     out.file = nullptr;  // the translator has closed it
+    if (status == TranslateStatus::ok && !read_unchanged(files.prog)) status = TranslateStatus::read_error;
     if (status != TranslateStatus::ok) {
         discard_output(out);
         if (status == TranslateStatus::out_of_memory) return out_of_memory();
-        if (status == TranslateStatus::read_error) {
-            std::fprintf(stderr, "Error: Can't read file %s to translate.\n", s.program.c_str());
-            return kStatusProgram;
-        }
+        if (status == TranslateStatus::read_error) return cannot_read_program(s.program);
         return cannot_write(s.output);
     }
     if (!commit_output(out)) return cannot_write(s.output);
-    report(dict.head, s.relax, s.output);
-    return kStatusOk;
+    return std::nullopt;
+}
+
+RunFailure run(Settings& s) {
+    form_names(s);
+    if (!exist_file(s.dictionary)) {
+        return Failure{kStatusNotFound, "Error: dictionary " + s.dictionary + " not found!\n", true};
+    }
+    if (!exist_file(s.program)) {
+        return Failure{kStatusNotFound, "Error: program " + s.program + " not found!\n", true};
+    }
+    RunFiles files;
+    if (!open_program(s.program, files.prog)) {
+        return Failure{kStatusProgram, "Error: Can't open file " + s.program + " to translate.\n"};
+    }
+    ReadResult read = read_trans_file(s.dictionary.c_str());
+    if (read.status == ReadStatus::out_of_memory) return out_of_memory();
+    files.head = read.head;
+    if (files.head == nullptr) {
+        return Failure{kStatusDictionary, "Error: Can't open translate file " + s.dictionary + " (or wrong format).\n"};
+    }
+    int errors = check_trans(files.head);
+    if (errors == kCheckOutOfMemory) return out_of_memory();
+    if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
+    if (s.check_only) return std::nullopt;
+    RunFailure failed = translate_to_output(s, files);
+    if (failed) return failed;
+    report(files.head, s.relax, s.output);
+    return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    occupy_closed_standard_streams();
     // Past a file-size limit a write then fails and is reported, instead of
-    // the process being killed with the temporary file left behind.
+    // the process being killed.
     std::signal(SIGXFSZ, SIG_IGN);
+    RunFailure failed;
     try {
         Settings settings = read_command_line(argc, argv);
-        return run(settings);
+        failed = run(settings);
     } catch (const std::bad_alloc&) {
-        return out_of_memory();
+        failed = out_of_memory();
     }
+    if (!failed && !close_standard_output()) failed = Failure{kStatusReport, "Error: Can't write the report.\n"};
+    return failed ? report_failure(*failed) : kStatusOk;
 }

@@ -11,6 +11,9 @@
 #include "dict_template.h"
 #include "dictionary.h"
 #include "exist_file.h"
+#include "program_file.h"
+#include "run_failure.h"
+#include "standard_streams.h"
 #include "string_scan.h"
 
 namespace {
@@ -84,28 +87,25 @@ std::size_t min_text(const Settings& s) {
     return n <= kScanMaxText ? n : 0;
 }
 
-int out_of_memory() {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Error: out of memory.\n");
-    return kStatusDictionary;
-}
+Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"}; }
 
-// The originals that the dictionary translates, or a status.
-int read_known(const std::string& name, std::unordered_set<std::string>& known) {
+Failure cannot_write() { return {kStatusWrite, "Error: Can't write the template.\n"}; }
+
+// The originals that the dictionary translates.
+RunFailure read_known(const std::string& name, std::unordered_set<std::string>& known) {
     ReadResult read = read_trans_file(name.c_str(), stderr);
     if (read.status == ReadStatus::out_of_memory) return out_of_memory();
     if (read.head == nullptr) {
-        std::fprintf(stderr, "Error: Can't open translate file %s (or wrong format).\n", name.c_str());
-        return kStatusDictionary;
+        return Failure{kStatusDictionary, "Error: Can't open translate file " + name + " (or wrong format).\n"};
     }
+    RunFailure failed;
     try {
         for (const Trans_Tbl* e = read.head; e != nullptr; e = e->next) known.insert(e->org_name);
     } catch (const std::bad_alloc&) {
-        free_trans(read.head);
-        return out_of_memory();
+        failed = out_of_memory();
     }
     free_trans(read.head);
-    return kStatusOk;
+    return failed;
 }
 
 struct Counts {
@@ -157,73 +157,69 @@ struct Extract {
     }
 };
 
-int run(const Settings& s) {
+// The program file, closed when the run ends.
+struct OpenProgram {
+    ProgramFile prog;
+    ~OpenProgram() { close_program(prog); }
+};
+
+RunFailure run(const Settings& s) {
     const std::size_t min_size = min_text(s);
     if (min_size == 0) {
-        std::fprintf(stderr, "Error: -m %s is no number from 1 to %zu.\n", s.min_text->c_str(), kScanMaxText);
-        return kStatusOption;
+        return Failure{kStatusOption, "Error: -m " + *s.min_text + " is no number from 1 to " +
+                                          std::to_string(kScanMaxText) + ".\n"};
     }
     const std::optional<std::string> dictionary = dictionary_name(s);
     const std::string program = s.program + ".exe";
     if (dictionary && !exist_file(*dictionary)) {
-        std::fprintf(stderr, "Error: dictionary %s not found!\n", dictionary->c_str());
-        return kStatusNotFound;
+        return Failure{kStatusNotFound, "Error: dictionary " + *dictionary + " not found!\n"};
     }
-    if (!exist_file(program)) {
-        std::fprintf(stderr, "Error: program %s not found!\n", program.c_str());
-        return kStatusNotFound;
-    }
-    std::FILE* prog = std::fopen(program.c_str(), "rb");
-    if (prog == nullptr) {
-        std::fprintf(stderr, "Error: Can't open file %s to extract.\n", program.c_str());
-        return kStatusProgram;
+    if (!exist_file(program)) return Failure{kStatusNotFound, "Error: program " + program + " not found!\n"};
+    OpenProgram open;
+    if (!open_program(program, open.prog)) {
+        return Failure{kStatusProgram, "Error: Can't open file " + program + " to extract.\n"};
     }
     std::unordered_set<std::string> known;
     if (dictionary) {
-        int status = read_known(*dictionary, known);
-        if (status != kStatusOk) {
-            std::fclose(prog);
-            return status;
-        }
+        if (RunFailure failed = read_known(*dictionary, known)) return failed;
     }
 
     Extract extract{program, dictionary, min_size, known, {}, {}, false};
     bool memory_out = false;
-    ScanStatus scanned = scan_strings(prog, [&](std::uint64_t, std::string_view text) {
+    // The scan stops at the first write that fails.
+    ScanStatus scanned = scan_strings(open.prog.file, [&](std::uint64_t, std::string_view text) {
         try {
             extract.text(text);
-            return true;
+            return std::ferror(stdout) == 0;
         } catch (const std::bad_alloc&) {
             memory_out = true;
             return false;
         }
     });
-    std::fclose(prog);
     if (memory_out || scanned == ScanStatus::out_of_memory) return out_of_memory();
-    if (scanned == ScanStatus::read_error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "Error: Can't read file %s.\n", program.c_str());
-        return kStatusProgram;
+    if (scanned == ScanStatus::read_error || (scanned == ScanStatus::ok && !read_unchanged(open.prog))) {
+        return Failure{kStatusProgram, "Error: Can't read file " + program + ".\n"};
     }
+    if (scanned == ScanStatus::stopped) return cannot_write();
     extract.header();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "Error: Can't write the template.\n");
-        return kStatusWrite;
-    }
+    if (!close_standard_output()) return cannot_write();
     std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", program.c_str(), extract.counts.lines,
                  extract.counts.comments);
     if (dictionary) std::fprintf(stderr, ", left out %zu", extract.counts.left_out);
     std::fprintf(stderr, ".\n");
-    return kStatusOk;
+    return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    occupy_closed_standard_streams();
+    RunFailure failed;
     try {
         Settings settings = read_command_line(argc, argv);
-        return run(settings);
+        failed = run(settings);
     } catch (const std::bad_alloc&) {
-        return out_of_memory();
+        failed = out_of_memory();
     }
+    return failed ? report_failure(*failed) : kStatusOk;
 }

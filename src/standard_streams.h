@@ -1,0 +1,12 @@
+// The standard streams as both programs begin and end with them.
+#pragma once
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no
+// file the program opens later takes one of them and receives its messages.
+// Output descriptors are opened read-only: a write to a stream that the
+// caller closed still fails, and a lost report is noticed. Call it first.
+void occupy_closed_standard_streams();
+
+// Flushes standard output and closes its descriptor; false when anything written to it was
+// lost (a full disk, a closed pipe, a stream that was closed at start).
+bool close_standard_output();
