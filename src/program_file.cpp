@@ -5,35 +5,21 @@
 
 namespace {
 
-// Opening never blocks here: a FIFO without a writer, or a device that waits
-// for a carrier, is looked at before it is read.
-int open_to_look(const std::string& name) {
-    return ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
+bool readable_kind(const struct stat& st) { return S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode); }
 
 }  // namespace
 
 bool open_program(const std::string& name, ProgramFile& p) {
-    int fd = open_to_look(name);
+    // Looked at before it is opened: opening a device may wait or act, and
+    // opening a FIFO twice would lose what its writer wrote.
+    struct stat before {};
+    if (::stat(name.c_str(), &before) != 0 || !readable_kind(before)) return false;
+    int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    if (::fstat(fd, &st) != 0 || st.st_dev != before.st_dev || st.st_ino != before.st_ino || !readable_kind(st)) {
         ::close(fd);
         return false;
-    }
-    if (S_ISFIFO(st.st_mode)) {
-        // A FIFO opened without blocking reads as empty until a writer comes:
-        // open it again, waiting, and make sure it is still the same one.
-        ::close(fd);
-        fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-        struct stat again {};
-        if (fd < 0) return false;
-        if (::fstat(fd, &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino) {
-            ::close(fd);
-            return false;
-        }
-    } else {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     p.file = ::fdopen(fd, "rb");
     if (p.file == nullptr) {

@@ -94,7 +94,7 @@ TEST_P(Runs, EndAsDocumented) {
     std::map<std::string, std::string> want;
     for (auto& [name, bytes] : c.files) want[name] = bytes;
     for (auto& [name, bytes] : c.after) want[name] = bytes;
-    EXPECT_EQ(dir.snapshot(), want);
+    EXPECT_EQ(dir.contents(), want);
 }
 
 const std::string kReport =

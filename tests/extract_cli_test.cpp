@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"-d", "old"}, 0,
              header("dornevo.exe", 4, "old.txt") + kBody.substr(10),
              "ERR: transl. of Quit needs \"!\nTexts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
-        Case{"ProgramIsAFolder", {{"p.exe/x", ""}}, {"-p", "p"}, -2, "", "Error: Can't read file p.exe.\n"},
+        Case{"ProgramIsAFolder", {{"p.exe/x", ""}}, {"-p", "p"}, -2, "", "Error: Can't open file p.exe to extract.\n"},
         Case{"MinZero", {{"dornevo.exe", kProgram}}, {"-m", "0"}, -4, "", "Error: -m 0 is no number from 1 to 97.\n"},
         Case{"MinTooBig", {{"dornevo.exe", kProgram}}, {"-m", "98"}, -4, "", "Error: -m 98 is no number from 1 to 97.\n"},
         Case{"MinNoNumber", {{"dornevo.exe", kProgram}}, {"-m", "4x"}, -4, "", "Error: -m 4x is no number from 1 to 97.\n"},

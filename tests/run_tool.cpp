@@ -1,10 +1,12 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,13 +54,32 @@ bool TempDir::exists(const std::string& name) const { return fs::exists(file(nam
 std::map<std::string, std::string> TempDir::snapshot() const {
     std::map<std::string, std::string> files;
     for (auto& entry : fs::recursive_directory_iterator(path_)) {
-        std::string rel = fs::relative(entry.path(), path_).string();
-        if (entry.is_directory()) {
-            files[rel + "/"] = "";
+        // Not fs::relative: it follows links, and a link loop is a case.
+        std::string rel = entry.path().string().substr(path_.size() + 1);
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + rel);
+        char head[64];
+        std::snprintf(head, sizeof head, "%06o %u:%u ", st.st_mode, st.st_uid, st.st_gid);
+        if (S_ISDIR(st.st_mode)) {
+            files[rel + "/"] = head;
+        } else if (S_ISREG(st.st_mode) && st.st_size > (off_t{16} << 20)) {
+            // Large (sparse) programs: reading them whole would cost more than the run.
+            files[rel] = head + std::to_string(st.st_size) + " bytes, changed " + std::to_string(st.st_mtim.tv_sec) +
+                         "." + std::to_string(st.st_mtim.tv_nsec);
+        } else if (S_ISREG(st.st_mode)) {
+            files[rel] = head + slurp(entry.path().string());
+        } else if (S_ISLNK(st.st_mode)) {
+            files[rel] = head + fs::read_symlink(entry.path()).string();
         } else {
-            files[rel] = slurp(entry.path().string());
+            files[rel] = head + std::to_string(st.st_rdev);  // never read: it may not end
         }
     }
+    return files;
+}
+
+std::map<std::string, std::string> TempDir::contents() const {
+    std::map<std::string, std::string> files;
+    for (auto& [name, value] : snapshot()) files[name] = value.substr(value.find(' ', value.find(' ') + 1) + 1);
     return files;
 }
 

@@ -26,9 +26,12 @@ public:
     void write(const std::string& name, const std::string& bytes) const;
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
-    // Every entry below the folder, by relative name, with its content
-    // (folders have an empty content and a trailing slash).
+    // Every entry below the folder, by relative name (folders with a
+    // trailing slash), with its type, mode and owner, then its content (a
+    // link: where it points; a file over 16 MiB: its size and time of change).
     std::map<std::string, std::string> snapshot() const;
+    // The same without type, mode and owner.
+    std::map<std::string, std::string> contents() const;
 
 private:
     std::string path_;

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -64,6 +68,64 @@ void share(const TempDir& dir, fs::perms folder) {
     fs::permissions(dir.path(), folder);
 }
 
+bool root() { return ::geteuid() == 0; }
+
+// The fault shim, preloaded into the tool, makes the named calls fail.
+std::function<void()> with_fault(const std::string& faults) {
+    return [faults] {
+        ::setenv("LD_PRELOAD", FAULT_SHIM, 1);
+        ::setenv("VORLANG_FAULT", faults.c_str(), 1);
+        ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    };
+}
+
+void make_socket(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    ::close(fd);
+}
+
+// Whether the folder's file system has unnamed files.
+bool unnamed_files(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+// A sparse program of the given size with "File" near its end.
+void sparse_program(const TempDir& dir, off_t size) {
+    int fd = ::open(dir.file("dornevo.exe").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ASSERT_EQ(::pwrite(fd, "\0File\0", 6, size - 1000), 6);
+    ::close(fd);
+}
+
+// Whether process pid has a file in folder open for writing: the copy,
+// named or not.
+bool writes_in(int pid, const std::string& folder) {
+    std::error_code ec;
+    for (auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        std::string to = fs::read_symlink(fd.path(), ec).string();
+        if (to.rfind(folder + "/", 0) == 0 && to.find("dornevo.exe") == std::string::npos &&
+            to.find("_trans.txt") == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void wait_for_copy(int pid, const std::string& folder) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!writes_in(pid, folder) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 TEST(FullDisk, LeavesTheOldOutputAndNoTemporaryFile) {
     const std::string prog = program(300000);
     for (rlim_t limit : {rlim_t{4096}, rlim_t{65536}, rlim_t{150000}, rlim_t{299999}}) {
@@ -89,6 +151,9 @@ struct FailCase {
     bool drop_privileges;
     int status;
     std::string err;
+    std::function<void()> child = {};  // in the tool's process, before it starts
+    bool needs_root = false;
+    bool needs_unnamed_files = false;
 };
 
 void PrintTo(const FailCase& c, std::ostream* os) { *os << c.name; }
@@ -98,6 +163,8 @@ class Failures : public testing::TestWithParam<FailCase> {};
 TEST_P(Failures, LeaveTheFolderAsItWas) {
     const FailCase& c = GetParam();
     TempDir dir;
+    if (c.needs_root && !root()) GTEST_SKIP() << "needs root";
+    if (c.needs_unnamed_files && !unnamed_files(dir.path())) GTEST_SKIP() << "no unnamed files here";
     write_folder(dir, program(5000));
     c.setup(dir);
     auto before = dir.snapshot();
@@ -109,7 +176,7 @@ TEST_P(Failures, LeaveTheFolderAsItWas) {
         fs::permissions(bin.path(), fs::perms(0755));
         r = run_program(bin.file("vorlang"), dir.path(), c.args, unprivileged);
     } else {
-        r = run_vorlang(dir.path(), c.args);
+        r = run_vorlang(dir.path(), c.args, c.child);
     }
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
@@ -125,7 +192,61 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::remove(d.file("dornevo.exe"));
                      fs::create_directory(d.file("dornevo.exe"));
                  },
-                 {}, false, -2, "Error: Can't read file dornevo.exe to translate.\n"},
+                 {}, false, -2, "Error: Can't open file dornevo.exe to translate.\n"},
+        FailCase{"ProgramIsADevice",
+                 [](const TempDir& d) {
+                     fs::remove(d.file("dornevo.exe"));
+                     fs::create_symlink("/dev/zero", d.file("dornevo.exe"));
+                 },
+                 {}, false, -2, "Error: Can't open file dornevo.exe to translate.\n"},
+        FailCase{"ProgramIsASocket",
+                 [](const TempDir& d) {
+                     fs::remove(d.file("dornevo.exe"));
+                     make_socket(d.file("dornevo.exe"));
+                 },
+                 {}, false, -2, "Error: Can't open file dornevo.exe to translate.\n"},
+        FailCase{"OutputIsAFifo", [](const TempDir& d) { ::mkfifo(d.file("out.exe").c_str(), 0666); }, {"-o", "out"},
+                 false, -5, "Error: Can't open out.exe for write.\n"},
+        FailCase{"OutputIsASocket", [](const TempDir& d) { make_socket(d.file("out.exe")); }, {"-o", "out"}, false,
+                 -5, "Error: Can't open out.exe for write.\n"},
+        FailCase{"OutputLinksToAFifo",
+                 [](const TempDir& d) {
+                     ::mkfifo(d.file("pipe").c_str(), 0666);
+                     fs::create_symlink("pipe", d.file("out.exe"));
+                 },
+                 {"-o", "out"}, false, -5, "Error: Can't open out.exe for write.\n"},
+        FailCase{"OutputLinksToADevice",
+                 [](const TempDir& d) {
+                     ASSERT_EQ(::mknod(d.file("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+                     fs::create_symlink("null", d.file("out.exe"));
+                 },
+                 {"-o", "out"}, false, -5, "Error: Can't open out.exe for write.\n", {}, true},
+        FailCase{"OutputIsALinkLoop",
+                 [](const TempDir& d) {
+                     fs::create_symlink("b.exe", d.file("a.exe"));
+                     fs::create_symlink("a.exe", d.file("b.exe"));
+                 },
+                 {"-o", "a"}, false, -5, "Error: Can't open a.exe for write.\n"},
+        FailCase{"LinkFails", [](const TempDir&) {}, {}, false, -5, "Error: Can't write dornevo_t.exe.\n",
+                 with_fault("linkat"), false, true},
+        FailCase{"RenameFails", [](const TempDir&) {}, {}, false, -5, "Error: Can't write dornevo_t.exe.\n",
+                 with_fault("renameat")},
+        FailCase{"RenameOfHiddenNameFails", [](const TempDir&) {}, {}, false, -5,
+                 "Error: Can't write dornevo_t.exe.\n", with_fault("tmpfile,renameat")},
+        FailCase{"CloseFails", [](const TempDir&) {}, {}, false, -5, "Error: Can't write dornevo_t.exe.\n",
+                 with_fault("close")},
+        FailCase{"CloseOfHiddenNameFails", [](const TempDir&) {}, {}, false, -5,
+                 "Error: Can't write dornevo_t.exe.\n", with_fault("tmpfile,close")},
+        // Another user puts a link to a file of theirs where the copy was:
+        // neither its mode changes nor does the link become the output.
+        FailCase{"HiddenNameSwappedForALink",
+                 [](const TempDir& d) {
+                     d.write("elsewhere/victim", "secret");
+                     ::chmod(d.file("elsewhere/victim").c_str(), 0600);
+                 },
+                 {}, false, -5, "Error: Can't write dornevo_t.exe.\n", [] {
+                     with_fault("swap:" + fs::current_path().string() + "/elsewhere/victim")();
+                 }},
         FailCase{"UnwritableFolder", [](const TempDir& d) { share(d, fs::perms(0555)); }, {}, true, -5,
                  "Error: Can't open dornevo_t.exe for write.\n"},
         FailCase{"ReadOnlyOutput",
@@ -220,51 +341,262 @@ TEST(HostileInput, EmptyProgramGivesAnEmptyCopy) {
 
 TEST(Memory, ExhaustedStopsCleanly) {
     if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
-    TempDir dir;
     std::string dict;
     for (int i = 0; i < 700000; ++i) dict.append("t").append(std::to_string(i)).append(" x\n");
-    write_folder(dir, program(5000));
-    dir.write("dornevo_trans.txt", dict);
-    auto before = dir.snapshot();
-    RunResult r = run_vorlang(dir.path(), {}, [] {
-        struct rlimit rl {96u << 20, 96u << 20};
-        ::setrlimit(RLIMIT_AS, &rl);
-    });
-    EXPECT_EQ(r.status, -3);
-    EXPECT_EQ(r.err, "Error: out of memory.\n");
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(dir.snapshot(), before);
-}
-
-bool has_temporary(const std::string& dir) {
-    for (auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().filename().string().rfind(".dornevo_t.exe.", 0) == 0) return true;
+    // A dictionary without end is read only until memory runs out.
+    for (bool endless : {false, true}) {
+        TempDir dir;
+        write_folder(dir, program(5000));
+        if (endless) {
+            fs::remove(dir.file("dornevo_trans.txt"));
+            fs::create_symlink("/dev/urandom", dir.file("dornevo_trans.txt"));
+        } else {
+            dir.write("dornevo_trans.txt", dict);
+        }
+        auto before = dir.snapshot();
+        RunResult r = run_vorlang(dir.path(), {}, [] {
+            struct rlimit rl {96u << 20, 96u << 20};
+            ::setrlimit(RLIMIT_AS, &rl);
+            ::alarm(60);
+        });
+        EXPECT_EQ(r.status, -3) << endless;
+        EXPECT_EQ(r.err, "Error: out of memory.\n") << endless;
+        EXPECT_EQ(r.signal, 0) << endless;
+        EXPECT_EQ(dir.snapshot(), before) << endless;
     }
-    return false;
 }
 
-TEST(Interrupt, RemovesTheTemporaryFile) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+struct ModeCase {
+    const char* name;
+    int existing;  // the output's mode before the run, or -1 for none
+    bool other_owner;
+    mode_t umask;
+    std::string faults;
+    mode_t copy;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+
+class Modes : public testing::TestWithParam<ModeCase> {};
+
+// The copy has the output's permission bits and the execute bits that
+// "chmod +x" adds, never a set-ID or sticky bit, and belongs to whoever ran
+// the tool.
+TEST_P(Modes, OfTheCopy) {
+    const ModeCase& c = GetParam();
+    if (c.other_owner && !root()) GTEST_SKIP() << "needs root";
+    TempDir dir;
+    write_folder(dir, program(5000));
+    if (c.existing < 0) fs::remove(dir.file("dornevo_t.exe"));
+    if (c.other_owner) {
+        ASSERT_EQ(::chown(dir.file("dornevo_t.exe").c_str(), 65534, 65534), 0);
+    }
+    if (c.existing >= 0) {
+        ASSERT_EQ(::chmod(dir.file("dornevo_t.exe").c_str(), static_cast<mode_t>(c.existing)), 0);
+    }
+    mode_t mask = c.umask;
+    auto faults = c.faults.empty() ? std::function<void()>{} : with_fault(c.faults);
+    RunResult r = run_vorlang(dir.path(), {}, [mask, faults] {
+        ::umask(mask);
+        if (faults) faults();
+    });
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("dornevo_t.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFREG | c.copy) << std::oct << st.st_mode;
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(dir.read("dornevo_t.exe").size(), 5000u);
+    EXPECT_EQ(dir.snapshot().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Modes,
+    testing::Values(ModeCase{"New", -1, false, 022, "", 0755}, ModeCase{"NewPrivate", -1, false, 077, "", 0700},
+                    ModeCase{"SetUserId", 04755, false, 022, "", 0755},
+                    ModeCase{"SetGroupIdAndSticky", 03664, false, 002, "", 0775},
+                    ModeCase{"OtherUsersSetUserId", 06755, true, 022, "", 0755},
+                    ModeCase{"WithoutUnnamedFiles", 0640, false, 022, "tmpfile", 0751},
+                    // The mode is set as "chmod +x" was: its failure leaves the
+                    // copy owner-only, and the run goes on.
+                    ModeCase{"ModeRefused", 0644, false, 022, "fchmod", 0600},
+                    ModeCase{"ModeRefusedWithoutUnnamedFiles", 0644, false, 022, "tmpfile,fchmod", 0600}),
+    [](const testing::TestParamInfo<ModeCase>& info) { return info.param.name; });
+
+struct StreamCase {
+    const char* name;
+    const char* tool;
+    std::vector<std::string> args;
+    std::function<void()> child;
+    int status;
+    std::string err;
+    std::string out = {};  // checked when standard error is merged into it
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+class Streams : public testing::TestWithParam<StreamCase> {};
+
+void to_full() {
+    int fd = ::open("/dev/full", O_WRONLY);
+    ::dup2(fd, 1);
+}
+
+// Whatever the standard streams are, the copy is exactly the translation,
+// and a run that could not write all of its report says so.
+TEST_P(Streams, NeverEnterTheCopyNorLoseTheReportSilently) {
+    const StreamCase& c = GetParam();
+    TempDir dir;
+    write_folder(dir, program(300000));
+    TempDir want;
+    write_folder(want, program(300000));
+    // Where a copy is written, it is the one a run with plain streams writes.
+    if (c.tool == std::string(VORLANG_BIN) && c.args.empty()) {
+        ASSERT_EQ(run_vorlang(want.path(), {}).status, 0);
+    }
+    RunResult r = run_program(c.tool, dir.path(), c.args, c.child);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    if (!c.out.empty()) {
+        EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_EQ(dir.snapshot(), want.snapshot());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Streams,
+    testing::Values(
+        StreamCase{"InputAndOutputClosed", VORLANG_BIN, {}, [] { ::close(0), ::close(1); }, -6,
+                   "Error: Can't write the report.\n"},
+        StreamCase{"AllClosed", VORLANG_BIN, {}, [] { ::close(0), ::close(1), ::close(2); }, -6, ""},
+        StreamCase{"OutputFull", VORLANG_BIN, {}, to_full, -6, "Error: Can't write the report.\n"},
+        StreamCase{"CheckOnlyOutputFull", VORLANG_BIN, {"-c"}, to_full, -6, "Error: Can't write the report.\n"},
+        StreamCase{"ErrorsFollowWhatWasWritten", VORLANG_BIN, {"-o", "no/x"}, [] { ::dup2(1, 2); }, -5, "",
+                   kNames + kWarn + "Error: Can't open no/x.exe for write.\n"},
+        StreamCase{"TemplateOutputClosed", VORLANG_EXTRACT_BIN, {}, [] { ::close(1); }, -5,
+                   "Error: Can't write the template.\n"},
+        StreamCase{"TemplateOutputFull", VORLANG_EXTRACT_BIN, {}, to_full, -5, "Error: Can't write the template.\n"}),
+    [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
+
+// A FIFO is read until its writer closes it; the template stops at its
+// first failed write, also on a FIFO that never ends.
+TEST(Fifo, IsReadToItsEndAndATemplateStopsAtAFailedWrite) {
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string texts = program(300000);
+    for (bool endless : {false, true}) {
+        TempDir dir;
+        dir.write("dornevo_trans.txt", kDict);
+        ASSERT_EQ(::mkfifo(dir.file("dornevo.exe").c_str(), 0644), 0);
+        std::thread writer([&] {
+            int fd = ::open(dir.file("dornevo.exe").c_str(), O_WRONLY);
+            if (!endless) {
+                EXPECT_EQ(::write(fd, texts.data(), texts.size()), static_cast<ssize_t>(texts.size()));
+            }
+            // New texts without end, until the reader goes.
+            for (long n = 0; endless;) {
+                std::string block;
+                while (block.size() < 65536) block += "\0Text "s + std::to_string(n++);
+                if (::write(fd, block.data(), block.size()) < 0) break;
+            }
+            ::close(fd);
+        });
+        RunResult r = endless ? run_program(VORLANG_EXTRACT_BIN, dir.path(), {},
+                                            [] {
+                                                to_full();
+                                                ::alarm(60);
+                                            })
+                              : run_vorlang(dir.path(), {});
+        writer.join();
+        if (endless) {
+            EXPECT_EQ(r.status, -5);
+            EXPECT_EQ(r.err, "Error: Can't write the template.\n");
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string copy = dir.read("dornevo_t.exe");
+        ASSERT_EQ(copy.size(), texts.size());
+        EXPECT_EQ(copy.substr(16, 11), "Best\0Weg\0\0x"s);
+    }
+}
+
+// Interrupts: nothing is left behind, with or without unnamed files, and
+// the older copy stays.
+TEST(Interrupt, LeavesNothingBehind) {
+    const std::vector<int> caught = {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,   SIGQUIT, SIGALRM,
+                                     SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGTRAP};
+    TempDir probe;
+    for (std::string faults : {"", "tmpfile"}) {
+        std::vector<int> sigs = caught;
+        // Only a copy without a name survives SIGKILL without a trace.
+        if (faults.empty() && unnamed_files(probe.path())) sigs.push_back(SIGKILL);
+        for (int sig : sigs) {
+            TempDir dir;
+            write_folder(dir, "");
+            sparse_program(dir, off_t{3} << 30);
+            auto before = dir.snapshot();
+            auto fault = faults.empty() ? std::function<void()>{} : with_fault(faults);
+            RunResult r = run_vorlang(
+                dir.path(), {},
+                [fault] {
+                    struct rlimit none {0, 0};
+                    ::setrlimit(RLIMIT_CORE, &none);
+                    if (fault) fault();
+                },
+                [&](int pid) {
+                    wait_for_copy(pid, dir.path());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    ::kill(pid, sig);
+                });
+            EXPECT_EQ(r.signal, sig) << faults << " " << sig;
+            EXPECT_EQ(dir.snapshot(), before) << faults << " " << sig;
+        }
+    }
+}
+
+// A folder renamed and replaced by a link during the run: the copy goes to
+// the folder the run began in, or nowhere, and nothing is left elsewhere.
+TEST(Interrupt, FolderSwappedDuringTheRunKeepsNothingElsewhere) {
+    for (bool finish : {false, true}) {
+        TempDir top;
+        const std::string work = top.file("work");
+        fs::create_directory(work);
+        fs::create_directory(top.file("other"));
+        top.write("work/dornevo_trans.txt", kDict);
+        top.write("work/dornevo_t.exe", kOld);
+        int fd = ::open((work + "/dornevo.exe").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(::ftruncate(fd, off_t{1} << 29), 0);
+        ::close(fd);
+        RunResult r = run_program(VORLANG_BIN, work, {}, {}, [&](int pid) {
+            wait_for_copy(pid, work);
+            fs::rename(work, top.file("moved"));
+            fs::create_directory_symlink("other", work);
+            if (!finish) ::kill(pid, SIGTERM);
+        });
+        if (finish) {
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(fs::file_size(top.file("moved/dornevo_t.exe")), std::uintmax_t{1} << 29);
+        } else {
+            EXPECT_EQ(r.signal, SIGTERM);
+            EXPECT_EQ(top.read("moved/dornevo_t.exe"), kOld);
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(top.file("moved")), fs::directory_iterator()), 3) << finish;
+        EXPECT_TRUE(fs::is_empty(top.file("other"))) << finish;
+    }
+}
+
+// A program truncated or grown while it is read gives no copy.
+TEST(ProgramChanged, DuringTheRunIsAReadError) {
+    for (off_t now : {off_t{1} << 20, (off_t{1} << 28) + (off_t{1} << 20)}) {
         TempDir dir;
         write_folder(dir, "");
-        // A large sparse program keeps the translator busy.
-        int fd = ::open(dir.file("dornevo.exe").c_str(), O_WRONLY);
-        ASSERT_EQ(::ftruncate(fd, off_t{3} << 30), 0);
-        ::close(fd);
-        bool seen = false;
+        sparse_program(dir, off_t{1} << 28);
         RunResult r = run_vorlang(dir.path(), {}, {}, [&](int pid) {
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!(seen = has_temporary(dir.path())) && std::chrono::steady_clock::now() < until) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            ::kill(pid, sig);
+            wait_for_copy(pid, dir.path());
+            ::truncate(dir.file("dornevo.exe").c_str(), now);
         });
-        ASSERT_TRUE(seen);
-        EXPECT_EQ(r.signal, sig);
-        EXPECT_FALSE(has_temporary(dir.path()));
+        EXPECT_EQ(r.status, -2) << now;
+        EXPECT_EQ(r.err, "Error: Can't read file dornevo.exe to translate.\n") << now;
         EXPECT_EQ(dir.read("dornevo_t.exe"), kOld);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+        EXPECT_EQ(dir.snapshot().size(), 3u);
     }
 }
 
