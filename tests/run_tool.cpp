@@ -13,16 +13,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string slurp(const std::string& path) {
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
-
-}  // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "vorlang-test-XXXXXX").string();
@@ -45,7 +41,7 @@ void TempDir::write(const std::string& name, const std::string& bytes) const {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string TempDir::read(const std::string& name) const { return slurp(file(name)); }
+std::string TempDir::read(const std::string& name) const { return read_file(file(name)); }
 
 bool TempDir::exists(const std::string& name) const { return fs::exists(file(name)); }
 
@@ -56,7 +52,7 @@ std::map<std::string, std::string> TempDir::snapshot() const {
         if (entry.is_directory()) {
             files[rel + "/"] = "";
         } else {
-            files[rel] = slurp(entry.path().string());
+            files[rel] = read_file(entry.path().string());
         }
     }
     return files;
@@ -95,8 +91,8 @@ RunResult run_program(const std::string& binary, const std::string& dir,
     while (::waitpid(pid, &wstatus, 0) < 0) {
     }
     RunResult r;
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
     if (WIFEXITED(wstatus)) r.status = static_cast<signed char>(WEXITSTATUS(wstatus));
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     return r;
