@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "run_tool.h"
 
@@ -73,24 +74,20 @@ TEST(Package, DebHasItsFieldsAndFilesAndLintianPassesIt) {
     }
     ASSERT_NE(deb, "") << pack.out;
 
-    struct Field {
-        const char* name;
-        std::string starts;  // the value begins with this
-    } const fields[] = {
-        {"Package", "vorlang"},
-        {"Version", PACKAGE_VERSION},
-        {"Section", "utils"},
-        {"Priority", "optional"},
+    const std::pair<const char*, std::string> fields[] = {
+        {"Package", "vorlang\n"},
+        {"Version", PACKAGE_VERSION "\n"},
+        {"Section", "utils\n"},
+        {"Priority", "optional\n"},
         {"Maintainer", "vorlang maintainers <"},
         // from dpkg-shlibdeps: without it the field would be missing
         {"Depends", "libc6 (>= "},
+        {"Depends", "libstdc++6 (>= "},
     };
-    for (const Field& f : fields) {
-        RunResult r = run_program(DPKG_DEB_BIN, out.path(), {"--field", deb, f.name});
-        EXPECT_EQ(r.out.rfind(f.starts, 0), 0u) << f.name << ": " << r.out << r.err;
+    for (const auto& [name, part] : fields) {
+        RunResult r = run_program(DPKG_DEB_BIN, out.path(), {"--field", deb, name});
+        EXPECT_NE(r.out.find(part), std::string::npos) << name << ": " << r.out << r.err;
     }
-    RunResult depends = run_program(DPKG_DEB_BIN, out.path(), {"--field", deb, "Depends"});
-    EXPECT_NE(depends.out.find("libstdc++6 (>= "), std::string::npos) << depends.out;
 
     // Every file with its mode, owned by root.
     const std::map<std::string, std::string> files = {
