@@ -15,16 +15,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string slurp(const std::string& path) {
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
 }
-
-}  // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "vorlang-test-XXXXXX").string();
@@ -47,7 +43,7 @@ void TempDir::write(const std::string& name, const std::string& bytes) const {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string TempDir::read(const std::string& name) const { return slurp(file(name)); }
+std::string TempDir::read(const std::string& name) const { return read_file(file(name)); }
 
 bool TempDir::exists(const std::string& name) const { return fs::exists(file(name)); }
 
@@ -67,7 +63,7 @@ std::map<std::string, std::string> TempDir::snapshot() const {
             files[rel] = head + std::to_string(st.st_size) + " bytes, changed " + std::to_string(st.st_mtim.tv_sec) +
                          "." + std::to_string(st.st_mtim.tv_nsec);
         } else if (S_ISREG(st.st_mode)) {
-            files[rel] = head + slurp(entry.path().string());
+            files[rel] = head + read_file(entry.path().string());
         } else if (S_ISLNK(st.st_mode)) {
             files[rel] = head + fs::read_symlink(entry.path()).string();
         } else {
@@ -116,8 +112,8 @@ RunResult run_program(const std::string& binary, const std::string& dir,
     while (::waitpid(pid, &wstatus, 0) < 0) {
     }
     RunResult r;
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
     if (WIFEXITED(wstatus)) r.status = static_cast<signed char>(WEXITSTATUS(wstatus));
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     return r;

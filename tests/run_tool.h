@@ -13,6 +13,9 @@ struct RunResult {
     int signal = 0;  // the signal that ended the process, or 0
 };
 
+// The whole content of a file ("" when it cannot be read).
+std::string read_file(const std::string& path);
+
 // A fresh folder under the system's temporary folder, removed afterwards.
 class TempDir {
 public:
