@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "dictionary.h"
-
-// An original and its terminating zero must fit in the 99-byte look-ahead.
-constexpr std::size_t kMaxOriginal = 98;
+#include "text_limits.h"
 
 constexpr unsigned kFilterBits = 18;
 constexpr unsigned kTailBits = 18;
@@ -72,7 +70,7 @@ struct TextIndex {
 };
 
 // Builds the index over the list; suffixes also builds the backward trie.
-// Entries with an empty original or one longer than kMaxOriginal never act.
+// Entries with an empty original or one longer than kLongestMatch never act.
 // Throws std::bad_alloc.
 void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
 

@@ -29,10 +29,11 @@
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "text_index.h"
+#include "text_limits.h"
 
 namespace {
 
-constexpr std::int64_t kLook = 99;  // the window's look-ahead
+constexpr auto kLook = static_cast<std::int64_t>(kLookAhead);
 // Held back between blocks: an undecided zero lies in the last 99 bytes read,
 // and its string's match and the byte before it in the 99 bytes before that.
 constexpr std::size_t kHeld = 256;

@@ -81,7 +81,7 @@ std::size_t min_text(const Settings& s) {
     const std::string& v = *s.min_text;
     if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos) return 0;
     std::size_t n = static_cast<std::size_t>(std::atoi(v.c_str()));
-    return n <= kScanMaxText ? n : 0;
+    return n <= kLongestOriginal ? n : 0;
 }
 
 int out_of_memory() {
@@ -160,7 +160,7 @@ struct Extract {
 int run(const Settings& s) {
     const std::size_t min_size = min_text(s);
     if (min_size == 0) {
-        std::fprintf(stderr, "Error: -m %s is no number from 1 to %zu.\n", s.min_text->c_str(), kScanMaxText);
+        std::fprintf(stderr, "Error: -m %s is no number from 1 to %zu.\n", s.min_text->c_str(), kLongestOriginal);
         return kStatusOption;
     }
     const std::optional<std::string> dictionary = dictionary_name(s);
