@@ -15,6 +15,7 @@
 #include "exist_file.h"
 #include "output_file.h"
 #include "translator.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ struct Settings {
     std::optional<std::string> language;
     int relax = kRelaxStrict;
     bool check_only = false;
+    bool wide = false;  // also the UTF-16 texts
 };
 
 [[noreturn]] void usage() {
@@ -88,6 +90,7 @@ Settings read_command_line(int argc, char** argv) {
         if (arg == "-r") s.relax = kRelaxNonAlnum;
         if (arg == "-R") s.relax = kRelaxAny;
         if (arg == "-c") s.check_only = true;
+        if (arg == "-u") s.wide = true;
     }
     return s;
 }
@@ -150,6 +153,13 @@ int out_of_memory() {
     return kStatusDictionary;
 }
 
+// The entries that the wide pass cannot seek.
+void warn_not_wide(const Trans_Tbl* head) {
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        if (!has_wide_form(e)) std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+    }
+}
+
 // The entry list lives until the run ends.
 struct ListOwner {
     Trans_Tbl* head = nullptr;
@@ -183,6 +193,7 @@ int run(Settings& s) {
     }
     int errors = check_trans(dict.head);
     if (errors == kCheckOutOfMemory) return out_of_memory();
+    if (s.wide) warn_not_wide(dict.head);
     if (errors != 0) return kStatusInconsistent;
     if (s.check_only) return kStatusOk;
     if (same_file(s.output, s.program)) {
@@ -197,7 +208,7 @@ int run(Settings& s) {
         std::fprintf(stderr, "Error: Can't open %s for write.\n", s.output.c_str());
         return kStatusOutput;
     }
-    TranslateStatus status = translate(dict.head, prog, out.file, s.relax);
+    TranslateStatus status = translate(dict.head, prog, out.file, s.relax, s.wide);
     out.file = nullptr;  // the translator has closed it
     if (status != TranslateStatus::ok) {
         discard_output(out);
