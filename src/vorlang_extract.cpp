@@ -1,5 +1,6 @@
 // vorlang-extract: writes a dictionary template for a program, a line for
 // every text that vorlang could replace at its strict level.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,11 +8,14 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "dict_template.h"
 #include "dictionary.h"
 #include "exist_file.h"
 #include "string_scan.h"
+#include "wide_scan.h"
 
 namespace {
 
@@ -32,6 +36,7 @@ struct Settings {
     std::optional<std::string> dictionary;
     std::optional<std::string> language;
     std::optional<std::string> min_text;
+    bool wide = false;  // also the UTF-16 texts
 };
 
 [[noreturn]] void usage() {
@@ -63,6 +68,7 @@ Settings read_command_line(int argc, char** argv) {
         if (before == "-d" || before == "-w") s.dictionary = arg;
         if (before == "-t") s.language = arg;
         if (before == "-m") s.min_text = arg;
+        if (arg == "-u") s.wide = true;
     }
     return s;
 }
@@ -189,15 +195,42 @@ int run(const Settings& s) {
 
     Extract extract{program, dictionary, min_size, known, {}, {}, false};
     bool memory_out = false;
-    ScanStatus scanned = scan_strings(prog, [&](std::uint64_t, std::string_view text) {
-        try {
-            extract.text(text);
-            return true;
-        } catch (const std::bad_alloc&) {
-            memory_out = true;
-            return false;
+    // With -u the UTF-16 texts are found first, each with the offset where
+    // it first stands, and merged into the byte texts by that offset.
+    std::vector<std::pair<std::uint64_t, std::string>> wide_texts;
+    ScanStatus scanned = ScanStatus::ok;
+    if (s.wide) {
+        std::unordered_set<std::string> found;
+        scanned = scan_wide_strings(prog, [&](std::uint64_t offset, std::string_view text) {
+            try {
+                if (looks_like_text(text, min_size) && found.emplace(text).second) wide_texts.emplace_back(offset, text);
+                return true;
+            } catch (const std::bad_alloc&) {
+                memory_out = true;
+                return false;
+            }
+        });
+        std::rewind(prog);
+    }
+    std::size_t next_wide = 0;
+    auto texts_before = [&](std::uint64_t offset) {
+        for (; next_wide < wide_texts.size() && wide_texts[next_wide].first < offset; ++next_wide) {
+            extract.text(wide_texts[next_wide].second);
         }
-    });
+    };
+    if (scanned == ScanStatus::ok && !memory_out) {
+        scanned = scan_strings(prog, [&](std::uint64_t offset, std::string_view text) {
+            try {
+                texts_before(offset);
+                extract.text(text);
+                return true;
+            } catch (const std::bad_alloc&) {
+                memory_out = true;
+                return false;
+            }
+        });
+    }
+    if (scanned == ScanStatus::ok && !memory_out) texts_before(UINT64_MAX);
     std::fclose(prog);
     if (memory_out || scanned == ScanStatus::out_of_memory) return out_of_memory();
     if (scanned == ScanStatus::read_error) {
