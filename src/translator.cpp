@@ -17,6 +17,20 @@
 // and the file is known to reach 99 bytes past any offset it may match at; the
 // bytes that a later decision may still change or test are held back. The
 // blocks are written on a second thread while the next ones are read.
+//
+// One example of each pass, with the entries File to Bestand and Quit to Weg:
+//   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
+//           "File", which is an original with a zero before it, so the byte
+//           pass writes 'B' 'e' 's' 't' over it (the window would have
+//           matched it at offset 1).
+//   with -u 04 00 'Q' 00 'u' 00 'i' 00 't' 00 at an even offset: the byte pass
+//           sees strings of one byte only; the wide pass, which follows it
+//           over the bytes it is done with, finds the units of "Quit" after
+//           the unit 4, their count, and writes "Weg " (padded with a
+//           blank unit) over them (see wide_pass.h).
+// The wide pass runs behind the byte pass in the same blocks: what it reads
+// lies before the bytes the byte pass holds back, so it sees the copy the
+// byte pass has made, as a second pass over the whole copy would.
 #include "translator.h"
 
 #include <algorithm>
