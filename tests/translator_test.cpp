@@ -16,16 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-OwnedList dictionary(const std::string& text) {
-    return own(read_trans_bytes(text.data(), text.size()).head);
-}
-
-std::vector<std::int64_t> counts(const Trans_Tbl* head, bool risky) {
-    std::vector<std::int64_t> list;
-    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(risky ? e->n_risc : e->n_trans);
-    return list;
-}
-
 // The bytes stand away from the file's first byte and its last 98 bytes.
 std::string inside(const std::string& bytes) { return "\x01"s + bytes + std::string(98, '\0'); }
 

@@ -77,14 +77,6 @@ TEST(Utf16, UnpairedHalvesHaveNoUtf8Form) {
     EXPECT_EQ(out, "\xc3\x96" "a\xf0\x9f\x98\x80\xe2\x82\xac");
 }
 
-OwnedList dictionary(const std::string& text) { return own(read_trans_bytes(text.data(), text.size()).head); }
-
-std::vector<std::int64_t> counts(const Trans_Tbl* head, bool risky) {
-    std::vector<std::int64_t> list;
-    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(risky ? e->n_risc : e->n_trans);
-    return list;
-}
-
 // At an even offset, away from the file's first bytes and its last 98.
 std::string inside(const std::string& bytes) { return "\x01\x00"s + bytes + std::string(98, '\0'); }
 
