@@ -6,6 +6,9 @@
 //       zero-terminated strings of PROGRAM, with shorter, equal and longer
 //       translations
 //   bench_inputs synthetic COUNT OUT    a generated dictionary of COUNT lines
+//   bench_inputs wide PROGRAM SIZE OUT    PROGRAM with a UTF-16LE copy of each
+//       of its usable texts after it, as a wide literal at an even offset, cut
+//       to SIZE bytes
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -163,6 +166,53 @@ int make_synthetic(std::size_t count, const char* out_path) {
     return write_pairs(originals, out_path);
 }
 
+int make_wide(const char* program, std::uint64_t size, const char* out_path) {
+    std::FILE* in = std::fopen(program, "rb");
+    std::FILE* out = std::fopen(out_path, "wb");
+    if (in == nullptr || out == nullptr) return 1;
+    std::string current;
+    std::string copy;
+    bool after_zero = false;
+    std::uint64_t written = 0;
+    auto put = [&](const std::string& bytes) {
+        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), size - written));
+        std::fwrite(bytes.data(), 1, take, out);
+        written += take;
+    };
+    std::vector<unsigned char> buf(1 << 20);
+    std::size_t got;
+    while (written < size && (got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < got && written < size; ++i) {
+            unsigned char c = buf[i];
+            if (c != 0) {
+                if (current.size() <= 40) current += static_cast<char>(c);
+                continue;
+            }
+            if (!after_zero || !usable(current)) {
+                current.clear();
+                after_zero = true;
+                continue;
+            }
+            put(std::string(reinterpret_cast<const char*>(buf.data() + from), i + 1 - from));
+            from = i + 1;
+            copy.assign(written % 2 + 2, '\0');  // a zero unit at an even offset before the text
+            for (char t : current) {
+                copy += t;
+                copy += '\0';
+            }
+            copy.append(2, '\0');
+            put(copy);
+            current.clear();
+        }
+        if (written < size) put(std::string(reinterpret_cast<const char*>(buf.data() + from), got - from));
+        if (written >= size) break;
+        if (got < buf.size()) std::rewind(in);  // again from the start until SIZE is reached
+    }
+    std::fclose(in);
+    return std::fclose(out) == 0 && written == size ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +220,7 @@ int main(int argc, char** argv) {
     if (mode == "program" && argc == 4) return make_program(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (mode == "dictionary" && argc == 5) return make_dictionary(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
     if (mode == "synthetic" && argc == 4) return make_synthetic(std::strtoull(argv[2], nullptr, 10), argv[3]);
-    std::fprintf(stderr, "usage: bench_inputs program SIZE OUT < paths | dictionary PROGRAM COUNT OUT | synthetic COUNT OUT\n");
+    if (mode == "wide" && argc == 5) return make_wide(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
+    std::fprintf(stderr, "usage: bench_inputs program SIZE OUT < paths | dictionary PROGRAM COUNT OUT | synthetic COUNT OUT | wide PROGRAM SIZE OUT\n");
     return 2;
 }

@@ -17,7 +17,7 @@ big_gb=${BENCH_BIG_GB:-5}
 mkdir -p "$work"
 
 # The program, its copies and the big file's copy all lie on disk at once.
-need_kb=$(( (size_mb * 4 + big_gb * 1024 + 512) * 1024 ))
+need_kb=$(( (size_mb * 6 + big_gb * 1024 + 512) * 1024 ))
 avail_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
 if [ "$avail_kb" -lt "$need_kb" ]; then
     echo "bench: needs $((need_kb / 1024)) MB free in $work, has $((avail_kb / 1024)) MB" >&2
@@ -31,13 +31,18 @@ if [ ! -f "$prog" ] || [ "$(stat -c %s "$prog")" -ne "$bytes" ]; then
     find /usr/bin /usr/sbin /usr/lib /usr/libexec -type f -size +16k 2>/dev/null | LC_ALL=C sort |
         "$inputs" program "$bytes" "$prog"
 fi
+wide=$work/wide.exe
+if [ ! -f "$wide" ] || [ "$(stat -c %s "$wide")" -ne "$bytes" ]; then
+    echo "making $wide: the program with UTF-16 copies of its texts" >&2
+    "$inputs" wide "$prog" "$bytes" "$wide"
+fi
 [ -f "$work/dict10k.txt" ] || "$inputs" dictionary "$prog" 10000 "$work/dict10k.txt"
 [ -f "$work/dict200k.txt" ] || "$inputs" synthetic 200000 "$work/dict200k.txt"
 head -n 100 "$work/dict10k.txt" > "$work/dict100.txt"
 head -n 1000 "$work/dict10k.txt" > "$work/dict1000.txt"
 head -c 4194304 "$prog" > "$work/slice.exe"
 printf 'tiny\0' > "$work/tiny.exe"
-cat "$prog" > /dev/null  # into the page cache, as for every run after it
+cat "$prog" "$wide" > /dev/null  # into the page cache, as for every run after it
 
 stats=$work/stats
 rows=$work/rows
@@ -73,6 +78,11 @@ measure "cat file > copy" "$mb" 5 sh -c 'cat "$1" > "$2"' sh "$prog" "$work/copy
 measure "vorlang level 0, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k"
 measure "vorlang level 1, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -r
 measure "vorlang level 3, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -R
+measure "vorlang -u level 0, 10000 entries" "$mb" 5 "$tool" -u -p "$work/prog" -d "$work/dict10k"
+measure "cat wide-rich file > copy" "$mb" 5 sh -c 'cat "$1" > "$2"' sh "$wide" "$work/copy"
+measure "vorlang level 0, wide-rich file" "$mb" 5 "$tool" -p "$work/wide" -d "$work/dict10k"
+measure "vorlang -u level 0, wide-rich file" "$mb" 5 "$tool" -u -p "$work/wide" -d "$work/dict10k"
+measure "vorlang -u level 3, wide-rich file" "$mb" 5 "$tool" -u -R -p "$work/wide" -d "$work/dict10k"
 measure "window, 100 entries (4 MB slice)" 4 1 "$window" "$work/dict100.txt" "$work/slice.exe" "$work/window.out" 0
 measure "window, 1000 entries (4 MB slice)" 4 1 "$window" "$work/dict1000.txt" "$work/slice.exe" "$work/window.out" 0
 # The same output and counts as the window, on the slice with 1000 entries.
@@ -105,7 +115,7 @@ awk -F'|' '
       printf "%-38s %8.1f %9.3f %10.2f %9.2f x %8.2f %10.1f\n", $1, $2, s, $2 / s, per / base, $5, $4 / 1024 }
     END {
       for (i = 1; i <= NR; i++) if (name[i] ~ /^window, 1000/) w = rate[i]
-      for (i = 1; i <= NR; i++) if (name[i] ~ /^vorlang level/) printf "%-38s %.0f x the window with 1000 entries\n", name[i], rate[i] / w
+      for (i = 1; i <= NR; i++) if (name[i] ~ /^vorlang (-u )?level/) printf "%-38s %.0f x the window with 1000 entries\n", name[i], rate[i] / w
     }' "$rows"
 
 echo "$same"

@@ -1,6 +1,6 @@
-// Fuzzes the translator against the literal window: the copy and every
-// entry's counters must be equal, for any program bytes, dictionary, level
-// and block size.
+// Fuzzes the translator against the literal window (followed, with -u, by
+// the literal wide pass): the copy and every entry's counters must be equal,
+// for any program bytes, dictionary, level, block size and -u.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 
 #include "dictionary.h"
 #include "translator.h"
+#include "wide_reference.h"
 #include "window_translator.h"
 
 namespace {
@@ -41,12 +42,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-// Input: a level byte, a block-size byte, a two-byte dictionary length, the
+// Input: a level byte (bit 2: -u), a block-size byte, a two-byte dictionary length, the
 // dictionary, then the program bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
     static constexpr int kLevels[] = {0, 1, 2, 3};
     const int relax = kLevels[data[0] & 3];
+    const bool wide = (data[0] & 4) != 0;
     const std::size_t block = 1 + data[1];
     std::size_t dict_len = data[2] | (std::size_t{data[3]} << 8);
     std::string_view rest(reinterpret_cast<const char*>(data) + 4, size - 4);
@@ -60,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string want;
     std::string got;
     window_translate_bytes(oracle, program, relax, want);
-    translate_bytes(fast, program, relax, got);
+    if (wide) wide_reference(oracle, want, relax);
+    translate_bytes(fast, program, relax, got, wide);
     if (got != want || !(counts(fast) == counts(oracle))) std::abort();
 
     if (!program.empty()) {
@@ -69,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t len = 0;
         std::FILE* out = open_memstream(&buf, &len);
         if (in == nullptr || out == nullptr) std::abort();
-        if (translate_blocks(streamed, in, out, relax, block) != TranslateStatus::ok) std::abort();
+        if (translate_blocks(streamed, in, out, relax, block, wide) != TranslateStatus::ok) std::abort();
         std::fclose(in);
         if (std::string_view(buf, len) != want || !(counts(streamed) == counts(oracle))) std::abort();
         std::free(buf);

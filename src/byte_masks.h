@@ -1,6 +1,7 @@
 // Bit masks over 64 bytes at a time, bit k standing for byte k: which bytes
-// are 0, and which lie in a range of byte values. The translator builds
-// every test it makes of a block from these.
+// are 0, and which lie in a range of byte values; and over the 32 16-bit
+// little-endian units in them, bit 2k standing for unit k. The translator
+// builds every test it makes of a block from these.
 #pragma once
 
 #include <cstdint>
@@ -44,5 +45,33 @@ inline ChunkMasks chunk_masks(const unsigned char* b, unsigned char lo, unsigned
     return m;
 #else
     return chunk_masks_portable(b, lo, span);
+#endif
+}
+
+inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span) {
+    return static_cast<std::uint16_t>(u - lo) <= span;
+}
+
+// Bit 2k is set when the unit at b + 2k lies in lo to lo + span; odd bits are 0.
+inline std::uint64_t units_in_range(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(static_cast<short>(lo));
+    const __m128i width = _mm_set1_epi16(static_cast<short>(span));
+    std::uint64_t m = 0;
+    for (unsigned q = 0; q < 4; ++q) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * q));
+        __m128i over = _mm_subs_epu16(_mm_sub_epi16(v, low), width);  // 0 where in range
+        auto r = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)));
+        m |= std::uint64_t{r} << (16 * q);
+    }
+    return m & 0x5555555555555555ULL;
+#else
+    std::uint64_t m = 0;
+    for (unsigned k = 0; k < 32; ++k) {
+        auto u = static_cast<std::uint16_t>(b[2 * k] | b[2 * k + 1] << 8);
+        m |= std::uint64_t{unit_in_range(u, lo, span)} << (2 * k);
+    }
+    return m;
 #endif
 }

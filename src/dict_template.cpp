@@ -49,11 +49,11 @@ bool is_protected(std::string_view text) {
     return v != std::string_view::npos && text.substr(v + 1, 5) == "erkum";
 }
 
-// Fills comment lines of at most kTemplateLineMax characters, LF included;
+// Fills comment lines of at most kReadPiece characters, LF included;
 // a line that is continued ends with a backslash.
 struct CommentLines {
     std::FILE* out;
-    char line[kTemplateLineMax + 1];
+    char line[kReadPiece + 1];
     std::size_t size;
 
     explicit CommentLines(std::FILE* to) : out(to), line{}, size(0) { start(); }
@@ -65,7 +65,7 @@ struct CommentLines {
 
     // A unit (a character, an escape or a UTF-8 sequence) is never split.
     void unit(const char* bytes, std::size_t n) {
-        if (size + n + 2 > kTemplateLineMax) {
+        if (size + n + 2 > kReadPiece) {
             line[size++] = '\\';
             line[size++] = '\n';
             std::fwrite(line, 1, size, out);
@@ -169,7 +169,7 @@ TemplateLine template_line(std::string_view text) {
     // A CR directly before the LF would be dropped: a blank keeps it.
     const bool guard = !quoted && !text.empty() && text.back() == '\r';
     const std::size_t size = quoted ? 2 * text.size() + 6 : 2 * text.size() + 2 + (guard ? 1 : 0);
-    if (size > kTemplateLineMax) {
+    if (size > kReadPiece) {
         t.problem = LineProblem::too_long;
         return t;
     }
@@ -225,7 +225,7 @@ void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text)
     // Tell the user how long a translation can be on a line of its own.
     const bool quoted = text.find_first_of(" \t") != std::string_view::npos;
     const std::size_t frame = quoted ? 6 : 2;  // quotes, blank and LF
-    const std::size_t room = kTemplateLineMax - frame;
+    const std::size_t room = kReadPiece - frame;
     char message[120];
     if (text.size() < room) {
         std::snprintf(message, sizeof message,

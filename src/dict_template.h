@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <string_view>
 
-// The longest line that the dictionary reader takes whole, its LF included.
-constexpr std::size_t kTemplateLineMax = 99;
+#include "text_limits.h"
 
 // True when text looks like text: at least min_size bytes, each of them
 // printable ASCII, a tab, CR or LF, or part of a well-formed UTF-8 sequence.
@@ -28,7 +27,7 @@ enum class LineProblem {
 struct TemplateLine {
     LineProblem problem;
     std::size_t size;                   // of line, when problem is none
-    char line[kTemplateLineMax + 1];  // the line with its LF, 0-terminated
+    char line[kReadPiece + 1];  // the line with its LF, 0-terminated
 };
 
 // The line that translates text (1 to 97 bytes, no 0 byte) to itself: the

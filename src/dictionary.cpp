@@ -36,9 +36,6 @@ void free_trans(Trans_Tbl* head) {
 
 namespace {
 
-// The reader takes lines in pieces of at most this many characters.
-constexpr std::size_t kChunk = 99;
-
 // Splits text into non-empty tokens at any of the delimiter bytes, as the
 // C library's strtok does, and returns how many it found (at most wanted).
 struct Tokens {
@@ -122,7 +119,7 @@ struct Reader {
 
     void put(char c) {
         chunk.push_back(c);
-        if (c == '\n' || chunk.size() == kChunk) {
+        if (c == '\n' || chunk.size() == kReadPiece) {
             if (!out_of_memory) line(chunk);
             chunk.clear();
         }
@@ -149,12 +146,12 @@ struct Reader {
                 feed(data[i++]);
                 continue;
             }
-            std::size_t stop = std::min(size, i + (kChunk - chunk.size()));
+            std::size_t stop = std::min(size, i + (kReadPiece - chunk.size()));
             std::size_t j = i;
             while (j < stop && data[j] != '\r' && data[j] != '\n') ++j;
             chunk.append(data + i, j - i);
             i = j;
-            if (chunk.size() == kChunk) {
+            if (chunk.size() == kReadPiece) {
                 if (!out_of_memory) line(chunk);
                 chunk.clear();
             }

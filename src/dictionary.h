@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-// A text field holds at most 99 bytes and its terminator; the reader never
-// produces an original longer than 97 bytes.
-constexpr std::size_t kTextField = 100;
+#include "text_limits.h"
 
 struct Trans_Tbl {
     char org_name[kTextField];

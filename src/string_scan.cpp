@@ -10,7 +10,7 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
     // buf[0, held) holds the file's bytes from offset base on; what is kept
     // between reads is at most the look-ahead, from the byte before the next
     // position on.
-    std::vector<unsigned char> buf(kScanLookAhead + block);
+    std::vector<unsigned char> buf(kLookAhead + block);
     std::size_t held = 0;
     std::uint64_t base = 0;
     std::uint64_t next = 1;  // the next position to examine; offset 0 never is
@@ -20,8 +20,8 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
         held += got;
         const std::uint64_t total = base + held;
         const unsigned char* at = buf.data();
-        while (next + kScanLookAhead <= total) {
-            const std::uint64_t last = total - kScanLookAhead;
+        while (next + kLookAhead <= total) {
+            const std::uint64_t last = total - kLookAhead;
             // The next 0 byte that stands before an examinable position.
             const void* zero = std::memchr(at + (next - 1 - base), 0, last - next + 1);
             if (zero == nullptr) {
@@ -39,9 +39,9 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
             }
             const std::uint64_t p = base + static_cast<std::uint64_t>(text - at);
             // p + 97 < total, so the text and its end lie in the buffer.
-            const void* end = std::memchr(text, 0, kScanMaxText + 1);
+            const void* end = std::memchr(text, 0, kLongestOriginal + 1);
             if (end == nullptr) {
-                next = p + kScanMaxText + 1;
+                next = p + kLongestOriginal + 1;
                 continue;
             }
             const std::size_t size = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - text);

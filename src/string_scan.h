@@ -8,13 +8,7 @@
 #include <functional>
 #include <string_view>
 
-// The longest text the dictionary reader gives, and so the longest the scan
-// reports.
-constexpr std::size_t kScanMaxText = 97;
-
-// The translator's look-ahead: a text at offset p is compared only when the
-// file holds at least this many bytes from p on.
-constexpr std::size_t kScanLookAhead = 99;
+#include "text_limits.h"
 
 // Bytes read at a time; memory does not grow with the file.
 constexpr std::size_t kScanBlock = std::size_t{1} << 20;

@@ -25,23 +25,11 @@ std::size_t table_size(std::size_t items) {
 // The distinct originals, in the list order of their first entries, entered
 // in the hash table as they are found; original_id gets each entry's.
 void collect_originals(TextIndex& x, std::vector<std::int32_t>& original_id) {
-    x.slots.assign(table_size(x.entries.size()), Slot{0, 0});
-    x.slot_mask = x.slots.size() - 1;
+    size_table(x, x.entries.size());
     original_id.assign(x.entries.size(), -1);
     for (std::size_t i = 0; i < x.entries.size(); ++i) {
         std::string_view org = original_of(x.entries[i]);
-        const unsigned char* text = bytes_of(org.data());
-        std::int32_t id = find_original(x, text, org.size());
-        if (id < 0) {
-            id = static_cast<std::int32_t>(x.originals.size());
-            std::uint64_t hash = text_hash(text, org.size());
-            x.originals.push_back(Original{text, nullptr, static_cast<std::uint32_t>(org.size()),
-                                           static_cast<std::int32_t>(i), hash});
-            std::uint64_t k = hash & x.slot_mask;
-            while (x.slots[k].id != 0) k = (k + 1) & x.slot_mask;
-            x.slots[k] = Slot{static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(id + 1)};
-        }
-        original_id[i] = id;
+        original_id[i] = add_original(x, bytes_of(org.data()), org.size(), static_cast<std::int32_t>(i));
     }
 }
 
@@ -93,7 +81,7 @@ void link_chains(TextIndex& x) {
 void fill_filters(TextIndex& x) {
     x.filter.assign((std::size_t{1} << kFilterBits) / 64, 0);
     x.tails.assign((std::size_t{1} << kTailBits) / 64, 0);
-    x.min_len = kMaxOriginal + 1;
+    x.min_len = kLongestMatch + 1;
     x.max_len = 0;
     unsigned char lo = 255;
     unsigned char hi = 0;
@@ -191,10 +179,27 @@ void build_trie(TextIndex& x) {
 
 }  // namespace
 
+void size_table(OriginalTable& t, std::size_t count) {
+    t.slots.assign(table_size(count), Slot{0, 0});
+    t.slot_mask = t.slots.size() - 1;
+}
+
+std::int32_t add_original(OriginalTable& t, const unsigned char* text, std::size_t len, std::int32_t head) {
+    std::int32_t id = find_original(t, text, len);
+    if (id >= 0) return id;
+    id = static_cast<std::int32_t>(t.originals.size());
+    std::uint64_t hash = text_hash(text, len);
+    t.originals.push_back(Original{text, nullptr, static_cast<std::uint32_t>(len), head, hash});
+    std::uint64_t k = hash & t.slot_mask;
+    while (t.slots[k].id != 0) k = (k + 1) & t.slot_mask;
+    t.slots[k] = Slot{static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(id + 1)};
+    return id;
+}
+
 void build_index(TextIndex& x, Trans_Tbl* head, bool suffixes) {
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         std::size_t len = original_of(e).size();
-        if (len != 0 && len <= kMaxOriginal) x.entries.push_back(e);
+        if (len != 0 && len <= kLongestMatch) x.entries.push_back(e);
     }
     link_chains(x);
     fill_filters(x);

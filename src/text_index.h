@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "dictionary.h"
-
-// An original and its terminating zero must fit in the 99-byte look-ahead.
-constexpr std::size_t kMaxOriginal = 98;
+#include "text_limits.h"
 
 constexpr unsigned kFilterBits = 18;
 constexpr unsigned kTailBits = 18;
@@ -40,16 +38,20 @@ struct TrieNode {
     std::int32_t only;
 };
 
-struct TextIndex {
+// Distinct originals, found by their bytes: open addressing over their hashes.
+struct OriginalTable {
+    std::vector<Original> originals;
+    std::vector<Slot> slots;
+    std::uint64_t slot_mask = 0;
+};
+
+struct TextIndex : OriginalTable {
     std::vector<Trans_Tbl*> entries;  // those with a usable original, in list order
     std::vector<std::int32_t> next;   // per entry: the entry acting after it, or -1
     std::vector<unsigned char> results;
-    std::vector<Original> originals;
     std::vector<std::int64_t> clean;  // hits per original with a 0 byte before
     std::vector<std::int64_t> risky;  // hits per original with another byte before
 
-    std::vector<Slot> slots;  // open addressing over the originals
-    std::uint64_t slot_mask = 0;
     std::size_t min_len = 0;
     std::size_t max_len = 0;
     // Every byte of every original lies in byte_lo to byte_lo + byte_span.
@@ -71,8 +73,16 @@ struct TextIndex {
     std::int32_t root_child[256] = {};
 };
 
+// Makes room for count originals; the table must be empty.
+void size_table(OriginalTable& table, std::size_t count);
+
+// The original equal to the len bytes at text, entered with head (and text
+// kept as its bytes, so they must outlive the table) when it is new.
+// Throws std::bad_alloc.
+std::int32_t add_original(OriginalTable& table, const unsigned char* text, std::size_t len, std::int32_t head);
+
 // Builds the index over the list; suffixes also builds the backward trie.
-// Entries with an empty original or one longer than kMaxOriginal never act.
+// Entries with an empty original or one longer than kLongestMatch never act.
 // Throws std::bad_alloc.
 void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
 
@@ -136,7 +146,7 @@ inline bool may_end_original(const TextIndex& x, const unsigned char* end, std::
 }
 
 // The original equal to the len bytes at s, or -1.
-inline std::int32_t find_original(const TextIndex& x, const unsigned char* s, std::size_t len) {
+inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s, std::size_t len) {
     std::uint64_t h = text_hash(s, len);
     auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::uint64_t i = h & x.slot_mask;; i = (i + 1) & x.slot_mask) {

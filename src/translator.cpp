@@ -17,9 +17,24 @@
 // and the file is known to reach 99 bytes past any offset it may match at; the
 // bytes that a later decision may still change or test are held back. The
 // blocks are written on a second thread while the next ones are read.
+//
+// One example of each pass, with the entries File to Bestand and Quit to Weg:
+//   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
+//           "File", which is an original with a zero before it, so the byte
+//           pass writes 'B' 'e' 's' 't' over it (the window would have
+//           matched it at offset 1).
+//   with -u 04 00 'Q' 00 'u' 00 'i' 00 't' 00 at an even offset: the byte pass
+//           sees strings of one byte only; the wide pass, which follows it
+//           over the bytes it is done with, finds the units of "Quit" after
+//           the unit 4, their count, and writes "Weg " (padded with a
+//           blank unit) over them (see wide_pass.h).
+// The wide pass runs behind the byte pass in the same blocks: what it reads
+// lies before the bytes the byte pass holds back, so it sees the copy the
+// byte pass has made, as a second pass over the whole copy would.
 #include "translator.h"
 
 #include <algorithm>
+#include <cassert>
 #include <bit>
 #include <cinttypes>
 #include <cstring>
@@ -29,26 +44,23 @@
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "text_index.h"
+#include "text_limits.h"
+#include "wide_pass.h"
 
 namespace {
 
-constexpr std::int64_t kLook = 99;  // the window's look-ahead
-// Held back between blocks: an undecided zero lies in the last 99 bytes read,
-// and its string's match and the byte before it in the 99 bytes before that.
-constexpr std::size_t kHeld = 256;
+constexpr auto kLook = static_cast<std::int64_t>(kLookAhead);
+// Held back between blocks by the byte pass: an undecided zero lies in the
+// last 99 bytes read, and its string's match and the byte before it in the
+// 99 bytes before that.
+constexpr std::size_t kHeld = 2 * kLookAhead;
+// With the wide pass: the bytes that its undecided offsets may read, and the
+// unit before the first of them (one more byte when kept - kWideReach is
+// odd).
+constexpr std::size_t kHeldMax = kHeld + kWideReach + 3;
 // Smaller blocks (tests use blocks of a few bytes) are written in the
 // caller: handing each to the writer would cost more than it saves.
 constexpr std::size_t kOverlapBlock = 4096;
-
-bool is_ascii_alnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// The test of a byte before a text that is not 0.
-bool passes(unsigned char before, int relax) {
-    if (relax <= 2 && is_ascii_alnum(before)) return false;
-    return relax != 0;
-}
 
 // counted: the bytes read after the first 99.
 void show_progress(std::int64_t& shown, std::int64_t counted) {
@@ -198,10 +210,12 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
 
 // Returns false on a write error. Block n is read into buffer n % kBuffers,
 // behind the bytes held back from block n - 1, while the writer may still be
-// writing the blocks before it.
-bool stream(TextIndex& x, std::FILE* prog, std::FILE* out, int relax, std::size_t block) {
+// writing the blocks before it. The wide pass (when wide is given) follows
+// the byte pass through each block, over the bytes the byte pass is done
+// with.
+bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block) {
     constexpr std::size_t kBuffers = 4;
-    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeld + block));
+    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
     BlockWriter writer(out, block >= kOverlapBlock);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
@@ -218,43 +232,64 @@ bool stream(TextIndex& x, std::FILE* prog, std::FILE* out, int relax, std::size_
         show_progress(shown, end - kLook);
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
+            if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
             writer.write(buf, held);
             return writer.finish();
         }
         decide(s, buf, base, end - kLook, end - kLook);
-        std::size_t done = held > kHeld ? held - kHeld : 0;
+        // The byte pass neither changes nor tests a byte before kept again.
+        std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(kHeld));
+        if (wide != nullptr) {
+            wide_decide(*wide, buf, base, kept - static_cast<std::int64_t>(kWideReach), kept);
+            kept = std::min(kept, wide->next - 2);  // the unit before the next offset is still read
+        }
+        assert(kept >= base && end - kept <= static_cast<std::int64_t>(kHeldMax));
+        auto done = static_cast<std::size_t>(kept - base);
         writer.write(buf, done);
         if (writer.failed()) return writer.finish();
         carried = buf + done;
-        base += static_cast<std::int64_t>(done);
+        base = kept;
         held -= done;
     }
 }
 
 }  // namespace
 
-void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide) {
     out.assign(in);
     auto size = static_cast<std::int64_t>(in.size());
-    if (size < kLook) return;
-    std::int64_t shown = 0;
-    show_progress(shown, size - kLook);
-    TextIndex x;
-    build_index(x, head, relax != kRelaxStrict);
-    Scan s{x, relax};
-    decide(s, reinterpret_cast<unsigned char*>(out.data()), 0, size, size - kLook);
-    add_counts(x);
+    auto* copy = reinterpret_cast<unsigned char*>(out.data());
+    if (size >= kLook) {
+        std::int64_t shown = 0;
+        show_progress(shown, size - kLook);
+        TextIndex x;
+        build_index(x, head, relax != kRelaxStrict);
+        Scan s{x, relax};
+        decide(s, copy, 0, size, size - kLook);
+        add_counts(x);
+    }
+    if (wide) {
+        WideIndex w;
+        build_wide_index(w, head);
+        WideScan ws{w, relax};
+        wide_decide(ws, copy, 0, size, size);
+        add_wide_counts(w);
+    }
 }
 
 TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
-                                 std::size_t block) {
+                                 std::size_t block, bool wide) {
     bool written = false;
     bool out_of_memory = false;
     try {
         TextIndex x;
         build_index(x, head, relax != kRelaxStrict);
-        written = stream(x, prog, out, relax, std::max<std::size_t>(block, 1));
+        WideIndex w;
+        if (wide) build_wide_index(w, head);
+        WideScan ws{w, relax};
+        written = stream(x, wide ? &ws : nullptr, prog, out, relax, std::max<std::size_t>(block, 1));
         add_counts(x);
+        add_wide_counts(w);
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
@@ -265,6 +300,6 @@ TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* ou
     return TranslateStatus::ok;
 }
 
-TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax) {
-    return translate_blocks(head, prog, out, relax, kBlockSize);
+TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide) {
+    return translate_blocks(head, prog, out, relax, kBlockSize, wide);
 }

@@ -15,6 +15,7 @@
 #include "run_failure.h"
 #include "standard_streams.h"
 #include "translator.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ struct Settings {
     std::optional<std::string> language;
     int relax = kRelaxStrict;
     bool check_only = false;
+    bool wide = false;  // also the UTF-16 texts
 };
 
 [[noreturn]] void usage() {
@@ -89,6 +91,7 @@ Settings read_command_line(int argc, char** argv) {
         if (arg == "-r") s.relax = kRelaxNonAlnum;
         if (arg == "-R") s.relax = kRelaxAny;
         if (arg == "-c") s.check_only = true;
+        if (arg == "-u") s.wide = true;
     }
     return s;
 }
@@ -140,6 +143,13 @@ Failure cannot_open_output(const std::string& output) {
     return {kStatusOutput, "Error: Can't open " + output + " for write.\n"};
 }
 
+// The entries that the wide pass cannot seek.
+void warn_not_wide(const Trans_Tbl* head) {
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        if (!has_wide_form(e)) std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+    }
+}
+
 Failure cannot_read_program(const std::string& program) {
     return {kStatusProgram, "Error: Can't read file " + program + " to translate.\n"};
 }
@@ -168,7 +178,7 @@ RunFailure translate_to_output(Settings& s, RunFiles& files) {
         case OutputStatus::cannot_create:
             return cannot_open_output(s.output);
     }
-    TranslateStatus status = translate(files.head, files.prog.file, out.file, s.relax);
+    TranslateStatus status = translate(files.head, files.prog.file, out.file, s.relax, s.wide);
     out.file = nullptr;  // the translator has closed it
     if (status == TranslateStatus::ok && !read_unchanged(files.prog)) status = TranslateStatus::read_error;
     if (status != TranslateStatus::ok) {
@@ -201,6 +211,7 @@ RunFailure run(Settings& s) {
     }
     int errors = check_trans(files.head);
     if (errors == kCheckOutOfMemory) return out_of_memory();
+    if (s.wide) warn_not_wide(files.head);
     if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
     if (s.check_only) return std::nullopt;
     RunFailure failed = translate_to_output(s, files);

@@ -1,5 +1,6 @@
 // vorlang-extract: writes a dictionary template for a program, a line for
 // every text that vorlang could replace at its strict level.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "dict_template.h"
 #include "dictionary.h"
@@ -15,6 +18,7 @@
 #include "run_failure.h"
 #include "standard_streams.h"
 #include "string_scan.h"
+#include "wide_scan.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ struct Settings {
     std::optional<std::string> dictionary;
     std::optional<std::string> language;
     std::optional<std::string> min_text;
+    bool wide = false;  // also the UTF-16 texts
 };
 
 [[noreturn]] void usage() {
@@ -66,6 +71,7 @@ Settings read_command_line(int argc, char** argv) {
         if (before == "-d" || before == "-w") s.dictionary = arg;
         if (before == "-t") s.language = arg;
         if (before == "-m") s.min_text = arg;
+        if (arg == "-u") s.wide = true;
     }
     return s;
 }
@@ -84,7 +90,7 @@ std::size_t min_text(const Settings& s) {
     const std::string& v = *s.min_text;
     if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos) return 0;
     std::size_t n = static_cast<std::size_t>(std::atoi(v.c_str()));
-    return n <= kScanMaxText ? n : 0;
+    return n <= kLongestOriginal ? n : 0;
 }
 
 Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"}; }
@@ -167,7 +173,7 @@ RunFailure run(const Settings& s) {
     const std::size_t min_size = min_text(s);
     if (min_size == 0) {
         return Failure{kStatusOption, "Error: -m " + *s.min_text + " is no number from 1 to " +
-                                          std::to_string(kScanMaxText) + ".\n"};
+                                          std::to_string(kLongestOriginal) + ".\n"};
     }
     const std::optional<std::string> dictionary = dictionary_name(s);
     const std::string program = s.program + ".exe";
@@ -186,16 +192,45 @@ RunFailure run(const Settings& s) {
 
     Extract extract{program, dictionary, min_size, known, {}, {}, false};
     bool memory_out = false;
-    // The scan stops at the first write that fails.
-    ScanStatus scanned = scan_strings(open.prog.file, [&](std::uint64_t, std::string_view text) {
-        try {
-            extract.text(text);
-            return std::ferror(stdout) == 0;
-        } catch (const std::bad_alloc&) {
-            memory_out = true;
-            return false;
+    // With -u the UTF-16 texts are found first, each with the offset where
+    // it first stands, and merged into the byte texts by that offset.
+    std::FILE* prog = open.prog.file;
+    std::vector<std::pair<std::uint64_t, std::string>> wide_texts;
+    ScanStatus scanned = ScanStatus::ok;
+    if (s.wide) {
+        std::unordered_set<std::string> found;
+        scanned = scan_wide_strings(prog, [&](std::uint64_t offset, std::string_view text) {
+            try {
+                if (looks_like_text(text, min_size) && found.emplace(text).second) wide_texts.emplace_back(offset, text);
+                return true;
+            } catch (const std::bad_alloc&) {
+                memory_out = true;
+                return false;
+            }
+        });
+        // A FIFO cannot be read twice.
+        if (scanned == ScanStatus::ok && std::fseek(prog, 0, SEEK_SET) != 0) scanned = ScanStatus::read_error;
+    }
+    std::size_t next_wide = 0;
+    auto texts_before = [&](std::uint64_t offset) {
+        for (; next_wide < wide_texts.size() && wide_texts[next_wide].first < offset; ++next_wide) {
+            extract.text(wide_texts[next_wide].second);
         }
-    });
+    };
+    // The scan stops at the first write that fails.
+    if (scanned == ScanStatus::ok && !memory_out) {
+        scanned = scan_strings(prog, [&](std::uint64_t offset, std::string_view text) {
+            try {
+                texts_before(offset);
+                extract.text(text);
+                return std::ferror(stdout) == 0;
+            } catch (const std::bad_alloc&) {
+                memory_out = true;
+                return false;
+            }
+        });
+    }
+    if (scanned == ScanStatus::ok && !memory_out) texts_before(UINT64_MAX);
     if (memory_out || scanned == ScanStatus::out_of_memory) return out_of_memory();
     if (scanned == ScanStatus::read_error || (scanned == ScanStatus::ok && !read_unchanged(open.prog))) {
         return Failure{kStatusProgram, "Error: Can't read file " + program + ".\n"};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_bytes.h"
 #include "run_tool.h"
 
 namespace {
@@ -169,6 +170,37 @@ INSTANTIATE_TEST_SUITE_P(
                 names("dornevo", "dornevo_trans.txt") +
                     "Translated:\n1x  Quit -> Weg\n0x  Quit -> Weg\nNot translated:\n0x  Quit -> Weg\n",
                 "", {{"dornevo_t.exe", kProgram.substr(0, 35) + "Weg\0"s + kProgram.substr(39)}}}),
+    [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
+
+// The program with UTF-16 texts too, at even offsets: a wide literal and a
+// string table.
+const std::string kEven = kProgram + std::string(kProgram.size() % 2, '\0');
+const std::string kWideProgram = kEven + wide_literal(u16(u"File")) + string_table({u16(u"Quit"), u16(u"Stop")}) +
+                                 std::string(120, '\0');
+const std::string kWideDict = kDict + "Nope \xe9t\xe9\n";
+const std::string kNoUtf8 = "Warn: 'Nope' is no UTF-8 text: not sought as UTF-16.\n";
+const std::string kNotTranslated = "0x  Nope -> \xe9t\xe9\nNot translated:\n0x  Nope -> \xe9t\xe9\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Wide, Runs,
+    testing::Values(
+        RunCase{"WithoutUNothingChanges", {{"dornevo_trans.txt", kWideDict}, {"dornevo.exe", kWideProgram}}, {}, 0,
+                names("dornevo", "dornevo_trans.txt") + kWarn + kReport + kNotTranslated, "",
+                {{"dornevo_t.exe", kTranslated + kWideProgram.substr(kProgram.size())}}},
+        RunCase{"WithU", {{"dornevo_trans.txt", kWideDict}, {"dornevo.exe", kWideProgram}}, {"-u"}, 0,
+                names("dornevo", "dornevo_trans.txt") + kWarn + kNoUtf8 +
+                    "Translated:\n2x  File -> Best\n2x  Quit -> Weg\n1x  Enable -> Aanzet\n"
+                    "1x  Browse src dir. -> Blader src map.\n" + kNotTranslated,
+                "",
+                {{"dornevo_t.exe", kTranslated + kEven.substr(kProgram.size()) + wide_literal(u16(u"Best")) +
+                                       string_table({u16(u"Weg "), u16(u"Stop")}) + std::string(120, '\0')}}},
+        RunCase{"WarningAlsoWithCheckOnly", {{"dornevo_trans.txt", kWideDict}, {"dornevo.exe", kWideProgram}},
+                {"-c", "-u"}, 0, names("dornevo", "dornevo_trans.txt") + kWarn + kNoUtf8, "", {}},
+        RunCase{"WarningAfterTheCheckErrors",
+                {{"dornevo_trans.txt", "A x\nA y\n\xff z\n"}, {"dornevo.exe", kWideProgram}}, {"-u"}, -1,
+                names("dornevo", "dornevo_trans.txt") + "ERR: inconsistent translation:\n  A->y\n  A->x\n" +
+                    "Warn: '\xff' is no UTF-8 text: not sought as UTF-16.\n",
+                "", {}}),
     [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 TEST(Output, IsMadeExecutableAsChmodPlusXWould) {

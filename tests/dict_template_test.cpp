@@ -152,7 +152,7 @@ TEST(Lines, ReadBackAsTheirEntryAndCommentsAsNothing) {
         TemplateLine t = template_line(text);
         std::string out = written(text);
         for (const std::string& line : lines_of(out)) {
-            ASSERT_LE(line.size(), kTemplateLineMax);
+            ASSERT_LE(line.size(), kReadPiece);
         }
         Read r = read(out);
         ASSERT_EQ(r.messages, "");

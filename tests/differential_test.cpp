@@ -1,7 +1,8 @@
-// The translator against the literal window on generated files and
-// dictionaries. Every seed gives one file, one dictionary, one relax level
-// and one block size; a mismatch names its seed. VORLANG_DIFF_SEEDS and
-// VORLANG_DIFF_FIRST widen or move the run, e.g. to replay one seed.
+// The translator against the literal window (and, with -u, the window
+// followed by the literal wide pass) on generated files and dictionaries.
+// Every seed gives one file, one dictionary, one relax level and one block
+// size; a mismatch names its seed. VORLANG_DIFF_SEEDS and VORLANG_DIFF_FIRST
+// widen or move the run, e.g. to replay one seed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,10 +15,15 @@
 
 #include "dictionary.h"
 #include "owned_list.h"
+#include "resource_bytes.h"
 #include "translator.h"
+#include "wide_reference.h"
+#include "wide_text.h"
 #include "window_translator.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 struct Rng {
     std::uint64_t state;
@@ -174,13 +180,13 @@ Result run(const std::vector<Pair>& pairs, F translator) {
     return result;
 }
 
-Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block) {
+Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
     return run(pairs, [&](Trans_Tbl* head, std::string& out) {
         char* buf = nullptr;
         std::size_t len = 0;
         std::FILE* copy = open_memstream(&buf, &len);
         std::FILE* prog = file.empty() ? std::fopen("/dev/null", "rb") : fmemopen(file.data(), file.size(), "rb");
-        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block), TranslateStatus::ok);
+        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide), TranslateStatus::ok);
         std::fclose(prog);
         out.assign(buf, len);
         std::free(buf);
@@ -201,8 +207,9 @@ bool same(const Result& want, const Result& got, const char* what, std::uint64_t
     return false;
 }
 
+const std::size_t kBlocks[] = {1, 2, 3, 5, 8, 64, 97, 98, 99, 100, 101, 255, 256, 257, 4096, kBlockSize};
+
 TEST(Differential, TranslatorEqualsWindow) {
-    static const std::size_t kBlocks[] = {1, 2, 3, 5, 8, 64, 97, 98, 99, 100, 101, 255, 256, 257, 4096, kBlockSize};
     std::uint64_t first = env_number("VORLANG_DIFF_FIRST", 1);
     std::uint64_t seeds = env_number("VORLANG_DIFF_SEEDS", 300);
     std::uint64_t bytes = 0;
@@ -231,6 +238,111 @@ TEST(Differential, TranslatorEqualsWindow) {
     std::fprintf(stderr, "compared %llu seeds from %llu: %llu bytes, %lld counts\n",
                  static_cast<unsigned long long>(seeds), static_cast<unsigned long long>(first),
                  static_cast<unsigned long long>(bytes), static_cast<long long>(counted));
+}
+
+// Wide texts: letters, a digit, blanks, an e acute (two bytes, one unit), an
+// A macron (a unit with a zero byte) and a smiley (a surrogate pair), so
+// that cuts fall inside pairs and units hold zero bytes.
+std::string wide_text(Rng& r, std::size_t chars) {
+    static const std::vector<std::string> kChars = {"a", "a", "b", "B", "1", " ", "&", "\xc3\xa9", "\xc4\x80",
+                                                   "\xf0\x9f\x98\x80"};
+    std::string s;
+    while (chars-- > 0) {
+        const std::string& c = r.pick(kChars);
+        if (s.size() + c.size() > kLongestOriginal) break;
+        s += c;
+    }
+    return s;
+}
+
+std::vector<Pair> make_wide_pairs(Rng& r, const std::vector<std::string>& pool) {
+    std::vector<Pair> pairs;
+    std::size_t n = 1 + r.below(12);
+    while (pairs.size() < n) {
+        const std::string& org = r.pick(pool);
+        switch (r.below(8)) {
+            case 0: pairs.push_back({org, r.pick(pool)}); break;
+            case 1: pairs.push_back({org, org + wide_text(r, 1 + r.below(4))}); break;  // cut, maybe in a pair
+            case 2: pairs.push_back({org, wide_text(r, 1 + r.below(3))}); break;        // padded with blanks
+            case 3:
+                if (!pairs.empty()) pairs.push_back(r.pick(pairs));  // a repeat
+                break;
+            case 4:
+                if (!pairs.empty()) pairs.push_back({r.pick(pairs).org, wide_text(r, 4)});  // a conflict
+                break;
+            case 5: pairs.push_back({r.one_in(2) ? org + "\xff" : org, org + "\xe9"}); break;  // no UTF-8
+            default: pairs.push_back({org, wide_text(r, org.size())}); break;
+        }
+    }
+    return pairs;
+}
+
+// The UTF-16LE units of a text, or its bytes made even when it has none.
+std::string units_of(const std::string& text) {
+    std::string u;
+    if (!utf8_to_utf16le(text, u)) u = text + (text.size() % 2 != 0 ? "\0"s : ""s);
+    return u;
+}
+
+std::string make_wide_file(Rng& r, const std::vector<Pair>& pairs, const std::vector<std::string>& pool) {
+    std::vector<std::string> texts = pool;
+    for (const Pair& p : pairs) {
+        texts.push_back(p.org);
+        texts.push_back(p.full);
+    }
+    auto text = [&] { return units_of(r.pick(texts)); };
+    static const std::uint16_t kBefore[] = {0, 0, 1, 2, 3, 4, 5, 'A', '7', '&', 0x100, 0xD83D, 0xDE00};
+    std::size_t size = r.one_in(8) ? r.below(99) : r.one_in(10) ? 100100 + r.below(20000) : 200 + r.below(6000);
+    std::string file = r.one_in(4) ? word(0) + text() + word(0) : "";
+    while (file.size() < size) {
+        switch (r.below(12)) {
+            case 0: file += menu_popup(text(), r.one_in(2) ? 0x10 : 0x90); break;
+            case 1: file += menu_item(kBefore[r.below(std::size(kBefore))], text()); break;
+            case 2: file += dialog_caption(text()); break;
+            case 3: file += dialog_control(r.one_in(2) ? 0x80 : 0x82, text()); break;
+            case 4: file += string_table({text(), text(), text()}); break;
+            case 5: file += wide_literal(text()); break;
+            case 6: file += word(kBefore[r.below(std::size(kBefore))]) + text() + word(kBefore[r.below(4)]); break;
+            case 7: file += r.one_in(2) ? word(0xD83D) + text() + word(0) : word(0) + text() + word(0xDE00) + word(0); break;
+            case 8: file += '\0' + r.pick(texts) + '\0'; break;  // for the byte pass
+            case 9: file += static_cast<char>(r.below(3)); break;  // the texts after it stand at odd offsets
+            case 10: file += noise(r, 1 + r.below(40)); break;
+            default: file.append(2 * (1 + r.below(4)), '\0'); break;
+        }
+    }
+    file.resize(size);
+    return file;
+}
+
+TEST(Differential, WidePassEqualsReference) {
+    std::uint64_t first = env_number("VORLANG_DIFF_FIRST", 1);
+    std::uint64_t seeds = env_number("VORLANG_DIFF_SEEDS", 300);
+    std::int64_t counted = 0;
+    int failures = 0;
+    for (std::uint64_t seed = first; seed < first + seeds && failures < 5; ++seed) {
+        Rng r{seed};
+        std::vector<std::string> pool;
+        for (std::size_t n = 3 + r.below(6); pool.size() < n;) {
+            pool.push_back(wide_text(r, r.one_in(10) ? 40 + r.below(60) : 1 + r.below(6)));
+        }
+        std::vector<Pair> pairs = make_wide_pairs(r, pool);
+        std::string file = make_wide_file(r, pairs, pool);
+        int relax = static_cast<int>(r.below(4));
+        std::size_t block = kBlocks[r.below(std::size(kBlocks))];
+
+        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out) {
+            window_translate_bytes(head, file, relax, out);
+            wide_reference(head, out, relax);
+        });
+        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out) { translate_bytes(head, file, relax, out, true); });
+        Result blocks_result = run_blocks(pairs, file, relax, block, true);
+        for (std::int64_t c : want.counters) counted += c;
+        bool ok = same(want, bytes_result, "translate_bytes -u", seed);
+        ok = same(want, blocks_result, "translate_blocks -u", seed) && ok;
+        if (!ok) ++failures;
+    }
+    std::fprintf(stderr, "compared %llu seeds with -u: %lld counts\n", static_cast<unsigned long long>(seeds),
+                 static_cast<long long>(counted));
 }
 
 }  // namespace

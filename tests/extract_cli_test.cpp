@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "resource_bytes.h"
 #include "run_tool.h"
 
 namespace {
@@ -31,6 +32,13 @@ std::string header(const std::string& prog, std::size_t min = 4, const std::stri
 
 const std::string kBody = "File File\nQuit Quit\n!# holds a double quote, which no dictionary text can: \"say \\\"x\\\"\"\n"
                           "\"Browse src dir.\" \"Browse src dir.\"\nEnable Enable\n";
+
+// UTF-16 texts only: a menu popup, a string table, a wide literal, a
+// control, and an unpaired half that no UTF-8 text can hold.
+const std::string kWideProgram = std::string(30, '\0') + menu_popup(u16(u"&Open")) +
+                                 string_table({u16(u"Save"), u16(u"Exit")}) + wide_literal(u16(u"File")) +
+                                 dialog_control(0x80, u16(u"OK")) + wide_literal(word(0xD83D) + u16(u"Half")) +
+                                 std::string(120, '\0');
 
 RunResult run_extract(const std::string& dir, const std::vector<std::string>& args) {
     return run_program(VORLANG_EXTRACT_BIN, dir, args);
@@ -88,6 +96,14 @@ INSTANTIATE_TEST_SUITE_P(
              {"-d", "old"}, 0,
              header("dornevo.exe", 4, "old.txt") + kBody.substr(10),
              "ERR: transl. of Quit needs \"!\nTexts of dornevo.exe: lines 3, comments 1, left out 1.\n"},
+        Case{"WideTextsWithU", {{"p.exe", kWideProgram}}, {"-p", "p", "-u", "-m", "2"}, 0,
+             header("p.exe", 2) + "&Open &Open\nSave Save\nExit Exit\nFile File\nOK OK\n",
+             "Texts of p.exe: lines 5, comments 0.\n"},
+        Case{"WideTextsMergedByOffset", {{"p.exe", program({"File", "Quit"}) + kWideProgram + program({"Zzz9"})}},
+             {"-p", "p", "-u"}, 0, header("p.exe") + "File File\nQuit Quit\n&Open &Open\nSave Save\nExit Exit\nZzz9 Zzz9\n",
+             "Texts of p.exe: lines 6, comments 0.\n"},
+        Case{"NoWideTextsWithoutU", {{"p.exe", kWideProgram}}, {"-p", "p", "-m", "2"}, 0, header("p.exe", 2),
+             "Texts of p.exe: lines 0, comments 0.\n"},
         Case{"ProgramIsAFolder", {{"p.exe/x", ""}}, {"-p", "p"}, -2, "", "Error: Can't open file p.exe to extract.\n"},
         Case{"MinZero", {{"dornevo.exe", kProgram}}, {"-m", "0"}, -4, "", "Error: -m 0 is no number from 1 to 97.\n"},
         Case{"MinTooBig", {{"dornevo.exe", kProgram}}, {"-m", "98"}, -4, "", "Error: -m 98 is no number from 1 to 97.\n"},

@@ -47,10 +47,10 @@ Scan scan(const std::string& bytes, std::size_t block) {
 // The rule read plainly: every offset the translator compares, one by one.
 std::vector<Found> reference(const std::string& b) {
     std::vector<Found> out;
-    for (std::size_t p = 1; p + kScanLookAhead <= b.size(); ++p) {
+    for (std::size_t p = 1; p + kLookAhead <= b.size(); ++p) {
         if (b[p - 1] != '\0' || b[p] == '\0') continue;
         std::size_t end = b.find('\0', p);
-        if (end - p <= kScanMaxText) out.push_back({p, b.substr(p, end - p)});
+        if (end - p <= kLongestOriginal) out.push_back({p, b.substr(p, end - p)});
     }
     return out;
 }

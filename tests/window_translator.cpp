@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text_limits.h"
+
 namespace {
 
-constexpr std::size_t kWindow = 100;
-constexpr std::size_t kLook = kWindow - 1;  // the look-ahead after position 0
 constexpr std::int64_t kProgressStep = 100000;
 
 bool is_ascii_alnum(unsigned char c) {
@@ -46,8 +46,8 @@ struct Window {
             std::printf("%" PRId64 "      \r", count);
             std::fflush(stdout);
         }
-        std::memmove(w, w + 1, kLook);
-        w[kLook] = c;
+        std::memmove(w, w + 1, kLookAhead);
+        w[kLookAhead] = c;
         if (skip != 0) {
             --skip;
         } else {
@@ -61,11 +61,11 @@ struct Window {
 
 void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
     out.assign(in);
-    if (in.size() < kLook) return;
+    if (in.size() < kLookAhead) return;
     Window win{head, relax};
-    std::memcpy(win.w + 1, in.data(), kLook);
-    for (std::size_t i = kLook; i < in.size(); ++i) {
-        out[i - kLook] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));
+    std::memcpy(win.w + 1, in.data(), kLookAhead);
+    for (std::size_t i = kLookAhead; i < in.size(); ++i) {
+        out[i - kLookAhead] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));
     }
-    std::memcpy(out.data() + in.size() - kLook, win.w + 1, kLook);
+    std::memcpy(out.data() + in.size() - kLookAhead, win.w + 1, kLookAhead);
 }

@@ -1,0 +1,24 @@
+// The sizes that the dictionary reader, the window and the scans share.
+#pragma once
+
+#include <cstddef>
+
+// The dictionary reader takes a line in pieces of at most this many
+// characters, LF included; a text field holds a piece and its terminator.
+constexpr std::size_t kReadPiece = 99;
+constexpr std::size_t kTextField = kReadPiece + 1;
+
+// The longest original the reader gives: one separator and a one-character
+// replacement share its piece.
+constexpr std::size_t kLongestOriginal = kReadPiece - 2;
+
+// The window: position 0 holds the byte written next, the look-ahead after
+// it the bytes in which texts are compared and replaced.
+constexpr std::size_t kWindow = 100;
+constexpr std::size_t kLookAhead = kWindow - 1;
+
+// The longest text the window can compare: it and its terminating zero fill
+// the look-ahead.
+constexpr std::size_t kLongestMatch = kLookAhead - 1;
+
+static_assert(kLongestOriginal < kLongestMatch, "every original the reader gives fits the window");

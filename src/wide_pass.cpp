@@ -1,0 +1,172 @@
+#include "wide_pass.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#include <utility>
+
+#include "byte_masks.h"
+#include "wide_text.h"
+
+namespace {
+
+std::size_t wide_filter_bit(std::size_t units, const unsigned char* s) {
+    std::uint64_t k = std::uint64_t{units} << 32 | std::uint64_t{unit_at(s)} << 16 | unit_at(s + 2 * (units - 1));
+    return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ULL) >> (64 - kWideFilterBits));
+}
+
+bool bit_set(const std::vector<std::uint64_t>& bits, std::size_t bit) {
+    return (bits[bit >> 6] >> (bit & 63) & 1) != 0;
+}
+
+void set_bit(std::vector<std::uint64_t>& bits, std::size_t bit) { bits[bit >> 6] |= std::uint64_t{1} << (bit & 63); }
+
+// The original made of the units at s, or -1.
+std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t units) {
+    if (units < x.min_units || units > x.max_units || !bit_set(x.filter, wide_filter_bit(units, s))) return -1;
+    return find_original(x, s, 2 * units);
+}
+
+// The first zero unit at q or after that a text of the longest original
+// from q may end at, or -1. Replacements never make or unmake a zero unit
+// (no translation unit is 0), and q only grows, so the search goes on where
+// the last one stopped.
+std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
+    std::int64_t reach = q + 2 * static_cast<std::int64_t>(s.index.max_units);
+    if (s.zero_at < q) {
+        std::int64_t r = std::max(q, s.zero_scan);
+        while (r <= reach && r + 2 <= end && unit_at(buf + (r - base)) != 0) r += 2;
+        if (r <= reach && r + 2 <= end) s.zero_at = r;
+        s.zero_scan = r;
+    }
+    return s.zero_at >= q && s.zero_at <= reach ? s.zero_at : -1;
+}
+
+// Decides the even offset q: returns the offset after the text replaced
+// there, or 0 when none is (the walk then goes on at q + 2).
+std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
+    WideIndex& x = s.index;
+    unsigned char* at = buf + (q - base);
+    if (q + 2 > end || !bit_set(x.first_units, unit_at(at))) return 0;
+    const std::uint16_t before = unit_at(at - 2);
+    std::int32_t best = -1;
+    std::int64_t after = 0;
+    bool risky = false;
+    if (q + 2 * std::int64_t{before} <= end) {
+        best = lookup(x, at, before);
+        after = q + 2 * before;
+    }
+    if (before == 0 || passes(before, s.relax)) {
+        std::int64_t zero = next_zero(s, buf, base, q, end);
+        std::int32_t id = zero < 0 ? -1 : lookup(x, at, static_cast<std::size_t>(zero - q) / 2);
+        // Ids follow the list order, and a counted match of the same
+        // original is the clean one.
+        if (id >= 0 && (best < 0 || id < best)) {
+            best = id;
+            after = zero + 2;
+            risky = before != 0;
+        }
+    }
+    if (best < 0) return 0;
+    const Original& o = x.originals[static_cast<std::size_t>(best)];
+    std::memcpy(at, o.result, o.len);
+    ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(best)];
+    return after;
+}
+
+}  // namespace
+
+void build_wide_index(WideIndex& x, Trans_Tbl* head) {
+    std::vector<WideForm> forms;
+    std::vector<Trans_Tbl*> owners;
+    std::size_t total = 0;
+    for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        WideForm f;
+        if (!wide_form(e, f) || f.original.empty()) continue;
+        total += 2 * f.original.size();
+        forms.push_back(std::move(f));
+        owners.push_back(e);
+    }
+    x.bytes.resize(total);
+    size_table(x, forms.size());
+    x.first_units.assign((std::size_t{1} << 16) / 64, 0);
+    x.filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
+    x.min_units = kTextField;
+    std::uint16_t lo = 0xFFFF;
+    std::uint16_t hi = 0;
+    unsigned char* at = x.bytes.data();
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        const WideForm& f = forms[i];
+        std::size_t len = f.original.size();
+        std::memcpy(at, f.original.data(), len);
+        std::memcpy(at + len, f.translation.data(), len);
+        std::int32_t id = add_original(x, at, len, static_cast<std::int32_t>(i));
+        if (static_cast<std::size_t>(id) == x.entry.size()) {  // a new original
+            x.originals.back().result = at + len;
+            x.entry.push_back(owners[i]);
+            std::size_t units = len / 2;
+            x.min_units = std::min(x.min_units, units);
+            x.max_units = std::max(x.max_units, units);
+            std::uint16_t first = unit_at(at);
+            lo = std::min(lo, first);
+            hi = std::max(hi, first);
+            set_bit(x.first_units, first);
+            set_bit(x.filter, wide_filter_bit(units, at));
+        }
+        at += 2 * len;
+    }
+    x.first_lo = lo;
+    x.first_span = static_cast<std::uint16_t>(hi >= lo ? hi - lo : 0);
+    x.clean.assign(x.originals.size(), 0);
+    x.risky.assign(x.originals.size(), 0);
+}
+
+void add_wide_counts(WideIndex& x) {
+    for (std::size_t id = 0; id < x.originals.size(); ++id) {
+        x.entry[id]->n_trans += x.clean[id] + x.risky[id];
+        x.entry[id]->n_risc += x.risky[id];
+        x.clean[id] = 0;
+        x.risky[id] = 0;
+    }
+}
+
+// Most offsets are passed over 32 units at a time: a match needs an
+// original's first unit at q, and at level 0 a unit before it that is 0 or
+// a count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
+// original, a 64-byte chunk of UTF-16 text masks only the units 0x0046; in a
+// chunk of zero bytes or of byte strings, none. Every offset that the masks
+// pass over fails decide_at's own test, so skipping it changes nothing.
+// After a replacement the masks are made again from the bytes as they are
+// now: the unit before the next offset may be a unit just written.
+void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
+    WideIndex& x = s.index;
+    std::int64_t q = s.next;
+    assert(q % 2 == 0 && q - 2 >= base);
+    if (x.originals.empty()) {
+        s.next = std::max(q, until + (until & 1));
+        return;
+    }
+    const bool strict = s.relax == kRelaxStrict;
+    const std::uint16_t before_span = strict ? static_cast<std::uint16_t>(x.max_units) : 0xFFFF;
+    while (q < until) {
+        if (q + 64 > until) {
+            std::int64_t after = decide_at(s, buf, base, q, end);
+            q = after != 0 ? after : q + 2;
+            continue;
+        }
+        const unsigned char* at = buf + (q - base);
+        std::uint64_t may = units_in_range(at, x.first_lo, x.first_span) & units_in_range(at - 2, 0, before_span);
+        std::int64_t go_on = q + 64;
+        for (; may != 0; may &= may - 1) {
+            std::int64_t p = q + std::countr_zero(may);
+            std::int64_t after = decide_at(s, buf, base, p, end);
+            if (after != 0) {
+                go_on = after;
+                break;
+            }
+        }
+        q = go_on;
+    }
+    s.next = q;
+}

@@ -1,0 +1,61 @@
+// The wide pass: replaces the UTF-16LE texts of the copy that the byte pass
+// has made. It walks the even offsets q from low to high; at q an original's
+// units match when they stand from q and either the unit before them is
+// their count (a counted text, as in a string table), or a zero unit follows
+// them and the unit before passes the level's test (a terminated text). Of
+// the entries that match at q, the first in list order is applied, alone,
+// and the walk goes on after its text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "relax.h"
+#include "text_index.h"
+#include "text_limits.h"
+
+// A decision at an even offset q reads no byte at q + kWideReach or after:
+// the longest original's units and the zero unit after them lie before it.
+constexpr std::size_t kWideReach = 2 * kTextField;
+
+constexpr unsigned kWideFilterBits = 18;
+
+// The distinct wide originals, numbered in the list order of the first entry
+// that has each; only that entry is ever applied.
+struct WideIndex : OriginalTable {
+    std::vector<unsigned char> bytes;  // the originals and their translations
+    std::vector<Trans_Tbl*> entry;     // per original: its first entry
+    std::vector<std::int64_t> clean;   // hits per original
+    std::vector<std::int64_t> risky;
+    std::size_t min_units = 0;
+    std::size_t max_units = 0;
+    // Every original's first unit lies in first_lo to first_lo + first_span.
+    std::uint16_t first_lo = 0;
+    std::uint16_t first_span = 0;
+    std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
+    std::vector<std::uint64_t> filter;       // by wide_filter_bit of each original
+};
+
+// Entries without a wide form or with an empty original never act. Throws
+// std::bad_alloc.
+void build_wide_index(WideIndex& index, Trans_Tbl* head);
+
+// Adds the hits counted in the index to the first entry of each original.
+void add_wide_counts(WideIndex& index);
+
+// Where the walk stands, in file offsets.
+struct WideScan {
+    WideIndex& index;
+    int relax;
+    std::int64_t next = 2;  // the next even offset to decide; 0 has no unit before it
+    // The first zero unit at or after the offset last asked about, when it
+    // was found (zero_at); no zero unit stands from that offset to zero_scan.
+    std::int64_t zero_at = -1;
+    std::int64_t zero_scan = 0;
+};
+
+// Decides the even offsets from s.next up to until. buf holds the copy from
+// offset base (at most s.next - 2) up to end; a text must lie before end,
+// which is the end of the file unless until + kWideReach <= end.
+void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end);

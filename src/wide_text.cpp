@@ -1,0 +1,111 @@
+#include "wide_text.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+void put_unit(std::string& out, std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+}
+
+bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The length of the well-formed UTF-8 sequence at s[i], with its code point
+// in cp; 0 when there is none there.
+std::size_t decode(std::string_view s, std::size_t i, std::uint32_t& cp) {
+    auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : (c & 0xF0) == 0xE0 ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 4;
+    if (n == 4 || i + n >= s.size()) return 0;
+    cp = n == 0 ? c : c & (0x3F >> n);
+    for (std::size_t k = 1; k <= n; ++k) {
+        auto t = static_cast<unsigned char>(s[i + k]);
+        if ((t & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (t & 0x3F);
+    }
+    // The shortest form only, and no surrogate or point beyond U+10FFFF.
+    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
+        return 0;
+    }
+    return n + 1;
+}
+
+bool is_utf8(std::string_view s) {
+    std::uint32_t cp = 0;
+    for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
+        n = decode(s, i, cp);
+        if (n == 0) return false;
+    }
+    return true;
+}
+
+std::string_view text_of(const char* field) { return {field, strnlen(field, kTextField)}; }
+
+}  // namespace
+
+bool utf8_to_utf16le(std::string_view s, std::string& out) {
+    std::uint32_t cp = 0;
+    for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
+        n = decode(s, i, cp);
+        if (n == 0) return false;
+        if (cp >= 0x10000) {
+            put_unit(out, 0xD800 + ((cp - 0x10000) >> 10));
+            put_unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put_unit(out, cp);
+        }
+    }
+    return true;
+}
+
+bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string& out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t cp = unit_at(units + 2 * i);
+        if (is_low_surrogate(cp)) return false;
+        if (is_high_surrogate(cp)) {
+            if (i + 1 == count || !is_low_surrogate(unit_at(units + 2 * i + 2))) return false;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit_at(units + 2 * i + 2) - 0xDC00);
+            ++i;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | cp >> 18);
+            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return true;
+}
+
+bool wide_form(const Trans_Tbl* e, WideForm& form) {
+    WideForm f;
+    if (!utf8_to_utf16le(text_of(e->org_name), f.original) ||
+        !utf8_to_utf16le(text_of(e->new_name_full), f.translation)) {
+        return false;
+    }
+    std::size_t units = f.original.size() / 2;
+    if (f.translation.size() > 2 * units) {
+        f.translation.resize(2 * units);
+        // A high surrogate whose low half was cut off is dropped as well.
+        if (units != 0 && is_high_surrogate(unit_at(reinterpret_cast<const unsigned char*>(f.translation.data()) +
+                                                    2 * (units - 1)))) {
+            f.translation.resize(2 * (units - 1));
+        }
+    }
+    while (f.translation.size() < f.original.size()) put_unit(f.translation, ' ');
+    form = std::move(f);
+    return true;
+}
+
+bool has_wide_form(const Trans_Tbl* e) { return is_utf8(text_of(e->org_name)) && is_utf8(text_of(e->new_name_full)); }

@@ -1,0 +1,39 @@
+// The UTF-16LE forms of texts: what the wide pass seeks and writes for an
+// entry, and the UTF-8 form of a program's UTF-16 text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "dictionary.h"
+
+// Appends the UTF-16LE bytes of utf8 to out; false (out then holds part of
+// them) when utf8 is no well-formed UTF-8: an overlong form, a surrogate, a
+// code point above U+10FFFF or a cut sequence.
+bool utf8_to_utf16le(std::string_view utf8, std::string& out);
+
+// Appends the UTF-8 form of count UTF-16LE units at units to out; false when
+// they hold an unpaired surrogate.
+bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string& out);
+
+// Whether an entry has a wide form: its original and its full translation
+// are UTF-8.
+bool has_wide_form(const Trans_Tbl* e);
+
+// The wide form of an entry: its original in UTF-16LE, and its full
+// translation cut to as many units (never between the halves of a
+// surrogate pair) and padded with blanks. A menu reader takes a text up to
+// its first zero unit, so a zero would end the text early.
+struct WideForm {
+    std::string original;
+    std::string translation;  // as many bytes as original
+};
+
+// False, and no form, when the entry has none.
+bool wide_form(const Trans_Tbl* e, WideForm& form);
+
+inline std::uint16_t unit_at(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
