@@ -264,23 +264,28 @@ INSTANTIATE_TEST_SUITE_P(
                  {"-o", "same"}, false, -5, "Error: output same.exe would overwrite the program to translate.\n"}),
     [](const testing::TestParamInfo<FailCase>& info) { return info.param.name; });
 
+// A link is followed, as opening it for writing would: the file it names is
+// replaced (or, when the link dangles, created) and the link stays.
 TEST(Output, KeepsTheModeAndFollowsLinks) {
-    TempDir dir;
-    write_folder(dir, program(5000));
-    fs::create_directory(dir.file("real"));
-    dir.write("real/copy.exe", kOld);
-    ::chmod(dir.file("real/copy.exe").c_str(), 0640);
-    fs::create_symlink("real/copy.exe", dir.file("link.exe"));
-    RunResult r = run_vorlang(dir.path(), {"-o", "link"}, [] { ::umask(022); });
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fs::is_symlink(dir.file("link.exe")));
-    EXPECT_NE(dir.read("real/copy.exe"), kOld);
-    EXPECT_EQ(dir.read("real/copy.exe").size(), 5000u);
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.file("real/copy.exe").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0751u);
-    EXPECT_EQ(fs::directory_iterator(dir.file("real")) == fs::directory_iterator(), false);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("real")), fs::directory_iterator()), 1);
+    for (bool dangling : {false, true}) {
+        TempDir dir;
+        write_folder(dir, program(5000));
+        fs::create_directory(dir.file("real"));
+        if (!dangling) {
+            dir.write("real/copy.exe", kOld);
+            ::chmod(dir.file("real/copy.exe").c_str(), 0640);
+        }
+        fs::create_symlink("real/../real/copy.exe", dir.file("link.exe"));
+        RunResult r = run_vorlang(dir.path(), {"-o", "link"}, [] { ::umask(022); });
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fs::is_symlink(dir.file("link.exe")));
+        EXPECT_EQ(dir.read("real/copy.exe").size(), 5000u);
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.file("real/copy.exe").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, dangling ? 0755u : 0751u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("real")), fs::directory_iterator()), 1);
+        EXPECT_EQ(dir.snapshot().size(), 6u);
+    }
 }
 
 TEST(HostileNames, AreOnlyNames) {
