@@ -135,19 +135,19 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
     }
 }
 
+// The entries that the wide pass cannot seek.
+void warn_not_wide(const Trans_Tbl* head) {
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        if (!has_wide_form(e)) std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+    }
+}
+
 Failure cannot_write(const std::string& output) {
     return {kStatusOutput, "Error: Can't write " + output + ".\n"};
 }
 
 Failure cannot_open_output(const std::string& output) {
     return {kStatusOutput, "Error: Can't open " + output + " for write.\n"};
-}
-
-// The entries that the wide pass cannot seek.
-void warn_not_wide(const Trans_Tbl* head) {
-    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
-        if (!has_wide_form(e)) std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
-    }
 }
 
 Failure cannot_read_program(const std::string& program) {
