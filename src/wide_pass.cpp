@@ -11,21 +11,22 @@
 
 namespace {
 
-std::size_t wide_filter_bit(std::size_t units, const unsigned char* s) {
-    std::uint64_t k = std::uint64_t{units} << 32 | std::uint64_t{unit_at(s)} << 16 | unit_at(s + 2 * (units - 1));
-    return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ULL) >> (64 - kWideFilterBits));
-}
-
 bool bit_set(const std::vector<std::uint64_t>& bits, std::size_t bit) {
     return (bits[bit >> 6] >> (bit & 63) & 1) != 0;
 }
 
 void set_bit(std::vector<std::uint64_t>& bits, std::size_t bit) { bits[bit >> 6] |= std::uint64_t{1} << (bit & 63); }
 
-// The original made of the units at s, or -1.
+std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64 - kWideFilterBits)); }
+
+// The original made of the units at s, or -1. A filter by the hash of all
+// units passes over most texts that are none, before the table's probe,
+// which is likely to miss the cache.
 std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t units) {
-    if (units < x.min_units || units > x.max_units || !bit_set(x.filter, wide_filter_bit(units, s))) return -1;
-    return find_original(x, s, 2 * units);
+    if (units < x.min_units || units > x.max_units) return -1;
+    std::uint64_t h = text_hash(s, 2 * units);
+    if (!bit_set(x.filter, hash_bit(h))) return -1;
+    return find_original(x, s, 2 * units, h);
 }
 
 // The first zero unit at q or after that a text of the longest original
@@ -136,7 +137,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
                 second_lo = std::min(second_lo, unit_at(at + 2));
                 second_hi = std::max(second_hi, unit_at(at + 2));
             }
-            set_bit(x.filter, wide_filter_bit(units, at));
+            set_bit(x.filter, hash_bit(text_hash(at, len)));
         }
         at += 2 * len;
     }
@@ -165,8 +166,9 @@ void add_wide_counts(WideIndex& x) {
 // count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
 // original, a 64-byte chunk of UTF-16 text masks only the units 0x0046
 // followed by 0x0069; in a chunk of zero bytes or of byte strings, none.
-// Every offset that the masks pass over fails decide_at's own tests, so
-// skipping it changes nothing. After a replacement the masks are made again
+// The mask may hold more offsets than these tests pass (see UnitTriples),
+// never fewer, as asserted: every offset that it passes over fails
+// decide_at's own tests, so skipping it changes nothing. After a replacement the masks are made again
 // from the bytes as they are now: the unit before the next offset may be a
 // unit just written.
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
@@ -185,14 +187,14 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     // The masks read the unit after the chunk.
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
-        std::uint64_t may = 0;
+        std::uint32_t may = 0;
         const unsigned char* at = may_start.skip(buf + (q - base), buf + (last_chunk - base), may);
         q = base + (at - buf);
         if (q > last_chunk) break;
-        assert(may == unit_triples_portable(at, before_max, first, second));
+        assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            std::int64_t p = q + std::countr_zero(may);
+            std::int64_t p = q + 2 * std::countr_zero(may);
             std::int64_t after = decide_at(s, buf, base, p, end);
             if (after != 0) {
                 go_on = after;

@@ -39,7 +39,7 @@ struct WideIndex : OriginalTable {
     std::uint16_t second_lo = 0;
     std::uint16_t second_span = 0xFFFF;
     std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
-    std::vector<std::uint64_t> filter;       // by wide_filter_bit of each original
+    std::vector<std::uint64_t> filter;       // by the text_hash of each original
 };
 
 // Entries without a wide form or with an empty original never act. Throws
