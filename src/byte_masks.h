@@ -1,7 +1,8 @@
 // Bit masks over 64 bytes at a time, bit k standing for byte k: which bytes
 // are 0, and which lie in a range of byte values; and over the 32 16-bit
-// little-endian units in them, bit 2k standing for unit k. The translator
-// builds every test it makes of a block from these.
+// little-endian units in them, bit 2k (bit k in a unit_triples mask)
+// standing for unit k. The translator builds every test it makes of a block
+// from these.
 #pragma once
 
 #include <cstdint>
@@ -117,11 +118,11 @@ inline unsigned char unit_byte(std::uint16_t u) {
 // made once, for a loop over chunks. Its mask holds every bit of
 // unit_triples_portable's; more only where a unit outside its range packs
 // into a byte inside it (a unit before of 0x8000 or more packs into 0), and
-// none more when before_max is 0xffff and the ranges lie in 1 to 254 or hold
-// every unit. Example: with before_max 40, at and after 0x21 to 0x7e, the units
-// 00 00 | 46 00 | 69 00 at b - 2 pack into the bytes 00, 46, 69: 00 <= 40,
-// and 46 and 69 lie in 0x21 to 0x7e, so bit 0 is set; the units 00 00 | 46 01
-// | 69 00 pack into 00, ff, 69 and 0xff fails.
+// none more when before_max is 0xffff and the ranges lie in 1 to 254 or
+// hold every unit. Example: with before_max 40, at and after 0x21 to 0x7e,
+// the units 00 00 | 46 00 | 69 00 at b - 2 pack into the bytes 00, 46, 69:
+// 00 <= 40, and 46 and 69 lie in 0x21 to 0x7e, so bit 0 is set; the units
+// 00 00 | 46 01 | 69 00 pack into 00, ff, 69 and 0xff fails.
 class UnitTriples {
 public:
     UnitTriples(std::uint16_t before_max, UnitRange at, UnitRange after)
@@ -175,7 +176,8 @@ public:
     // The first chunk from b on (b, b + 64, ... up to last) whose mask is not
     // 0, with that mask in may; past last when there is none. Not inlined,
     // so that the loop keeps the constants in registers.
-    [[gnu::noinline]] const unsigned char* skip(const unsigned char* b, const unsigned char* last, std::uint32_t& may) const {
+    [[gnu::noinline]] const unsigned char* skip(const unsigned char* b, const unsigned char* last,
+                                                std::uint32_t& may) const {
         for (; b <= last; b += 64) {
             may = (*this)(b);
             if (may != 0) break;

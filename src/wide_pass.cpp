@@ -33,11 +33,11 @@ std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t unit
 // from q may end at, or -1. Replacements never make or unmake a zero unit
 // (no unit of an original or a translation is 0), and q only grows, so the
 // search goes on where the last one stopped. It reads 32 units at a time
-// where 64 bytes are left before end: with "File" at q = 8 in
-// 00 00 46 00 69 00 6c 00 65 00 00 00 ..., the mask of the units from 8
-// has bit 8 set first, so the zero is at 16 (and after 16 + 2 nothing is
-// read again for this q). Every unit passed over is nonzero, which is what
-// zero_scan promises.
+// while 64 bytes are left before end: with the bytes
+// 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 ("File" at q = 8), the
+// zero-unit mask of the 64 bytes from 8 has its lowest bit at 8, so the
+// zero unit is at 8 + 8 = 16. Every unit passed over is nonzero, which is
+// what zero_scan promises.
 std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
     std::int64_t reach = q + 2 * static_cast<std::int64_t>(s.index.max_units);
     if (s.zero_at < q) {
@@ -168,9 +168,9 @@ void add_wide_counts(WideIndex& x) {
 // followed by 0x0069; in a chunk of zero bytes or of byte strings, none.
 // The mask may hold more offsets than these tests pass (see UnitTriples),
 // never fewer, as asserted: every offset that it passes over fails
-// decide_at's own tests, so skipping it changes nothing. After a replacement the masks are made again
-// from the bytes as they are now: the unit before the next offset may be a
-// unit just written.
+// decide_at's own tests, so skipping it changes nothing. After a
+// replacement the masks are made again from the bytes as they are now: the
+// unit before the next offset may be a unit just written.
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
     WideIndex& x = s.index;
     std::int64_t q = s.next;
