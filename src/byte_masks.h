@@ -1,7 +1,8 @@
 // Bit masks over 64 bytes at a time, bit k standing for byte k: which bytes
 // are 0, and which lie in a range of byte values; and over the 32 16-bit
-// little-endian units in them, bit 2k standing for unit k. The translator
-// builds every test it makes of a block from these.
+// little-endian units in them, bit 2k (bit k in a unit_triples mask)
+// standing for unit k. The translator builds every test it makes of a block
+// from these.
 #pragma once
 
 #include <cstdint>
@@ -52,7 +53,15 @@ inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span)
     return static_cast<std::uint16_t>(u - lo) <= span;
 }
 
+inline std::uint16_t unit_le(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] | b[1] << 8); }
+
 // Bit 2k is set when the unit at b + 2k lies in lo to lo + span; odd bits are 0.
+inline std::uint64_t units_in_range_portable(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
+    std::uint64_t m = 0;
+    for (unsigned k = 0; k < 32; ++k) m |= std::uint64_t{unit_in_range(unit_le(b + 2 * k), lo, span)} << (2 * k);
+    return m;
+}
+
 inline std::uint64_t units_in_range(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
@@ -67,11 +76,122 @@ inline std::uint64_t units_in_range(const unsigned char* b, std::uint16_t lo, st
     }
     return m & 0x5555555555555555ULL;
 #else
-    std::uint64_t m = 0;
-    for (unsigned k = 0; k < 32; ++k) {
-        auto u = static_cast<std::uint16_t>(b[2 * k] | b[2 * k + 1] << 8);
-        m |= std::uint64_t{unit_in_range(u, lo, span)} << (2 * k);
-    }
-    return m;
+    return units_in_range_portable(b, lo, span);
 #endif
 }
+
+struct UnitRange {
+    std::uint16_t lo;
+    std::uint16_t span;
+};
+
+// Bit k is set when the unit before b + 2k is at most before_max, the unit
+// at it lies in at and the unit after it in after. Reads b - 2 to b + 66.
+inline std::uint32_t unit_triples_portable(const unsigned char* b, std::uint16_t before_max, UnitRange at,
+                                           UnitRange after) {
+    std::uint32_t m = 0;
+    for (unsigned k = 0; k < 32; ++k) {
+        const unsigned char* u = b + 2 * k;
+        bool hit = unit_le(u - 2) <= before_max && unit_in_range(unit_le(u), at.lo, at.span) &&
+                   unit_in_range(unit_le(u + 2), after.lo, after.span);
+        m |= std::uint32_t{hit} << k;
+    }
+    return m;
+}
+
+// A byte test that every unit passes that passes the unit test lo to
+// lo + span (unit_byte gives the unit's byte): exact when the range lies in
+// 1 to 254, all bytes otherwise.
+inline UnitRange byte_range(UnitRange r) {
+    if (r.lo >= 1 && r.lo + r.span <= 254) return r;
+    return UnitRange{0, 255};
+}
+
+// A unit as the vector test below packs it into a byte: units up to 255 are
+// themselves, 256 to 0x7fff become 255 and 0x8000 and up 0 (a signed
+// saturation).
+inline unsigned char unit_byte(std::uint16_t u) {
+    return u < 256 ? static_cast<unsigned char>(u) : u < 0x8000 ? 255 : 0;
+}
+
+// unit_triples_portable with the units packed into bytes and its constants
+// made once, for a loop over chunks. Its mask holds every bit of
+// unit_triples_portable's; more only where a unit outside its range packs
+// into a byte inside it (a unit before of 0x8000 or more packs into 0), and
+// none more when before_max is 0xffff and the ranges lie in 1 to 254 or
+// hold every unit. Example: with before_max 40, at and after 0x21 to 0x7e,
+// the units 00 00 | 46 00 | 69 00 at b - 2 pack into the bytes 00, 46, 69:
+// 00 <= 40, and 46 and 69 lie in 0x21 to 0x7e, so bit 0 is set; the units
+// 00 00 | 46 01 | 69 00 pack into 00, ff, 69 and 0xff fails.
+class UnitTriples {
+public:
+    UnitTriples(std::uint16_t before_max, UnitRange at, UnitRange after)
+        : before_max_(static_cast<unsigned char>(before_max < 255 ? before_max : 255)),
+          at_(byte_range(at)),
+          after_(byte_range(after))
+#if defined(__SSE2__)
+          ,
+          v_before_max_(set(before_max_)),
+          v_at_lo_(set(at_.lo)),
+          v_at_span_(set(at_.span)),
+          v_after_lo_(set(after_.lo)),
+          v_after_span_(set(after_.span))
+#endif
+    {
+    }
+
+    std::uint32_t operator()(const unsigned char* b) const {
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        __m128i hit[2];
+        for (unsigned h = 0; h < 2; ++h) {
+            const unsigned char* v = b + 32 * h;  // units 16h to 16h + 15
+            __m128i before = _mm_packus_epi16(load(v - 2), load(v + 14));
+            __m128i at = _mm_packus_epi16(load(v), load(v + 16));
+            __m128i after = _mm_packus_epi16(load(v + 2), load(v + 18));
+            // 0 in a byte where all three lie in their ranges.
+            __m128i over = _mm_subs_epu8(before, v_before_max_);
+            over = _mm_or_si128(over, _mm_subs_epu8(_mm_sub_epi8(at, v_at_lo_), v_at_span_));
+            over = _mm_or_si128(over, _mm_subs_epu8(_mm_sub_epi8(after, v_after_lo_), v_after_span_));
+            hit[h] = _mm_cmpeq_epi8(over, zero);
+        }
+        auto lo = static_cast<std::uint32_t>(_mm_movemask_epi8(hit[0]));
+        auto hi = static_cast<std::uint32_t>(_mm_movemask_epi8(hit[1]));
+        return lo | hi << 16;
+#else
+        std::uint32_t m = 0;
+        for (unsigned k = 0; k < 32; ++k) {
+            const unsigned char* u = b + 2 * k;
+            bool hit = unit_byte(unit_le(u - 2)) <= before_max_ &&
+                       byte_in_range(unit_byte(unit_le(u)), static_cast<unsigned char>(at_.lo),
+                                     static_cast<unsigned char>(at_.span)) &&
+                       byte_in_range(unit_byte(unit_le(u + 2)), static_cast<unsigned char>(after_.lo),
+                                     static_cast<unsigned char>(after_.span));
+            m |= std::uint32_t{hit} << k;
+        }
+        return m;
+#endif
+    }
+
+    // The first chunk from b on (b, b + 64, ... up to last) whose mask is not
+    // 0, with that mask in may; past last when there is none. Not inlined,
+    // so that the loop keeps the constants in registers.
+    [[gnu::noinline]] const unsigned char* skip(const unsigned char* b, const unsigned char* last,
+                                                std::uint32_t& may) const {
+        for (; b <= last; b += 64) {
+            may = (*this)(b);
+            if (may != 0) break;
+        }
+        return b;
+    }
+
+private:
+    unsigned char before_max_;
+    UnitRange at_;
+    UnitRange after_;
+#if defined(__SSE2__)
+    static __m128i set(std::uint16_t byte) { return _mm_set1_epi8(static_cast<char>(byte)); }
+    static __m128i load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    __m128i v_before_max_, v_at_lo_, v_at_span_, v_after_lo_, v_after_span_;
+#endif
+};

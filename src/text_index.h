@@ -145,9 +145,8 @@ inline bool may_end_original(const TextIndex& x, const unsigned char* end, std::
     return false;
 }
 
-// The original equal to the len bytes at s, or -1.
-inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s, std::size_t len) {
-    std::uint64_t h = text_hash(s, len);
+// The original equal to the len bytes at s, whose text_hash is h, or -1.
+inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s, std::size_t len, std::uint64_t h) {
     auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::uint64_t i = h & x.slot_mask;; i = (i + 1) & x.slot_mask) {
         const Slot& slot = x.slots[i];
@@ -156,6 +155,11 @@ inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s
         const Original& o = x.originals[slot.id - 1];
         if (o.len == len && std::memcmp(o.text, s, len) == 0) return static_cast<std::int32_t>(slot.id - 1);
     }
+}
+
+// The original equal to the len bytes at s, or -1.
+inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s, std::size_t len) {
+    return find_original(x, s, len, text_hash(s, len));
 }
 
 // The trie node reached from node by the byte c, or -1.

@@ -11,31 +11,47 @@
 
 namespace {
 
-std::size_t wide_filter_bit(std::size_t units, const unsigned char* s) {
-    std::uint64_t k = std::uint64_t{units} << 32 | std::uint64_t{unit_at(s)} << 16 | unit_at(s + 2 * (units - 1));
-    return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ULL) >> (64 - kWideFilterBits));
-}
-
 bool bit_set(const std::vector<std::uint64_t>& bits, std::size_t bit) {
     return (bits[bit >> 6] >> (bit & 63) & 1) != 0;
 }
 
 void set_bit(std::vector<std::uint64_t>& bits, std::size_t bit) { bits[bit >> 6] |= std::uint64_t{1} << (bit & 63); }
 
-// The original made of the units at s, or -1.
+std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64 - kWideFilterBits)); }
+
+// The original made of the units at s, or -1. A filter by the hash of all
+// units passes over most texts that are none, before the table's probe,
+// which is likely to miss the cache.
 std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t units) {
-    if (units < x.min_units || units > x.max_units || !bit_set(x.filter, wide_filter_bit(units, s))) return -1;
-    return find_original(x, s, 2 * units);
+    if (units < x.min_units || units > x.max_units) return -1;
+    std::uint64_t h = text_hash(s, 2 * units);
+    if (!bit_set(x.filter, hash_bit(h))) return -1;
+    return find_original(x, s, 2 * units, h);
 }
 
 // The first zero unit at q or after that a text of the longest original
 // from q may end at, or -1. Replacements never make or unmake a zero unit
-// (no translation unit is 0), and q only grows, so the search goes on where
-// the last one stopped.
+// (no unit of an original or a translation is 0), and q only grows, so the
+// search goes on where the last one stopped. It reads 32 units at a time
+// while 64 bytes are left before end: with the bytes
+// 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 ("File" at q = 8), the
+// zero-unit mask of the 64 bytes from 8 has its lowest bit at 8, so the
+// zero unit is at 8 + 8 = 16. Every unit passed over is nonzero, which is
+// what zero_scan promises.
 std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
     std::int64_t reach = q + 2 * static_cast<std::int64_t>(s.index.max_units);
     if (s.zero_at < q) {
         std::int64_t r = std::max(q, s.zero_scan);
+        while (r <= reach && r + 64 <= end) {
+            std::uint64_t zeros = units_in_range(buf + (r - base), 0, 0);
+            if (zeros == 0) {
+                r += 64;
+                continue;
+            }
+            r += std::countr_zero(zeros);
+            assert(unit_at(buf + (r - base)) == 0);
+            break;
+        }
         while (r <= reach && r + 2 <= end && unit_at(buf + (r - base)) != 0) r += 2;
         if (r <= reach && r + 2 <= end) s.zero_at = r;
         s.zero_scan = r;
@@ -95,6 +111,9 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     x.min_units = kTextField;
     std::uint16_t lo = 0xFFFF;
     std::uint16_t hi = 0;
+    std::uint16_t second_lo = 0xFFFF;
+    std::uint16_t second_hi = 0;
+    bool one_unit = false;
     unsigned char* at = x.bytes.data();
     for (std::size_t i = 0; i < forms.size(); ++i) {
         const WideForm& f = forms[i];
@@ -112,12 +131,22 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
             lo = std::min(lo, first);
             hi = std::max(hi, first);
             set_bit(x.first_units, first);
-            set_bit(x.filter, wide_filter_bit(units, at));
+            if (units == 1) {
+                one_unit = true;
+            } else {
+                second_lo = std::min(second_lo, unit_at(at + 2));
+                second_hi = std::max(second_hi, unit_at(at + 2));
+            }
+            set_bit(x.filter, hash_bit(text_hash(at, len)));
         }
         at += 2 * len;
     }
     x.first_lo = lo;
     x.first_span = static_cast<std::uint16_t>(hi >= lo ? hi - lo : 0);
+    if (!one_unit && second_hi >= second_lo) {
+        x.second_lo = second_lo;
+        x.second_span = static_cast<std::uint16_t>(second_hi - second_lo);
+    }
     x.clean.assign(x.originals.size(), 0);
     x.risky.assign(x.originals.size(), 0);
 }
@@ -132,13 +161,16 @@ void add_wide_counts(WideIndex& x) {
 }
 
 // Most offsets are passed over 32 units at a time: a match needs an
-// original's first unit at q, and at level 0 a unit before it that is 0 or
-// a count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
-// original, a 64-byte chunk of UTF-16 text masks only the units 0x0046; in a
-// chunk of zero bytes or of byte strings, none. Every offset that the masks
-// pass over fails decide_at's own test, so skipping it changes nothing.
-// After a replacement the masks are made again from the bytes as they are
-// now: the unit before the next offset may be a unit just written.
+// original's first unit at q, its second unit (or any unit, when an original
+// has one unit) at q + 2, and at level 0 a unit before q that is 0 or a
+// count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
+// original, a 64-byte chunk of UTF-16 text masks only the units 0x0046
+// followed by 0x0069; in a chunk of zero bytes or of byte strings, none.
+// The mask may hold more offsets than these tests pass (see UnitTriples),
+// never fewer, as asserted: every offset that it passes over fails
+// decide_at's own tests, so skipping it changes nothing. After a
+// replacement the masks are made again from the bytes as they are now: the
+// unit before the next offset may be a unit just written.
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
     WideIndex& x = s.index;
     std::int64_t q = s.next;
@@ -148,18 +180,21 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         return;
     }
     const bool strict = s.relax == kRelaxStrict;
-    const std::uint16_t before_span = strict ? static_cast<std::uint16_t>(x.max_units) : 0xFFFF;
-    while (q < until) {
-        if (q + 64 > until) {
-            std::int64_t after = decide_at(s, buf, base, q, end);
-            q = after != 0 ? after : q + 2;
-            continue;
-        }
-        const unsigned char* at = buf + (q - base);
-        std::uint64_t may = units_in_range(at, x.first_lo, x.first_span) & units_in_range(at - 2, 0, before_span);
+    const std::uint16_t before_max = strict ? static_cast<std::uint16_t>(x.max_units) : 0xFFFF;
+    const UnitRange first{x.first_lo, x.first_span};
+    const UnitRange second{x.second_lo, x.second_span};
+    const UnitTriples may_start(before_max, first, second);
+    // The masks read the unit after the chunk.
+    const std::int64_t last_chunk = std::min(until - 64, end - 66);
+    while (q <= last_chunk) {
+        std::uint32_t may = 0;
+        const unsigned char* at = may_start.skip(buf + (q - base), buf + (last_chunk - base), may);
+        q = base + (at - buf);
+        if (q > last_chunk) break;
+        assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            std::int64_t p = q + std::countr_zero(may);
+            std::int64_t p = q + 2 * std::countr_zero(may);
             std::int64_t after = decide_at(s, buf, base, p, end);
             if (after != 0) {
                 go_on = after;
@@ -167,6 +202,10 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
             }
         }
         q = go_on;
+    }
+    while (q < until) {
+        std::int64_t after = decide_at(s, buf, base, q, end);
+        q = after != 0 ? after : q + 2;
     }
     s.next = q;
 }

@@ -33,8 +33,13 @@ struct WideIndex : OriginalTable {
     // Every original's first unit lies in first_lo to first_lo + first_span.
     std::uint16_t first_lo = 0;
     std::uint16_t first_span = 0;
+    // Every original of two units or more has its second unit in second_lo
+    // to second_lo + second_span; with an original of one unit, the range
+    // holds every unit (a counted text of one unit may have any unit after).
+    std::uint16_t second_lo = 0;
+    std::uint16_t second_span = 0xFFFF;
     std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
-    std::vector<std::uint64_t> filter;       // by wide_filter_bit of each original
+    std::vector<std::uint64_t> filter;       // by the text_hash of each original
 };
 
 // Entries without a wide form or with an empty original never act. Throws

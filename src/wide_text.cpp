@@ -35,7 +35,7 @@ std::size_t decode(std::string_view s, std::size_t i, std::uint32_t& cp) {
 bool is_utf8(std::string_view s) {
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        n = decode(s, i, cp);
+        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, cp);
         if (n == 0) return false;
     }
     return true;
@@ -46,18 +46,33 @@ std::string_view text_of(const char* field) { return {field, strnlen(field, kTex
 }  // namespace
 
 bool utf8_to_utf16le(std::string_view s, std::string& out) {
+    // Written in place: every UTF-8 byte gives at most two bytes of UTF-16.
+    std::size_t start = out.size();
+    out.resize(start + 2 * s.size());
+    char* const first = out.data() + start;
+    char* w = first;
+    auto put = [&w](std::uint32_t u) {
+        *w++ = static_cast<char>(u & 0xFF);
+        *w++ = static_cast<char>(u >> 8);
+    };
+    bool ok = true;
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        n = decode(s, i, cp);
-        if (n == 0) return false;
+        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, cp);
+        if (n == 0) {
+            ok = false;
+            break;
+        }
+        if (n == 1) cp = static_cast<unsigned char>(s[i]);
         if (cp >= 0x10000) {
-            put_unit(out, 0xD800 + ((cp - 0x10000) >> 10));
-            put_unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
-            put_unit(out, cp);
+            put(cp);
         }
     }
-    return true;
+    out.resize(start + static_cast<std::size_t>(w - first));
+    return ok;
 }
 
 bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string& out) {

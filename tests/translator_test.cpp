@@ -194,4 +194,51 @@ TEST(ByteMasks, EqualTheByteByByteMasks) {
     }
 }
 
+// The packed test of the units before, at and after each offset that the
+// wide pass skips by keeps every offset of the unit-by-unit test, and adds
+// none when every unit may stand before and the ranges fit in bytes; on
+// units at the edges of the ranges and of the packing (255, 256, 0x7fff,
+// 0x8000).
+TEST(ByteMasks, UnitTriplesKeepTheUnitByUnitOnes) {
+    struct Row {
+        std::uint16_t before_max;
+        UnitRange at;
+        UnitRange after;
+        bool exact;
+    };
+    const Row rows[] = {
+        {40, {0x21, 0x5d}, {0x21, 0x5d}, false},    // level 0, ASCII originals
+        {0xffff, {0x21, 0x5d}, {0x61, 0}, true},    // the relaxed levels
+        {0xffff, {1, 253}, {0, 0xffff}, true},      // the widest exact ranges; an original of one unit
+        {97, {0x41, 0}, {0, 0xffff}, false},
+        {97, {0xc0, 0x40}, {0x21, 0x5d}, false},    // up to 0x100
+        {300, {0x100, 0x300}, {0x4e00, 0x100}, false},
+        {0, {0x8000, 0x7fff}, {0xff, 1}, false},
+    };
+    std::uint64_t state = 777;
+    unsigned char bytes[68];
+    for (const Row& r : rows) {
+        const std::uint16_t edges[] = {0, 1, r.before_max, static_cast<std::uint16_t>(r.before_max + 1), r.at.lo,
+                                       static_cast<std::uint16_t>(r.at.lo + r.at.span), r.after.lo,
+                                       static_cast<std::uint16_t>(r.after.lo + r.after.span + 1), 255, 256,
+                                       0x7fff, 0x8000, 0xffff};
+        const UnitTriples fast(r.before_max, r.at, r.after);
+        for (int round = 0; round < 3000; ++round) {
+            for (std::size_t k = 0; k < sizeof bytes; k += 2) {
+                state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+                auto pick = static_cast<unsigned>(state >> 48);
+                auto u = static_cast<std::uint16_t>(pick % 3 != 0 ? edges[pick % std::size(edges)] : pick);
+                bytes[k] = static_cast<unsigned char>(u);
+                bytes[k + 1] = static_cast<unsigned char>(u >> 8);
+            }
+            std::uint32_t got = fast(bytes + 2);
+            std::uint32_t want = unit_triples_portable(bytes + 2, r.before_max, r.at, r.after);
+            ASSERT_EQ(want & ~got, 0u) << "row " << &r - rows << " round " << round;
+            if (r.exact) {
+                ASSERT_EQ(got, want) << "row " << &r - rows << " round " << round;
+            }
+        }
+    }
+}
+
 }  // namespace
