@@ -20,6 +20,7 @@
 constexpr std::size_t kWideReach = 2 * kTextField;
 
 constexpr unsigned kWideFilterBits = 18;
+constexpr unsigned kWideShapeBits = 18;
 
 // The distinct wide originals, numbered in the list order of the first entry
 // that has each; only that entry is ever applied.
@@ -39,6 +40,7 @@ struct WideIndex : OriginalTable {
     std::uint16_t second_lo = 0;
     std::uint16_t second_span = 0xFFFF;
     std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
+    std::vector<std::uint64_t> shape;        // by the shape_bit of each original
     std::vector<std::uint64_t> filter;       // by the text_hash of each original
 };
 
