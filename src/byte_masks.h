@@ -53,12 +53,13 @@ inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span)
     return static_cast<std::uint16_t>(u - lo) <= span;
 }
 
-inline std::uint16_t unit_le(const unsigned char* b) { return static_cast<std::uint16_t>(b[0] | b[1] << 8); }
+// The 16-bit little-endian unit at p.
+inline std::uint16_t unit_at(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 // Bit 2k is set when the unit at b + 2k lies in lo to lo + span; odd bits are 0.
 inline std::uint64_t units_in_range_portable(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
     std::uint64_t m = 0;
-    for (unsigned k = 0; k < 32; ++k) m |= std::uint64_t{unit_in_range(unit_le(b + 2 * k), lo, span)} << (2 * k);
+    for (unsigned k = 0; k < 32; ++k) m |= std::uint64_t{unit_in_range(unit_at(b + 2 * k), lo, span)} << (2 * k);
     return m;
 }
 
@@ -92,8 +93,8 @@ inline std::uint32_t unit_triples_portable(const unsigned char* b, std::uint16_t
     std::uint32_t m = 0;
     for (unsigned k = 0; k < 32; ++k) {
         const unsigned char* u = b + 2 * k;
-        bool hit = unit_le(u - 2) <= before_max && unit_in_range(unit_le(u), at.lo, at.span) &&
-                   unit_in_range(unit_le(u + 2), after.lo, after.span);
+        bool hit = unit_at(u - 2) <= before_max && unit_in_range(unit_at(u), at.lo, at.span) &&
+                   unit_in_range(unit_at(u + 2), after.lo, after.span);
         m |= std::uint32_t{hit} << k;
     }
     return m;
@@ -162,10 +163,10 @@ public:
         std::uint32_t m = 0;
         for (unsigned k = 0; k < 32; ++k) {
             const unsigned char* u = b + 2 * k;
-            bool hit = unit_byte(unit_le(u - 2)) <= before_max_ &&
-                       byte_in_range(unit_byte(unit_le(u)), static_cast<unsigned char>(at_.lo),
+            bool hit = unit_byte(unit_at(u - 2)) <= before_max_ &&
+                       byte_in_range(unit_byte(unit_at(u)), static_cast<unsigned char>(at_.lo),
                                      static_cast<unsigned char>(at_.span)) &&
-                       byte_in_range(unit_byte(unit_le(u + 2)), static_cast<unsigned char>(after_.lo),
+                       byte_in_range(unit_byte(unit_at(u + 2)), static_cast<unsigned char>(after_.lo),
                                      static_cast<unsigned char>(after_.span));
             m |= std::uint32_t{hit} << k;
         }

@@ -251,7 +251,6 @@ OutputStatus open_output(const std::string& name, const struct stat& program, Pe
             out.mode = 0666 & ~mask;
         }
         out.mode |= 0111 & ~mask;
-        out.temp.reserve(NAME_MAX + 1);  // no allocation while the signals are blocked
 
         SignalsBlocked blocked;
         watch(out.folder);

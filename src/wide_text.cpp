@@ -32,15 +32,6 @@ std::size_t decode(std::string_view s, std::size_t i, std::uint32_t& cp) {
     return n + 1;
 }
 
-bool is_utf8(std::string_view s) {
-    std::uint32_t cp = 0;
-    for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, cp);
-        if (n == 0) return false;
-    }
-    return true;
-}
-
 std::string_view text_of(const char* field) { return {field, strnlen(field, kTextField)}; }
 
 }  // namespace
@@ -123,4 +114,7 @@ bool wide_form(const Trans_Tbl* e, WideForm& form) {
     return true;
 }
 
-bool has_wide_form(const Trans_Tbl* e) { return is_utf8(text_of(e->org_name)) && is_utf8(text_of(e->new_name_full)); }
+bool has_wide_form(const Trans_Tbl* e) {
+    WideForm unused;
+    return wide_form(e, unused);
+}

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "byte_masks.h"
 #include "dictionary.h"
 
 // Appends the UTF-16LE bytes of utf8 to out; false (out then holds part of
@@ -34,6 +35,3 @@ struct WideForm {
 // False, and no form, when the entry has none.
 bool wide_form(const Trans_Tbl* e, WideForm& form);
 
-inline std::uint16_t unit_at(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
