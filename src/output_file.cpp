@@ -142,6 +142,18 @@ void split(const std::string& path, std::string& folder, std::string& base) {
     base = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// In a sticky folder that everyone may write (a shared /tmp), a link is
+// followed only when it belongs to whoever runs the tool or to the folder's
+// owner: another user could otherwise plant one that makes the run replace
+// any file the runner may write. The kernel holds opening by name to the
+// same rule where it is switched on; here it holds always.
+bool may_follow(int dir, const struct stat& link) {
+    struct stat folder {};
+    if (::fstat(dir, &folder) != 0) return false;
+    bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
+}
+
 // Follows name as opening it for writing would, one link at a time, each
 // looked at relative to its folder's descriptor. On success out.folder and
 // out.name name the file, and exists tells whether it is there (in st).
@@ -160,6 +172,10 @@ bool find_target(std::string path, PendingOutput& out, struct stat& st, bool& ex
             }
             exists = false;
         } else if (S_ISLNK(st.st_mode)) {
+            if (!may_follow(dir, st)) {
+                ::close(dir);
+                return false;
+            }
             std::vector<char> link(PATH_MAX + 1);
             ssize_t got = ::readlinkat(dir, base.c_str(), link.data(), link.size());
             ::close(dir);

@@ -221,6 +221,17 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::create_symlink("null", d.file("out.exe"));
                  },
                  {"-o", "out"}, false, -5, "Error: Can't open out.exe for write.\n", {}, true},
+        // Another user's link in a shared sticky folder is not followed, as
+        // the kernel's rule for such folders would have it.
+        FailCase{"OutputIsAnotherUsersLinkInASharedFolder",
+                 [](const TempDir& d) {
+                     d.write("elsewhere/victim", "secret");
+                     ::chmod(d.file("elsewhere/victim").c_str(), 0600);
+                     fs::create_symlink(d.file("elsewhere/victim"), d.file("out.exe"));
+                     ASSERT_EQ(::lchown(d.file("out.exe").c_str(), 65534, 65534), 0);
+                     fs::permissions(d.path(), fs::perms(01777));
+                 },
+                 {"-o", "out"}, false, -5, "Error: Can't open out.exe for write.\n", {}, true},
         FailCase{"OutputIsALinkLoop",
                  [](const TempDir& d) {
                      fs::create_symlink("b.exe", d.file("a.exe"));
