@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "text_limits.h"
 
@@ -35,15 +37,36 @@ struct ReadResult {
     ReadStatus status;
 };
 
+// Where the entries came from, for a companion that points at lines.
+// Lines are counted from 1 by their LF; a line of more than kReadPiece
+// characters (its LF not counted) is read as several.
+struct DictionaryLayout {
+    std::vector<std::uint32_t> entry_line;  // per entry, in list order
+    struct LongLine {
+        std::uint32_t line;
+        std::size_t length;       // characters, the LF not counted
+        std::size_t first_entry;  // the entries it gives, by list position
+        std::size_t entries;
+    };
+    std::vector<LongLine> long_lines;
+    struct Message {
+        std::uint32_t line;
+        std::string text;  // as the reader writes it, its LF included
+    };
+    std::vector<Message> messages;  // the reader's own, about lines it ignores
+};
+
 // Reads the translate file at path. Messages about lines it ignores go to
-// messages (standard output unless given; nullptr for none).
-ReadResult read_trans_file(const char* path, std::FILE* messages = stdout);
+// messages (standard output unless given; nullptr for none); with a layout,
+// where each entry came from is filled in too.
+ReadResult read_trans_file(const char* path, std::FILE* messages = stdout, DictionaryLayout* layout = nullptr);
 
 // The plain interface: the head of the new list, or nullptr.
 Trans_Tbl* read_trans(const char* path);
 
 // Reads a dictionary held in memory (the file's bytes); messages as above.
-ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout);
+ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout,
+                            DictionaryLayout* layout = nullptr);
 
 // check_trans's result when memory for its index cannot be had.
 constexpr int kCheckOutOfMemory = -1;

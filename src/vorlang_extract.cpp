@@ -14,6 +14,7 @@
 #include "dict_template.h"
 #include "dictionary.h"
 #include "exist_file.h"
+#include "file_names.h"
 #include "program_file.h"
 #include "run_failure.h"
 #include "standard_streams.h"
@@ -23,8 +24,6 @@
 namespace {
 
 constexpr const char* kToolName = "vorlang-extract";
-constexpr const char* kDefaultProgram = "dornevo";
-constexpr const char* kDictSuffix = "_trans";
 constexpr std::size_t kDefaultMinText = 4;
 
 constexpr int kStatusOk = 0;
@@ -79,9 +78,7 @@ Settings read_command_line(int argc, char** argv) {
 // The dictionary name as vorlang forms it; none without -d, -w or -t.
 std::optional<std::string> dictionary_name(const Settings& s) {
     if (!s.dictionary && !s.language) return std::nullopt;
-    std::string name = s.dictionary && !s.dictionary->empty() ? *s.dictionary : s.program + kDictSuffix;
-    if (s.language) name += "_" + *s.language;
-    return name + ".txt";
+    return dictionary_file_name(s.program, s.dictionary.value_or(""), s.language);
 }
 
 // The value of -m, from 1 to 97, or 0 when it is no such number.
@@ -176,7 +173,7 @@ RunFailure run(const Settings& s) {
                                           std::to_string(kLongestOriginal) + ".\n"};
     }
     const std::optional<std::string> dictionary = dictionary_name(s);
-    const std::string program = s.program + ".exe";
+    const std::string program = program_file_name(s.program);
     if (dictionary && !exist_file(*dictionary)) {
         return Failure{kStatusNotFound, "Error: dictionary " + *dictionary + " not found!\n"};
     }
