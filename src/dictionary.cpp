@@ -241,17 +241,6 @@ struct Run {
     std::vector<const Trans_Tbl*> members;
 };
 
-void report_conflict(const Trans_Tbl* e, const Trans_Tbl* p) {
-    std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
-                p->org_name, p->new_name);
-}
-
-void report_clip(const Trans_Tbl* e) {
-    std::printf("Warn: '%s' ->\n", e->org_name);
-    std::printf("      '%s': clipped to\n", e->new_name_full);
-    std::printf("      '%s'\n", e->new_name);
-}
-
 // The entries that share their original with another one, numbered by
 // original; kAlone for the rest, which is most of them and cannot conflict.
 constexpr std::uint32_t kAlone = UINT32_MAX;
@@ -284,7 +273,7 @@ std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>&
     return group;
 }
 
-int check_entries(const Trans_Tbl* head) {
+int check_entries(const Trans_Tbl* head, const CheckVisitor& visit) {
     std::vector<const Trans_Tbl*> list;
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(e);
     std::size_t groups = 0;
@@ -298,7 +287,7 @@ int check_entries(const Trans_Tbl* head) {
             for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
                 if (std::strcmp(run->new_name, e->new_name) == 0) continue;
                 for (auto p = run->members.rbegin(); p != run->members.rend(); ++p) {
-                    report_conflict(e, *p);
+                    visit.conflict(e, *p);
                     if (errors < INT_MAX) ++errors;
                 }
             }
@@ -308,17 +297,31 @@ int check_entries(const Trans_Tbl* head) {
                 runs.push_back(Run{e->new_name, {e}});
             }
         }
-        if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) report_clip(e);
+        if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) visit.clipped(e);
     }
     return errors;
 }
 
 }  // namespace
 
-int check_trans(const Trans_Tbl* head) {
+int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     try {
-        return check_entries(head);
+        return check_entries(head, visit);
     } catch (const std::bad_alloc&) {
         return kCheckOutOfMemory;
     }
+}
+
+int check_trans(const Trans_Tbl* head) {
+    CheckVisitor report{
+        [](const Trans_Tbl* e, const Trans_Tbl* p) {
+            std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
+                        p->org_name, p->new_name);
+        },
+        [](const Trans_Tbl* e) {
+            std::printf("Warn: '%s' ->\n", e->org_name);
+            std::printf("      '%s': clipped to\n", e->new_name_full);
+            std::printf("      '%s'\n", e->new_name);
+        }};
+    return visit_check(head, report);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,9 +69,21 @@ Trans_Tbl* read_trans(const char* path);
 ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout,
                             DictionaryLayout* layout = nullptr);
 
+// What the consistency check finds, in the order it finds it: for each
+// entry e, conflict(e, p) for every earlier entry p that gives e's original
+// another cut translation (the latest p first), then clipped(e) when e's
+// translation had to be cut. Neither may throw.
+struct CheckVisitor {
+    std::function<void(const Trans_Tbl* e, const Trans_Tbl* p)> conflict;
+    std::function<void(const Trans_Tbl* e)> clipped;
+};
+
 // check_trans's result when memory for its index cannot be had.
 constexpr int kCheckOutOfMemory = -1;
 
 // Writes the errors and warnings to standard output and returns the number of
 // errors (0 when the dictionary is consistent), or kCheckOutOfMemory. Changes nothing in the list.
 int check_trans(const Trans_Tbl* head);
+
+// The check itself, its findings handed to visit; the same result.
+int visit_check(const Trans_Tbl* head, const CheckVisitor& visit);
