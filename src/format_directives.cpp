@@ -102,6 +102,22 @@ bool has_positions(const std::vector<Directive>& ds) {
     return std::any_of(ds.begin(), ds.end(), [](const Directive& d) { return d.position > 0; });
 }
 
+// Gives directives without "n$" the arguments they read in turn: a star
+// takes one, then the conversion. So they compare with positioned ones.
+void number_in_turn(std::vector<Directive>& ds) {
+    int next = 1;
+    for (Directive& d : ds) {
+        if (d.kind == "%" || d.kind == "m" || d.kind == "?" || d.kind.empty()) continue;
+        std::string kind;
+        for (char c : d.kind) {
+            kind += c;
+            if (c == '*') kind += std::to_string(next++) + '$';
+        }
+        d.kind = kind;
+        d.position = next++;
+    }
+}
+
 std::vector<std::string> sorted_kinds(const std::vector<Directive>& ds, const std::vector<std::size_t>& ks) {
     std::vector<std::string> out;
     for (std::size_t k : ks) out.push_back(ds[k].kind);
@@ -121,8 +137,8 @@ std::vector<Directive> format_directives(std::string_view text) {
 }
 
 DirectiveCheck compare_directives(std::string_view original, std::string_view translation) {
-    const std::vector<Directive> ds = format_directives(original);
-    const std::vector<Directive> ts = format_directives(translation);
+    std::vector<Directive> ds = format_directives(original);
+    std::vector<Directive> ts = format_directives(translation);
     std::vector<std::size_t> a = kept(ds);
     std::vector<std::size_t> b = kept(ts);
     auto nth = [](const std::vector<std::size_t>& v, std::size_t k) { return k < v.size() ? v[k] : kNoDirective; };
@@ -132,8 +148,10 @@ DirectiveCheck compare_directives(std::string_view original, std::string_view tr
     if (!b.empty() && !ts[b.back()].complete && (a.empty() || ds[a.back()].complete)) {
         return {DirectiveMismatch::cut, nth(a, b.size() - 1), b.back()};
     }
-    const bool by_position = has_positions(ds) && has_positions(ts);
+    const bool by_position = has_positions(ds) || has_positions(ts);
     if (by_position) {
+        if (!has_positions(ds)) number_in_turn(ds);
+        if (!has_positions(ts)) number_in_turn(ts);
         auto sort = [](std::vector<std::size_t>& v, const std::vector<Directive>& of) {
             std::stable_sort(v.begin(), v.end(),
                              [&of](std::size_t x, std::size_t y) { return of[x].position < of[y].position; });

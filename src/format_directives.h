@@ -48,10 +48,10 @@ struct DirectiveCheck {
 
 // Compares the directives of a translation with the original's; %% is left
 // out, as a translation may write the percent sign otherwise. With "n$"
-// positions in both, each position must keep its kind (the order may
-// change). Positions count only when the original has them: its program's C
-// library need not read them. Pass the translation as it will be written, cut to the
-// original's length, so that a directive cut in two is seen.
+// positions, each argument must be read as the same kind (the order may
+// change); when one text has none, its directives read the arguments in
+// turn. Pass the translation as it will be written, cut to the original's
+// length, so that a directive cut in two is seen.
 DirectiveCheck compare_directives(std::string_view original, std::string_view translation);
 
 // The compared directives as written, space separated ("%s %d"), for
