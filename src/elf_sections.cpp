@@ -16,9 +16,11 @@ namespace {
 // many sections naming one long string could take.
 constexpr std::size_t kLongestName = 256;
 
+// The names the program links by, its symbols, notes, build comments and
+// debug data (compressed too), and the names of its separate debug files.
 bool hidden_name(std::string_view name) {
     static constexpr std::string_view whole[] = {".dynstr", ".dynsym", ".symtab", ".strtab", ".shstrtab", ".comment",
-                                                 ".interp", ".gnu_debuglink", ".gnu_debugaltlink"};
+                                                 ".interp", ".gnu_debuglink", ".gnu_debugaltlink", ".gnu_debugdata"};
     static constexpr std::string_view start[] = {".gnu.version", ".note", ".debug_", ".zdebug_"};
     for (std::string_view w : whole) {
         if (name == w) return true;

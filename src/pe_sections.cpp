@@ -11,9 +11,9 @@
 namespace {
 
 // Units of work: table entries walked and name bytes read. A crafted file
-// can make many entries share names (skipped once seen) or overlap them
-// (not caught so); past this it is taken for what it is.
-constexpr std::uint64_t kBudget = 1 << 24;
+// can make many entries share a name (read once) or name overlapping
+// strings (read each time); past this budget it gets the unknown map.
+constexpr std::uint64_t kBudget = 1 << 25;
 // A name is hidden up to here; the rest of a longer one follows no zero
 // byte, so no scan for texts starts in it.
 constexpr std::uint64_t kLongestName = 4096;
@@ -109,10 +109,12 @@ std::uint64_t PeReader::name_size(std::uint64_t offset, std::uint64_t room, std:
     while (size < longest) {
         if (size == room) throw Broken{};  // runs off its section or the file
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, room - size));
-        charge(n);
         get(offset + size, chunk, n);
-        if (const void* zero = std::memchr(chunk, 0, n)) return size + (static_cast<const char*>(zero) - chunk) + 1;
+        const char* zero = static_cast<const char*>(std::memchr(chunk, 0, n));
+        if (zero != nullptr) n = static_cast<std::size_t>(zero - chunk) + 1;
+        charge(n);
         size += n;
+        if (zero != nullptr) return size;
     }
     return longest;
 }

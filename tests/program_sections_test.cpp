@@ -220,13 +220,13 @@ TEST(PeSections, BrokenHeadersGiveUnknown) {
 // Many thunks naming one long name cost one reading of it; as many names
 // that overlap, each at its own offset, end in the work budget.
 TEST(PeSections, CraftedThunksStayCheap) {
-    const std::uint64_t count = 200000, name = 0x1F0000;
+    const std::uint64_t count = 200000, name = 0x190000;
     for (const auto& [spread, format] : {std::pair{1ull, ProgramFormat::pe}, {count, ProgramFormat::unknown}}) {
         Pe pe(true, 0x200, 0x200000);
         pe.dir(0, 0, 0);
         pe.dir(6, 0, 0);
         pe.dir(13, 0, 0);
-        pe.str(pe.rdata() + name + 2, std::string(4000, 'x'));
+        pe.str(pe.rdata() + name + 2, std::string(210000, 'x'));
         for (std::uint64_t i = 0; i < count; ++i) pe.thunk(kLookup + i * 8, Pe::rva(name) + i % spread);
         ProgramMap m = map_of(pe.b);
         EXPECT_EQ(m.format, format) << spread;
