@@ -51,7 +51,7 @@ char class_of(char conversion) {
 }
 
 // The kind of a conversion with its length, spellings of one size merged.
-std::string kind_of(std::string length, char conversion) {
+std::string kind_of(std::string_view length, char conversion) {
     char c = class_of(conversion);
     if (c == '%' || c == 'm') return std::string(1, c);
     if (conversion == 'C' || conversion == 'S') length = "l";
@@ -59,7 +59,9 @@ std::string kind_of(std::string length, char conversion) {
     if (length == "Z") length = "z";
     // A double is promoted already; l changes nothing, ll and L mean long double.
     if (c == 'f') length = length == "ll" ? "L" : length == "l" ? "" : length;
-    return length + c;
+    std::string kind(length);
+    kind += c;
+    return kind;
 }
 
 Directive read_directive(std::string_view t, std::size_t at) {
@@ -71,7 +73,7 @@ Directive read_directive(std::string_view t, std::size_t at) {
     std::string stars;
     read_amount(t, i, stars);
     if (i < t.size() && t[i] == '.') read_amount(t, ++i, stars);
-    std::string length;
+    std::string_view length;
     if (i + 1 < t.size() && is_one_of(t[i], "hl") && t[i + 1] == t[i]) {
         length = t.substr(i, 2);
         i += 2;
@@ -83,7 +85,8 @@ Directive read_directive(std::string_view t, std::size_t at) {
     } else if (class_of(t[i]) == 0) {
         d.kind = "?";
     } else {
-        d.kind = stars + kind_of(length, t[i++]);
+        d.kind = std::move(stars);
+        d.kind += kind_of(length, t[i++]);
     }
     d.size = i - at;
     return d;

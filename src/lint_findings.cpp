@@ -111,9 +111,11 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
                                " on line " + std::to_string(line_of(layout, entries.index.at(p))) +
                                "; vorlang refuses the dictionary"});
         }
-        auto [at, fresh] = first.emplace(std::pair{std::string_view(e->org_name), std::string_view(e->new_name_full)}, i);
+        auto [at, fresh] = first.emplace(std::pair{std::string_view(e->org_name), std::string_view(e->new_name)}, i);
         if (!fresh) {
-            std::string m = "repeats line " + std::to_string(line_of(layout, at->second)) + " exactly";
+            const Trans_Tbl* p = entries.list[at->second];
+            std::string m = "repeats line " + std::to_string(line_of(layout, at->second)) +
+                            (std::strcmp(p->new_name_full, e->new_name_full) == 0 ? " exactly" : ", cut to the same translation");
             if (std::strcmp(e->org_name, e->new_name) != 0) m += "; it will never be applied";
             out.push_back({line, Severity::warning, m});
         }
@@ -138,8 +140,12 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
 void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const std::vector<EntryPlaces>& found,
                       int relax, bool wide, std::vector<Finding>& out) {
     const std::size_t level = relax == kRelaxStrict ? 0 : relax <= 2 ? 1 : 2;
+    // Where an earlier entry has the same original, it acts first: the
+    // later one is told of as a conflict or a repeat, not as missing.
+    std::unordered_map<std::string_view, std::size_t> first;
     std::size_t i = 0;
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next, ++i) {
+        if (!first.emplace(e->org_name, i).second) continue;
         const EntryPlaces& p = found[i];
         const std::uint32_t line = line_of(layout, i);
         std::size_t lowest = 0;

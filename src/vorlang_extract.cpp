@@ -232,7 +232,7 @@ RunFailure run(const Settings& s) {
     }
 
     const ProgramMap map = read_program_map(fileno(open.prog.file));
-    Extract extract{program, dictionary, min_size, known, map, s.all};
+    Extract extract{program, dictionary, min_size, known, map, s.all, {}, {}, false, nullptr, false, {}};
     bool memory_out = false;
     // With -u the UTF-16 texts are found first, each with the offset where
     // it first stands, and merged into the byte texts by that offset.

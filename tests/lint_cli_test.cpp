@@ -88,7 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
              "1: warning: translation has 7 bytes, room for 4: 'Stop'\n"
              "3: error: 'Quit' is translated to 'Afsl' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
              "3: warning: translation has 9 bytes, room for 4: 'Afsl'\n"},
-        Case{"Repeat", "Quit Weg\nQuit Weg\n", {}, 1, "2: warning: repeats line 1 exactly; it will never be applied\n"},
+        Case{"Repeat", "Quit Weg\nQuit Weg\nFile File\nFile File\nEnable Aanzetten\nEnable Aanzetje\n", {}, 1,
+             "2: warning: repeats line 1 exactly; it will never be applied\n"
+             "4: warning: repeats line 3 exactly\n"
+             "5: warning: translation has 9 bytes, room for 6: 'Aanzet'\n"
+             "6: warning: repeats line 5, cut to the same translation; it will never be applied\n"
+             "6: warning: translation has 8 bytes, room for 6: 'Aanzet'\n"},
         Case{"LongLine", "Open Sluit" + std::string(89, ' ') + "Done Klaar\n", {}, 1,
              "1: warning: the line has 109 characters and is read as lines of at most 99; it gives 'Open' -> 'Sluit', "
              "'Done' -> 'Klaar'\n"
