@@ -15,7 +15,28 @@
 
 namespace {
 
-std::string q(std::string_view text) { return "'" + escaped(text) + "'"; }
+// A text in single quotes, its control bytes escaped, and each byte that is
+// no part of well-formed UTF-8 (as a cut leaves it) written as \xHH.
+std::string q(std::string_view text) {
+    std::string out = "'";
+    for (std::size_t i = 0; i < text.size();) {
+        std::uint32_t cp = 0;
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t n = c < 0x80 ? 1 : utf8_sequence(text, i, cp);
+        if (n == 0) {
+            char h[5];
+            std::snprintf(h, sizeof h, "\\x%02x", c);
+            out += h;
+            n = 1;
+        } else if (c < 0x80) {
+            out += escaped(text.substr(i, 1));
+        } else {
+            out += text.substr(i, n);
+        }
+        i += n;
+    }
+    return out + "'";
+}
 
 std::string pair_text(const Trans_Tbl* e) { return q(e->org_name) + " -> " + q(e->new_name_full); }
 
