@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Cut", "File Bestand\n", {}, 1, "1: warning: translation has 7 bytes, room for 4: 'Best'\n"},
         Case{"CutInsideUtf8", "Enable Aanze\xc3\xabten\n", {}, 2,
              "1: error: the cut ends inside the UTF-8 character '\xc3\xab' (C3 AB): AB lost\n"
-             "1: warning: translation has 10 bytes, room for 6: 'Aanze\xc3'\n"},
+             "1: warning: translation has 10 bytes, room for 6: 'Aanze\\xc3'\n"},
         Case{"DirectivesReordered", "\"%s files in %d folders\" \"%d bestanden in %s mappen\"\n", {}, 2,
              "1: warning: translation has 25 bytes, room for 22: '%d bestanden in %s map'\n"
              "1: error: printf directives in another order: '%s %d' in the original, '%d %s' in the translation\n"},
