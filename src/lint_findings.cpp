@@ -160,7 +160,7 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
 
 void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const std::vector<EntryPlaces>& found,
                       int relax, bool wide, std::vector<Finding>& out) {
-    const std::size_t level = relax == kRelaxStrict ? 0 : relax <= 2 ? 1 : 2;
+    const std::size_t level = search_level(relax);
     // Where an earlier entry has the same original, it acts first: the
     // later one is told of as a conflict or a repeat, not as missing.
     std::unordered_map<std::string_view, std::size_t> first;

@@ -11,9 +11,15 @@
 
 #include "dictionary.h"
 #include "program_sections.h"
+#include "relax.h"
 
 // The levels, in the order of the counts below: 0, -r and -R.
-constexpr std::array<int, 3> kSearchLevels = {0, 1, 3};
+constexpr std::array<int, 3> kSearchLevels = {kRelaxStrict, kRelaxNonAlnum, kRelaxAny};
+
+// The index in kSearchLevels of the level a run at relax acts as.
+inline std::size_t search_level(int relax) {
+    return relax == kRelaxStrict ? 0 : passes('A', relax) ? 2 : 1;
+}
 
 struct EntryPlaces {
     std::array<std::int64_t, 3> found{};   // replacements at each level
