@@ -26,7 +26,7 @@ test-slow: build
 	@ctest --preset $(PRESET) -L slow
 
 demo: configure
-	@cmake --build --preset $(PRESET) -j $(JOBS) --target vorlang
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target vorlang vorlang-extract vorlang-lint
 	@sh examples/run_demo.sh $(BUILD)/vorlang build/demo
 
 # A .deb of both programs and their man pages, in $(BUILD).

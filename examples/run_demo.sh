@@ -1,6 +1,8 @@
 #!/bin/sh
 # Builds the toy programs, translates them to Dutch and runs both versions;
-# the second one's texts are UTF-16, translated with -u.
+# the second one's texts are UTF-16, translated with -u. First the template
+# of the first program and the check of its Dutch dictionary, by the
+# companions built beside vorlang.
 # Usage: run_demo.sh <vorlang binary> <scratch folder>
 set -eu
 vorlang=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -12,8 +14,15 @@ ${CC:-cc} -O1 -o dornevo.exe "$examples/dornevo.c"
 cp "$examples/dornevo_trans_nl.txt" .
 ${CC:-cc} -std=c11 -O1 -o dornevo_wide.exe "$examples/dornevo_wide.c"
 cp "$examples/dornevo_wide_trans_nl.txt" .
+bin=$(dirname "$vorlang")
 echo "== the program as built"
 ./dornevo.exe
+echo
+echo "== vorlang-extract: its template"
+"$bin/vorlang-extract"
+echo
+echo "== vorlang-lint -t nl: the Dutch dictionary, checked"
+"$bin/vorlang-lint" -t nl
 echo
 echo "== vorlang -t nl"
 "$vorlang" -t nl

@@ -14,6 +14,7 @@ BlockWriter::BlockWriter(std::FILE* out, bool overlap) : out_(out) {
 BlockWriter::~BlockWriter() { finish(); }
 
 void BlockWriter::write(const unsigned char* data, std::size_t len) {
+    if (out_ == nullptr) return;
     if (!thread_.joinable()) {
         if (!failed_ && len != 0 && std::fwrite(data, 1, len, out_) != len) failed_ = true;
         return;

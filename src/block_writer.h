@@ -12,6 +12,7 @@
 
 class BlockWriter {
 public:
+    // Without out, the blocks are dropped: nothing is written.
     BlockWriter(std::FILE* out, bool overlap);
     ~BlockWriter();
     BlockWriter(const BlockWriter&) = delete;

@@ -1,5 +1,7 @@
 #include "dict_template.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "dictionary.h"
@@ -51,6 +53,46 @@ bool is_protected(std::string_view text) {
 
 // Fills comment lines of at most kReadPiece characters, LF included;
 // a line that is continued ends with a backslash.
+}  // namespace
+
+std::size_t escape_byte(unsigned char c, char* out) {
+    if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\') {
+        out[0] = '\\';
+        out[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : static_cast<char>(c);
+        return 2;
+    }
+    if (c < 0x20 || c == 0x7f) {
+        std::snprintf(out, 5, "\\x%02x", c);
+        return 4;
+    }
+    return 0;
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        char esc[5];
+        std::size_t n = escape_byte(static_cast<unsigned char>(c), esc);
+        if (n != 0) {
+            out.append(esc, n);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+void write_label(std::FILE* out, std::string_view name) {
+    bool plain = std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
+    if (plain) {
+        write_comment(out, name);
+    } else {
+        write_comment(out, "", name);
+    }
+}
+
+namespace {
+
 struct CommentLines {
     std::FILE* out;
     char line[kReadPiece + 1];
@@ -86,15 +128,9 @@ struct CommentLines {
     void literal(std::string_view text) {
         unit("\"", 1);
         for (std::size_t i = 0; i < text.size();) {
-            unsigned char c = static_cast<unsigned char>(text[i]);
-            char esc[5] = {'\\', 0, 0, 0, 0};
-            if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\') {
-                esc[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : static_cast<char>(c);
-                unit(esc, 2);
-                ++i;
-            } else if (c < 0x20 || c == 0x7f) {
-                std::snprintf(esc, sizeof esc, "\\x%02x", c);
-                unit(esc, 4);
+            char esc[5];
+            if (std::size_t e = escape_byte(static_cast<unsigned char>(text[i]), esc); e != 0) {
+                unit(esc, e);
                 ++i;
             } else {
                 // Other bytes stand for themselves.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "text_limits.h"
@@ -48,3 +49,14 @@ void write_comment(std::FILE* out, std::string_view message, std::string_view te
 
 // Writes the comment for a text that got no line: the reason and the text.
 void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text);
+
+// The escape of a byte in a C string literal ("\\n" for an LF, "\\x01"),
+// written to out (room for 5); 0 when the byte stands for itself.
+std::size_t escape_byte(unsigned char c, char* out);
+
+// text with every byte escaped that escape_byte escapes.
+std::string escaped(std::string_view text);
+
+// Writes a name from the program's headers as one comment line: as it is
+// when it is printable ASCII without blanks, as a C string literal otherwise.
+void write_label(std::FILE* out, std::string_view name);

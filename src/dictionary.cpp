@@ -69,14 +69,20 @@ bool is_protected(std::string_view line) {
 }
 
 struct Reader {
-    explicit Reader(std::FILE* to) : messages(to) {}
+    Reader(std::FILE* to, DictionaryLayout* where) : messages(to), layout(where) {}
 
     std::FILE* messages;
+    DictionaryLayout* layout;
     Trans_Tbl* head = nullptr;
     Trans_Tbl* tail = nullptr;
     bool out_of_memory = false;
     bool pending_cr = false;
     std::string chunk;
+    // The line being read, for the layout.
+    std::uint32_t line_no = 1;
+    std::size_t line_length = 0;
+    std::size_t entries = 0;
+    std::size_t line_first_entry = 0;
 
     // Returns false when memory ran out.
     bool add(std::string_view org, std::string_view full) {
@@ -85,6 +91,8 @@ struct Reader {
         std::memcpy(entry->org_name, org.data(), org.size());
         std::memcpy(entry->new_name_full, full.data(), full.size());
         std::memcpy(entry->new_name, full.data(), std::min(org.size(), full.size()));
+        if (layout != nullptr) layout->entry_line.push_back(line_no);
+        ++entries;
         if (tail == nullptr) {
             head = entry;
         } else {
@@ -103,10 +111,7 @@ struct Reader {
             Tokens pieces = tokens(text, "\"", 3);
             if (pieces.count < 2) return;
             if (pieces.count < 3) {
-                if (messages != nullptr) {
-                    std::fprintf(messages, "ERR: transl. of %.*s needs \"!\n",
-                                 static_cast<int>(pieces.part[0].size()), pieces.part[0].data());
-                }
+                message("ERR: transl. of " + std::string(pieces.part[0]) + " needs \"!\n");
                 return;
             }
             out_of_memory = out_of_memory || !add(pieces.part[0], pieces.part[2]);
@@ -117,12 +122,28 @@ struct Reader {
         }
     }
 
+    void message(const std::string& text) {
+        if (messages != nullptr) std::fputs(text.c_str(), messages);
+        if (layout != nullptr) layout->messages.push_back({line_no, text});
+    }
+
+    void end_line() {
+        if (layout != nullptr && line_length > kReadPiece) {
+            layout->long_lines.push_back({line_no, line_length, line_first_entry, entries - line_first_entry});
+        }
+        ++line_no;
+        line_length = 0;
+        line_first_entry = entries;
+    }
+
     void put(char c) {
         chunk.push_back(c);
+        if (c != '\n') ++line_length;
         if (c == '\n' || chunk.size() == kReadPiece) {
             if (!out_of_memory) line(chunk);
             chunk.clear();
         }
+        if (c == '\n') end_line();
     }
 
     // A CR directly before an LF is dropped, as text mode does elsewhere.
@@ -150,6 +171,7 @@ struct Reader {
             std::size_t j = i;
             while (j < stop && data[j] != '\r' && data[j] != '\n') ++j;
             chunk.append(data + i, j - i);
+            line_length += j - i;
             i = j;
             if (chunk.size() == kReadPiece) {
                 if (!out_of_memory) line(chunk);
@@ -163,6 +185,7 @@ struct Reader {
     ReadResult finish() {
         if (pending_cr) put('\r');
         if (!chunk.empty() && !out_of_memory) line(chunk);
+        if (line_length != 0) end_line();
         if (out_of_memory) return {nullptr, ReadStatus::out_of_memory};
         if (head == nullptr) return {nullptr, ReadStatus::no_entries};
         Trans_Tbl* list = head;
@@ -173,9 +196,9 @@ struct Reader {
 
 }  // namespace
 
-ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages) {
+ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages, DictionaryLayout* layout) {
     try {
-        Reader reader(messages);
+        Reader reader(messages, layout);
         reader.feed_all(data, size);
         return reader.finish();
     } catch (const std::bad_alloc&) {
@@ -183,11 +206,11 @@ ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messa
     }
 }
 
-ReadResult read_trans_file(const char* path, std::FILE* messages) {
+ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayout* layout) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
     try {
-        Reader reader(messages);
+        Reader reader(messages, layout);
         char buf[65536];
         std::size_t got;
         // Memory that ran out ends the reading: a dictionary without end
@@ -217,17 +240,6 @@ struct Run {
     const char* new_name;
     std::vector<const Trans_Tbl*> members;
 };
-
-void report_conflict(const Trans_Tbl* e, const Trans_Tbl* p) {
-    std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
-                p->org_name, p->new_name);
-}
-
-void report_clip(const Trans_Tbl* e) {
-    std::printf("Warn: '%s' ->\n", e->org_name);
-    std::printf("      '%s': clipped to\n", e->new_name_full);
-    std::printf("      '%s'\n", e->new_name);
-}
 
 // The entries that share their original with another one, numbered by
 // original; kAlone for the rest, which is most of them and cannot conflict.
@@ -261,7 +273,7 @@ std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>&
     return group;
 }
 
-int check_entries(const Trans_Tbl* head) {
+int check_entries(const Trans_Tbl* head, const CheckVisitor& visit) {
     std::vector<const Trans_Tbl*> list;
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) list.push_back(e);
     std::size_t groups = 0;
@@ -275,7 +287,7 @@ int check_entries(const Trans_Tbl* head) {
             for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
                 if (std::strcmp(run->new_name, e->new_name) == 0) continue;
                 for (auto p = run->members.rbegin(); p != run->members.rend(); ++p) {
-                    report_conflict(e, *p);
+                    visit.conflict(e, *p);
                     if (errors < INT_MAX) ++errors;
                 }
             }
@@ -285,17 +297,31 @@ int check_entries(const Trans_Tbl* head) {
                 runs.push_back(Run{e->new_name, {e}});
             }
         }
-        if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) report_clip(e);
+        if (std::strlen(e->new_name_full) > std::strlen(e->org_name)) visit.clipped(e);
     }
     return errors;
 }
 
 }  // namespace
 
-int check_trans(const Trans_Tbl* head) {
+int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     try {
-        return check_entries(head);
+        return check_entries(head, visit);
     } catch (const std::bad_alloc&) {
         return kCheckOutOfMemory;
     }
+}
+
+int check_trans(const Trans_Tbl* head) {
+    CheckVisitor report{
+        [](const Trans_Tbl* e, const Trans_Tbl* p) {
+            std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
+                        p->org_name, p->new_name);
+        },
+        [](const Trans_Tbl* e) {
+            std::printf("Warn: '%s' ->\n", e->org_name);
+            std::printf("      '%s': clipped to\n", e->new_name_full);
+            std::printf("      '%s'\n", e->new_name);
+        }};
+    return visit_check(head, report);
 }

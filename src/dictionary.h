@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "text_limits.h"
 
@@ -35,15 +38,45 @@ struct ReadResult {
     ReadStatus status;
 };
 
+// Where the entries came from, for a companion that points at lines.
+// Lines are counted from 1 by their LF; a line of more than kReadPiece
+// characters (its LF not counted) is read as several.
+struct DictionaryLayout {
+    std::vector<std::uint32_t> entry_line;  // per entry, in list order
+    struct LongLine {
+        std::uint32_t line;
+        std::size_t length;       // characters, the LF not counted
+        std::size_t first_entry;  // the entries it gives, by list position
+        std::size_t entries;
+    };
+    std::vector<LongLine> long_lines;
+    struct Message {
+        std::uint32_t line;
+        std::string text;  // as the reader writes it, its LF included
+    };
+    std::vector<Message> messages;  // the reader's own, about lines it ignores
+};
+
 // Reads the translate file at path. Messages about lines it ignores go to
-// messages (standard output unless given; nullptr for none).
-ReadResult read_trans_file(const char* path, std::FILE* messages = stdout);
+// messages (standard output unless given; nullptr for none); with a layout,
+// where each entry came from is filled in too.
+ReadResult read_trans_file(const char* path, std::FILE* messages = stdout, DictionaryLayout* layout = nullptr);
 
 // The plain interface: the head of the new list, or nullptr.
 Trans_Tbl* read_trans(const char* path);
 
 // Reads a dictionary held in memory (the file's bytes); messages as above.
-ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout);
+ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout,
+                            DictionaryLayout* layout = nullptr);
+
+// What the consistency check finds, in the order it finds it: for each
+// entry e, conflict(e, p) for every earlier entry p that gives e's original
+// another cut translation (the latest p first), then clipped(e) when e's
+// translation had to be cut. Neither may throw.
+struct CheckVisitor {
+    std::function<void(const Trans_Tbl* e, const Trans_Tbl* p)> conflict;
+    std::function<void(const Trans_Tbl* e)> clipped;
+};
 
 // check_trans's result when memory for its index cannot be had.
 constexpr int kCheckOutOfMemory = -1;
@@ -51,3 +84,6 @@ constexpr int kCheckOutOfMemory = -1;
 // Writes the errors and warnings to standard output and returns the number of
 // errors (0 when the dictionary is consistent), or kCheckOutOfMemory. Changes nothing in the list.
 int check_trans(const Trans_Tbl* head);
+
+// The check itself, its findings handed to visit; the same result.
+int visit_check(const Trans_Tbl* head, const CheckVisitor& visit);

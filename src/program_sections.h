@@ -27,8 +27,9 @@ struct ProgramMap {
     std::vector<FileRange> hidden;  // sorted by begin, not overlapping, not touching
 };
 
-// Reads the headers of the program open at fd (by pread, so the file
-// position is not moved). A file that is neither ELF nor PE, or whose
+// Reads the headers of the program open at fd, a regular file (by pread,
+// so the file position is not moved, and a file cut short meanwhile gives
+// the unknown map rather than a fault). A file that is neither ELF nor PE, or whose
 // headers do not make sense (a range past the end of the file, a loop, more
 // entries than the file can hold), gives a map of format unknown with no
 // sections and nothing hidden. Never throws.

@@ -1,6 +1,7 @@
 #include "standard_streams.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,4 +22,11 @@ bool close_standard_output() {
     // The descriptor, not the stream: a failure can still be reported, and
     // the stream's empty buffer is all that is flushed at exit.
     return ::close(STDOUT_FILENO) == 0 && ok;
+}
+
+bool is_standard_output(const char* name) {
+    struct stat out {};
+    struct stat file {};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(name, &file) == 0 && out.st_dev == file.st_dev &&
+           out.st_ino == file.st_ino;
 }

@@ -10,3 +10,7 @@ void occupy_closed_standard_streams();
 // Flushes standard output and closes its descriptor; false when anything written to it was
 // lost (a full disk, a closed pipe, a stream that was closed at start).
 bool close_standard_output();
+
+// Whether standard output is the file name names (the same file, by device
+// and inode), as when the shell was told "> name".
+bool is_standard_output(const char* name);

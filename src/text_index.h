@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "dictionary.h"
@@ -39,10 +40,15 @@ struct TrieNode {
 };
 
 // Distinct originals, found by their bytes: open addressing over their hashes.
+// Told of every replacement: an entry that made it and the file offset of
+// the text. Only a companion that asks where texts stand sets one.
+using HitObserver = std::function<void(const Trans_Tbl* entry, std::int64_t offset)>;
+
 struct OriginalTable {
     std::vector<Original> originals;
     std::vector<Slot> slots;
     std::uint64_t slot_mask = 0;
+    const HitObserver* observer = nullptr;
 };
 
 struct TextIndex : OriginalTable {

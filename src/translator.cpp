@@ -79,10 +79,16 @@ struct Scan {
     std::int64_t decided = 0;     // every zero byte before this offset is decided
 };
 
-void apply(TextIndex& x, unsigned char* at, std::int32_t id, bool risky) {
+// The text at offset, which stands at at.
+void apply(TextIndex& x, unsigned char* at, std::int64_t offset, std::int32_t id, bool risky) {
     const Original& o = x.originals[static_cast<std::size_t>(id)];
     std::memcpy(at, o.result, o.len);
     ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(id)];
+    if (x.observer != nullptr) {
+        for (std::int32_t e = o.head; e >= 0; e = x.next[static_cast<std::size_t>(e)]) {
+            (*x.observer)(x.entries[static_cast<std::size_t>(e)], offset);
+        }
+    }
 }
 
 // The string from start to the zero byte at offset zero, both in buf, which
@@ -95,7 +101,7 @@ inline void decide_whole(TextIndex& x, unsigned char* buf, std::int64_t base, st
     unsigned char* text = buf + (start - base);
     if (!may_be_original(x, text, len)) return;
     std::int32_t id = find_original(x, text, len);
-    if (id >= 0) apply(x, text, id, false);
+    if (id >= 0) apply(x, text, start, id, false);
 }
 
 // Relaxed: the leftmost offset whose text up to the zero is an original and
@@ -132,7 +138,7 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
         node = trie_child(x, node, buf[p - base]);
         if (node < 0) break;
     }
-    if (best >= 0) apply(x, buf + (best_at - base), best, best_at != start);
+    if (best >= 0) apply(x, buf + (best_at - base), best_at, best, best_at != start);
 }
 
 // Decides the strings ended by the zero bytes before offset until. A zero
@@ -229,7 +235,7 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         std::size_t got = std::fread(buf + held, 1, block, prog);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
-        show_progress(shown, end - kLook);
+        if (out != nullptr) show_progress(shown, end - kLook);  // a search without a copy is silent
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
@@ -277,15 +283,20 @@ void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::strin
     }
 }
 
-TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
-                                 std::size_t block, bool wide) {
+namespace {
+
+// Translates into out, or only counts (and observes) without it.
+TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
+                                bool wide, const HitObserver* observe) {
     bool written = false;
     bool out_of_memory = false;
     try {
         TextIndex x;
         build_index(x, head, relax != kRelaxStrict);
+        x.observer = observe;
         WideIndex w;
         if (wide) build_wide_index(w, head);
+        w.observer = observe;
         WideScan ws{w, relax};
         written = stream(x, wide ? &ws : nullptr, prog, out, relax, std::max<std::size_t>(block, 1));
         add_counts(x);
@@ -293,11 +304,22 @@ TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* ou
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
-    bool closed = std::fclose(out) == 0;
+    bool closed = out == nullptr || std::fclose(out) == 0;
     if (out_of_memory) return TranslateStatus::out_of_memory;
     if (std::ferror(prog) != 0) return TranslateStatus::read_error;
     if (!written || !closed) return TranslateStatus::write_error;
     return TranslateStatus::ok;
+}
+
+}  // namespace
+
+TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
+                                 std::size_t block, bool wide) {
+    return run_translation(head, prog, out, relax, block, wide, nullptr);
+}
+
+TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe) {
+    return run_translation(head, prog, nullptr, relax, kBlockSize, wide, &observe);
 }
 
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide) {

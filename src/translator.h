@@ -10,6 +10,7 @@
 
 #include "dictionary.h"
 #include "relax.h"
+#include "text_index.h"
 
 // A progress line is written after every this many bytes.
 constexpr std::int64_t kProgressStep = 100000;
@@ -30,6 +31,10 @@ TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int 
 // The same, reading blocks of the given size (tests use tiny ones).
 TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
                                  std::size_t block, bool wide = false);
+
+// Reads prog to its end as translate does, at the same places and with the
+// same counts, and tells observe of every replacement, but writes no copy.
+TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe);
 
 // The same over bytes held in memory; the copy is returned in out.
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide = false);

@@ -10,6 +10,7 @@
 
 #include "dictionary.h"
 #include "exist_file.h"
+#include "file_names.h"
 #include "output_file.h"
 #include "program_file.h"
 #include "run_failure.h"
@@ -20,8 +21,6 @@
 namespace {
 
 constexpr const char* kToolName = "vorlang";
-constexpr const char* kDefaultProgram = "dornevo";
-constexpr const char* kDictSuffix = "_trans";
 
 constexpr int kStatusOk = 0;
 constexpr int kStatusNotFound = 1;
@@ -98,14 +97,11 @@ Settings read_command_line(int argc, char** argv) {
 
 // Forms the three names and writes the program and dictionary names.
 void form_names(Settings& s) {
-    if (s.dictionary.empty()) s.dictionary = s.program + kDictSuffix;
-    if (s.language) s.dictionary += "_" + *s.language;
-    s.dictionary += ".txt";
+    s.dictionary = dictionary_file_name(s.program, s.dictionary, s.language);
     std::printf("Program   =%s\n", s.program.c_str());
     std::printf("Dictionary=%s\n", s.dictionary.c_str());
-    if (s.output.empty()) s.output = s.program + "_t";
-    s.program += ".exe";
-    s.output += ".exe";
+    s.output = output_file_name(s.program, s.output);
+    s.program = program_file_name(s.program);
 }
 
 void entry_line(std::int64_t count, const Trans_Tbl* e) {

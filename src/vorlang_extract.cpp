@@ -14,7 +14,10 @@
 #include "dict_template.h"
 #include "dictionary.h"
 #include "exist_file.h"
+#include "format_directives.h"
+#include "file_names.h"
 #include "program_file.h"
+#include "program_sections.h"
 #include "run_failure.h"
 #include "standard_streams.h"
 #include "string_scan.h"
@@ -23,8 +26,6 @@
 namespace {
 
 constexpr const char* kToolName = "vorlang-extract";
-constexpr const char* kDefaultProgram = "dornevo";
-constexpr const char* kDictSuffix = "_trans";
 constexpr std::size_t kDefaultMinText = 4;
 
 constexpr int kStatusOk = 0;
@@ -40,6 +41,7 @@ struct Settings {
     std::optional<std::string> language;
     std::optional<std::string> min_text;
     bool wide = false;  // also the UTF-16 texts
+    bool all = false;   // also the texts the program never shows
 };
 
 [[noreturn]] void usage() {
@@ -50,11 +52,15 @@ struct Settings {
     std::fprintf(stderr, "                -m <bytes>           shortest text (default: %zu)\n", kDefaultMinText);
     std::fprintf(stderr, "                -d <dictionary>      leave out the texts it translates\n");
     std::fprintf(stderr, "                -t <language>        appends _<language> (alone: <prog>%s_<language>)\n", kDictSuffix);
+    std::fprintf(stderr, "                -u                   also the UTF-16 texts\n");
+    std::fprintf(stderr, "                -a                   also the names the program never shows\n");
     std::fprintf(stderr, "\n");
     std::fprintf(stderr, "Writes to standard output a dictionary for <prog>.exe that translates\n");
     std::fprintf(stderr, "every text vorlang can replace to itself, in order of first occurrence.\n");
     std::fprintf(stderr, "Names are formed as vorlang forms them (.exe, .txt appended).\n");
     std::fprintf(stderr, "Texts that no dictionary line can hold are written as comments (!#).\n");
+    std::fprintf(stderr, "In an ELF or PE program, the texts are grouped by section, and the\n");
+    std::fprintf(stderr, "names it links by, its symbols and its debug data are left out.\n");
     std::fprintf(stderr, "Edit the second text of each line and use it with vorlang.\n");
     std::exit(kStatusOk);
 }
@@ -72,6 +78,7 @@ Settings read_command_line(int argc, char** argv) {
         if (before == "-t") s.language = arg;
         if (before == "-m") s.min_text = arg;
         if (arg == "-u") s.wide = true;
+        if (arg == "-a") s.all = true;
     }
     return s;
 }
@@ -79,9 +86,7 @@ Settings read_command_line(int argc, char** argv) {
 // The dictionary name as vorlang forms it; none without -d, -w or -t.
 std::optional<std::string> dictionary_name(const Settings& s) {
     if (!s.dictionary && !s.language) return std::nullopt;
-    std::string name = s.dictionary && !s.dictionary->empty() ? *s.dictionary : s.program + kDictSuffix;
-    if (s.language) name += "_" + *s.language;
-    return name + ".txt";
+    return dictionary_file_name(s.program, s.dictionary.value_or(""), s.language);
 }
 
 // The value of -m, from 1 to 97, or 0 when it is no such number.
@@ -118,6 +123,7 @@ struct Counts {
     std::size_t lines = 0;
     std::size_t comments = 0;
     std::size_t left_out = 0;
+    std::size_t not_shown = 0;
 };
 
 struct Extract {
@@ -125,9 +131,14 @@ struct Extract {
     const std::optional<std::string>& dictionary;
     std::size_t min_size;
     const std::unordered_set<std::string>& known;
+    const ProgramMap& map;
+    bool all;
     std::unordered_set<std::string> seen;
     Counts counts;
-    bool headed;
+    bool headed = false;
+    const Section* group = nullptr;  // the section whose comment was written last
+    bool grouped = false;
+    std::unordered_set<std::string> hidden;  // texts left out where they stood
 
     // Written with the first text or at the end, so that a program that
     // cannot be read leaves standard output empty.
@@ -139,21 +150,46 @@ struct Extract {
         char about[80];
         std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", min_size);
         write_comment(stdout, about);
+        if (map.format == ProgramFormat::unknown) {
+            write_comment(stdout, "The format of the program was not recognised (ELF or PE): every text is listed.");
+        } else if (all) {
+            write_comment(stdout, "With -a: the names the program never shows are listed too.");
+        }
     }
 
-    void text(std::string_view text) {
+    // The comment that names the section of the text at offset, when it is
+    // not the one named last.
+    void section(std::uint64_t offset) {
+        if (map.format == ProgramFormat::unknown) return;
+        const Section* at = section_at(map, offset);
+        if (grouped && at == group) return;
+        grouped = true;
+        group = at;
+        write_label(stdout, at != nullptr ? std::string_view(at->name) : kOutsideSections);
+    }
+
+    void text(std::uint64_t offset, std::string_view text) {
         if (!looks_like_text(text, min_size)) return;
+        // A text that stands where the program never shows it is listed
+        // only where it stands elsewhere as well.
+        if (!all && is_hidden(map, offset)) {
+            hidden.emplace(text);
+            return;
+        }
         if (!seen.emplace(text).second) return;
         if (known.count(std::string(text)) != 0) {
             ++counts.left_out;
             return;
         }
         header();
+        section(offset);
         TemplateLine t = template_line(text);
         if (t.problem == LineProblem::none && !reads_back({t.line, t.size}, text)) {
             t.problem = LineProblem::no_read_back;
         }
         if (t.problem == LineProblem::none) {
+            const std::string directives = directive_list(text);
+            if (!directives.empty()) write_comment(stdout, "keep " + directives + " in this order");
             std::fwrite(t.line, 1, t.size, stdout);
             ++counts.lines;
         } else {
@@ -176,7 +212,12 @@ RunFailure run(const Settings& s) {
                                           std::to_string(kLongestOriginal) + ".\n"};
     }
     const std::optional<std::string> dictionary = dictionary_name(s);
-    const std::string program = s.program + ".exe";
+    const std::string program = program_file_name(s.program);
+    // "> x_trans_nl.txt" with -t nl has emptied the dictionary before the
+    // run began: reading it would leave out nothing, and say so wrongly.
+    if (dictionary && is_standard_output(dictionary->c_str())) {
+        return Failure{kStatusDictionary, "Error: standard output is the dictionary " + *dictionary + ".\n"};
+    }
     if (dictionary && !exist_file(*dictionary)) {
         return Failure{kStatusNotFound, "Error: dictionary " + *dictionary + " not found!\n"};
     }
@@ -190,7 +231,8 @@ RunFailure run(const Settings& s) {
         if (RunFailure failed = read_known(*dictionary, known)) return failed;
     }
 
-    Extract extract{program, dictionary, min_size, known, {}, {}, false};
+    const ProgramMap map = read_program_map(fileno(open.prog.file));
+    Extract extract{program, dictionary, min_size, known, map, s.all, {}, {}, false, nullptr, false, {}};
     bool memory_out = false;
     // With -u the UTF-16 texts are found first, each with the offset where
     // it first stands, and merged into the byte texts by that offset.
@@ -201,6 +243,7 @@ RunFailure run(const Settings& s) {
         std::unordered_set<std::string> found;
         scanned = scan_wide_strings(prog, [&](std::uint64_t offset, std::string_view text) {
             try {
+                if (!s.all && is_hidden(map, offset)) return true;
                 if (looks_like_text(text, min_size) && found.emplace(text).second) wide_texts.emplace_back(offset, text);
                 return true;
             } catch (const std::bad_alloc&) {
@@ -214,7 +257,7 @@ RunFailure run(const Settings& s) {
     std::size_t next_wide = 0;
     auto texts_before = [&](std::uint64_t offset) {
         for (; next_wide < wide_texts.size() && wide_texts[next_wide].first < offset; ++next_wide) {
-            extract.text(wide_texts[next_wide].second);
+            extract.text(wide_texts[next_wide].first, wide_texts[next_wide].second);
         }
     };
     // The scan stops at the first write that fails.
@@ -222,7 +265,7 @@ RunFailure run(const Settings& s) {
         scanned = scan_strings(prog, [&](std::uint64_t offset, std::string_view text) {
             try {
                 texts_before(offset);
-                extract.text(text);
+                extract.text(offset, text);
                 return std::ferror(stdout) == 0;
             } catch (const std::bad_alloc&) {
                 memory_out = true;
@@ -241,6 +284,11 @@ RunFailure run(const Settings& s) {
     std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", program.c_str(), extract.counts.lines,
                  extract.counts.comments);
     if (dictionary) std::fprintf(stderr, ", left out %zu", extract.counts.left_out);
+    if (map.format != ProgramFormat::unknown && !s.all) {
+        std::size_t not_shown = 0;
+        for (const std::string& t : extract.hidden) not_shown += extract.seen.count(t) == 0 ? 1 : 0;
+        std::fprintf(stderr, ", never shown %zu", not_shown);
+    }
     std::fprintf(stderr, ".\n");
     return std::nullopt;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "utf8.h"
+
 namespace {
 
 void put_unit(std::string& out, std::uint32_t u) {
@@ -12,25 +14,6 @@ void put_unit(std::string& out, std::uint32_t u) {
 
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// The length of the well-formed UTF-8 sequence at s[i], with its code point
-// in cp; 0 when there is none there.
-std::size_t decode(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : (c & 0xF0) == 0xE0 ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 4;
-    if (n == 4 || i + n >= s.size()) return 0;
-    cp = n == 0 ? c : c & (0x3F >> n);
-    for (std::size_t k = 1; k <= n; ++k) {
-        auto t = static_cast<unsigned char>(s[i + k]);
-        if ((t & 0xC0) != 0x80) return 0;
-        cp = cp << 6 | (t & 0x3F);
-    }
-    // The shortest form only, and no surrogate or point beyond U+10FFFF.
-    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-        return 0;
-    }
-    return n + 1;
-}
 
 std::string_view text_of(const char* field) { return {field, strnlen(field, kTextField)}; }
 
@@ -49,7 +32,7 @@ bool utf8_to_utf16le(std::string_view s, std::string& out) {
     bool ok = true;
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : decode(s, i, cp);
+        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_sequence(s, i, cp);
         if (n == 0) {
             ok = false;
             break;

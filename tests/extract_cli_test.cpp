@@ -24,10 +24,12 @@ std::string program(const std::vector<std::string>& texts) {
 const std::string kProgram = program({"File", "Quit", "ab", "File", "say \"x\"", "Browse src dir.",
                                       "\x01\x02\x03\x04\x05", "Enable"});
 
+// These test programs have no format that the extract recognises.
 std::string header(const std::string& prog, std::size_t min = 4, const std::string& dict = "") {
     return "!# Dictionary template for \"" + prog + "\"\n" +
            (dict.empty() ? "" : "!# Leaving out the texts translated in \"" + dict + "\"\n") + "!# Texts of " +
-           std::to_string(min) + " bytes or more, each translated to itself.\n";
+           std::to_string(min) + " bytes or more, each translated to itself.\n" +
+           "!# The format of the program was not recognised (ELF or PE): every text is listed.\n";
 }
 
 const std::string kBody = "File File\nQuit Quit\n!# holds a double quote, which no dictionary text can: \"say \\\"x\\\"\"\n"

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-const char* const kPages[] = {"vorlang.1", "vorlang-extract.1"};
+const char* const kPages[] = {"vorlang.1", "vorlang-extract.1", "vorlang-lint.1"};
 
 // The file as gzip -9n wrote it, unpacked; a header that -9n would not have
 // written (a name, a time stamp, another level) fails the test.
@@ -54,6 +54,8 @@ TEST(Install, PutsProgramsAndManPagesInPlaceAndTheyRun) {
     ASSERT_EQ(extract.status, 0) << extract.err;
     EXPECT_NE(extract.out.find("\n\"Open file\" \"Open file\"\nQuit Quit\n"), std::string::npos) << extract.out;
     work.write("tool_trans.txt", "Quit Weg\n");
+    RunResult lint = run_program(stage.file(bin + "vorlang-lint"), work.path(), {"-p", "tool"});
+    EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
     RunResult vorlang = run_program(stage.file(bin + "vorlang"), work.path(), {"-p", "tool"});
     EXPECT_EQ(vorlang.status, 0) << vorlang.out;
     EXPECT_NE(vorlang.out.find("Translation complete: tool_t.exe.\n"), std::string::npos) << vorlang.out;
@@ -83,6 +85,7 @@ TEST(Package, DebHasItsFieldsAndFilesAndLintianPassesIt) {
         // from dpkg-shlibdeps: without it the field would be missing
         {"Depends", "libc6 (>= "},
         {"Depends", "libstdc++6 (>= "},
+        {"Depends", "libelf1 (>= "},
     };
     for (const auto& [name, part] : fields) {
         RunResult r = run_program(DPKG_DEB_BIN, out.path(), {"--field", deb, name});
@@ -93,8 +96,10 @@ TEST(Package, DebHasItsFieldsAndFilesAndLintianPassesIt) {
     const std::map<std::string, std::string> files = {
         {"./usr/bin/vorlang", "-rwxr-xr-x"},
         {"./usr/bin/vorlang-extract", "-rwxr-xr-x"},
+        {"./usr/bin/vorlang-lint", "-rwxr-xr-x"},
         {"./usr/share/man/man1/vorlang.1.gz", "-rw-r--r--"},
         {"./usr/share/man/man1/vorlang-extract.1.gz", "-rw-r--r--"},
+        {"./usr/share/man/man1/vorlang-lint.1.gz", "-rw-r--r--"},
         {"./usr/share/doc/vorlang/copyright", "-rw-r--r--"},
         {"./usr/share/doc/vorlang/changelog.gz", "-rw-r--r--"},
     };

@@ -1,0 +1,21 @@
+// How the tools form the names of the three files from the command line:
+// the program and the copy get ".exe", the dictionary "_<language>" and
+// ".txt".
+#pragma once
+
+#include <optional>
+#include <string>
+
+constexpr const char* kDefaultProgram = "dornevo";
+constexpr const char* kDictSuffix = "_trans";
+
+// The program's file name, from the value of -p.
+std::string program_file_name(const std::string& program);
+
+// The dictionary's file name, from the values of -p, -d (or -w; empty when
+// not given) and -t.
+std::string dictionary_file_name(const std::string& program, const std::string& dictionary,
+                                 const std::optional<std::string>& language);
+
+// The copy's file name, from the values of -p and -o (empty when not given).
+std::string output_file_name(const std::string& program, const std::string& output);

@@ -1,0 +1,317 @@
+// The section map: what is hidden in PE images built here and in this test
+// program's own ELF file, and that broken headers give the unknown map.
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "program_sections.h"
+#include "section_readers.h"
+
+namespace {
+
+ProgramMap map_of(const std::string& b) {
+    return read_program_map(reinterpret_cast<const unsigned char*>(b.data()), b.size());
+}
+
+ProgramMap map_of_file(const std::string& b) {
+    std::FILE* f = std::tmpfile();
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::fflush(f);
+    ProgramMap m = read_program_map(::fileno(f));
+    std::fclose(f);
+    return m;
+}
+
+// The map as text, its order and bounds checked on the way.
+std::string dump(const ProgramMap& m, std::uint64_t size) {
+    std::ostringstream out;
+    out << static_cast<int>(m.format);
+    std::uint64_t last = 0;
+    for (const Section& s : m.sections) {
+        EXPECT_TRUE(last <= s.range.begin && s.range.begin < s.range.end && s.range.end <= size) << s.name;
+        last = s.range.end;
+        out << " " << s.name << "@" << s.range.begin << "-" << s.range.end;
+    }
+    for (const FileRange& r : m.hidden) {
+        EXPECT_TRUE((&r == &m.hidden[0] || last < r.begin) && r.begin < r.end && r.end <= size) << r.begin;
+        last = r.end;
+        out << " h" << r.begin << "-" << r.end;
+    }
+    return out.str();
+}
+
+// Offsets in .rdata.
+enum : std::uint32_t {
+    kImports = 0x000, kDelay = 0x040, kAlpha = 0x080, kBeta = 0x090, kLookup = 0x100, kAddresses = 0x140,
+    kOpen = 0x180, kClose = 0x1A0, kDelayLookup = 0x1C0, kLate = 0x1E0, kExports = 0x200, kExportNames = 0x240,
+    kDoThing = 0x250, kFarExport = 0x300, kHello = 0x340, kDebugDir = 0x400, kPdb = 0x440, kStill = 0x480,
+};
+
+// A PE image: headers, .text, .rdata with the export, import, debug and
+// delay-load directories, ".debug_info" named through the string table,
+// two COFF symbols.
+struct Pe {
+    bool plus;
+    std::uint64_t text, rdata_size;
+    std::string b;
+
+    std::uint64_t dirs() const { return plus ? 0x108 : 0xF8; }
+    std::uint64_t table() const { return plus ? 0x188 : 0x178; }
+    std::uint64_t rdata() const { return 0x400 + text; }
+    std::uint64_t debug() const { return rdata() + rdata_size; }
+    std::uint64_t symbols() const { return debug() + 0x200; }
+    std::uint64_t ordinal() const { return plus ? 1ull << 63 | 7 : 0x80000007; }
+    static std::uint32_t rva(std::uint32_t in_rdata) { return 0x100000 + in_rdata; }
+
+    void put(std::uint64_t at, std::uint64_t v, unsigned n = 4) {
+        for (unsigned i = 0; i < n; ++i) b[at + i] = static_cast<char>(v >> 8 * i);
+    }
+    void str(std::uint64_t at, const std::string& s) { b.replace(at, s.size() + 1, s.c_str(), s.size() + 1); }
+    void thunk(std::uint64_t in_rdata, std::uint64_t v) { put(rdata() + in_rdata, v, plus ? 8 : 4); }
+    void dir(unsigned i, std::uint32_t rva, std::uint32_t size) { put(dirs() + 8 * i, rva | std::uint64_t{size} << 32, 8); }
+    void section(unsigned i, const char* name, std::uint32_t va, std::uint64_t size, std::uint64_t at) {
+        str(table() + 40 * i, name);
+        for (std::uint64_t f = 0; f < 4; ++f) put(table() + 40 * i + 8 + 4 * f, f == 1 ? va : f == 3 ? at : size);
+    }
+
+    explicit Pe(bool plus_, std::uint64_t text_ = 0x200, std::uint64_t rdata_ = 0x1000)
+        : plus(plus_), text(text_), rdata_size(rdata_), b(symbols() + 52, '\0') {
+        const std::uint64_t r = rdata();
+        str(0, "MZ");
+        put(0x3C, 0x80);
+        str(0x80, "PE");
+        put(0x86, 3, 2);  // sections
+        put(0x8C, symbols());
+        put(0x90, 2);
+        put(0x94, plus ? 240 : 224, 2);
+        put(0x98, plus ? 0x20b : 0x10b, 2);
+        put(plus ? 0xB0 : 0xB4, plus ? 0x140000000 : 0x400000, plus ? 8 : 4);  // image base
+        put(0xD4, 0x400);                                                     // size of the headers
+        put(dirs() - 4, 16);
+        section(0, ".text", 0x1000, text, 0x400);
+        section(1, ".rdata", rva(0), rdata_size, r);
+        section(2, "/4", 0x800000, 0x200, debug());
+        put(symbols() + 36, 16);
+        str(symbols() + 40, ".debug_info");
+        dir(0, rva(kExports), 0x60);
+        dir(1, rva(kImports), 40);
+        dir(6, rva(kDebugDir), 28);
+        dir(13, rva(kDelay), 64);
+        for (auto [at, v] : std::initializer_list<std::pair<std::uint32_t, std::uint64_t>>{
+                 {kImports, rva(kLookup)}, {kImports + 12, rva(kAlpha)}, {kImports + 16, rva(kAddresses)},
+                 {kDelay, 1}, {kDelay + 4, rva(kBeta)}, {kDelay + 16, rva(kDelayLookup)},
+                 {kExports + 12, rva(kAlpha)}, {kExports + 24, 2}, {kExports + 32, rva(kExportNames)},
+                 {kExportNames, rva(kDoThing)}, {kExportNames + 4, rva(kFarExport)},
+                 {kDebugDir + 16, 0x30}, {kDebugDir + 24, r + kPdb}}) {
+            put(r + at, v);
+        }
+        for (auto [at, s] : std::initializer_list<std::pair<std::uint32_t, const char*>>{
+                 {kAlpha, "alpha.dll"}, {kBeta, "beta.dll"}, {kOpen + 2, "OpenThing"}, {kClose + 2, "CloseThing"},
+                 {kLate + 2, "LateThing"}, {kDoThing, "DoThing"}, {kFarExport, "FarExport"}, {kHello, "Hi, user"},
+                 {kPdb, "RSDS"}, {kPdb + 24, "c:\\b\\alpha.pdb"}, {kStill, "Still shown"}}) {
+            str(r + at, s);
+        }
+        const std::uint64_t entries[] = {rva(kOpen), ordinal(), rva(kClose), rva(kOpen)};
+        for (unsigned i = 0; i < 4; ++i) {
+            thunk(kLookup + i * (plus ? 8 : 4), entries[i]);
+            thunk(kAddresses + i * (plus ? 8 : 4), entries[i]);
+        }
+        thunk(kDelayLookup, rva(kLate));
+    }
+};
+
+// The delay-load directory of a PE32 image given by addresses, not RVAs.
+Pe delay_by_address() {
+    Pe pe(false);
+    const std::uint64_t base = 0x400000;
+    pe.put(pe.rdata() + kDelay, 0);
+    pe.put(pe.rdata() + kDelay + 4, base + Pe::rva(kBeta));
+    pe.put(pe.rdata() + kDelay + 16, base + Pe::rva(kDelayLookup));
+    pe.thunk(kDelayLookup, base + Pe::rva(kLate));
+    return pe;
+}
+
+TEST(PeSections, HiddenAndSectionByOffset) {
+    enum From { file, table, rdata, debug, symbols };
+    const struct {
+        const char* what;
+        From from;
+        std::uint64_t offset;
+        bool hidden;
+        const char* section;
+    } rows[] = {
+        {"DOS header", file, 0, false, ""},          {"section table", table, 0, true, ""},
+        {"its end", table, 119, true, ""},           {"after it", table, 120, false, ""},
+        {"code", file, 0x400, false, ".text"},       {"symbols", symbols, 0, true, ""},
+        {"string table's end", symbols, 51, true, ""},
+        {"section named through the string table", debug, 0, true, ".debug_info"},
+        {"import descriptors, zero one included", rdata, kImports + 39, true, ".rdata"},
+        {"after them", rdata, kImports + 40, false, ".rdata"},
+        {"delay-load descriptors", rdata, kDelay + 63, true, ".rdata"},
+        {"DLL name's zero", rdata, kAlpha + 9, true, ".rdata"},
+        {"after it", rdata, kAlpha + 10, false, ".rdata"},
+        {"lookup table's zero entry", rdata, kLookup + 16, true, ".rdata"},
+        {"address table", rdata, kAddresses, false, ".rdata"},
+        {"hint", rdata, kOpen, true, ".rdata"},
+        {"imported name's zero", rdata, kClose + 12, true, ".rdata"},
+        {"after it", rdata, kClose + 13, false, ".rdata"},
+        {"delay-load lookup table", rdata, kDelayLookup, true, ".rdata"},
+        {"delay-load name", rdata, kLate + 2, true, ".rdata"},
+        {"export directory's end", rdata, kExports + 0x5F, true, ".rdata"},
+        {"after it", rdata, kExports + 0x60, false, ".rdata"},
+        {"exported name outside the directory", rdata, kFarExport + 9, true, ".rdata"},
+        {"a text the user sees", rdata, kHello, false, ".rdata"},
+        {"debug directory", rdata, kDebugDir + 27, true, ".rdata"},
+        {"pdb path", rdata, kPdb + 24, true, ".rdata"},
+        {"after it", rdata, kStill, false, ".rdata"},
+    };
+    // The last: names past the fd reader's first window.
+    for (const Pe& pe : {Pe(false), Pe(true), delay_by_address(), Pe(true, 0x30000)}) {
+        const std::uint64_t base[] = {0, pe.table(), pe.rdata(), pe.debug(), pe.symbols()};
+        ProgramMap m = map_of(pe.b);
+        ASSERT_EQ(m.format, ProgramFormat::pe);
+        EXPECT_EQ(dump(map_of_file(pe.b), pe.b.size()), dump(m, pe.b.size())) << "by fd";
+        for (const auto& row : rows) {
+            std::uint64_t at = base[row.from] + row.offset;
+            EXPECT_EQ(is_hidden(m, at), row.hidden) << row.what << " in PE32" << (pe.plus ? "+" : "");
+            EXPECT_EQ(section_at(m, at) ? section_at(m, at)->name : "", row.section) << row.what;
+        }
+    }
+}
+
+TEST(PeSections, BrokenHeadersGiveUnknown) {
+    const std::pair<const char*, std::function<void(Pe&)>> rows[] = {
+        {"cut in the headers", [](Pe& p) { p.b.resize(0x100); }},
+        {"e_lfanew past the end", [](Pe& p) { p.put(0x3C, 0x7FFFFFF0); }},
+        {"huge NumberOfSections", [](Pe& p) { p.put(0x86, 0xFFFF, 2); }},
+        {"section past the end", [](Pe& p) { p.put(p.table() + 56, 0x7FFFFFFF); }},
+        {"sections overlap", [](Pe& p) { p.put(p.table() + 100, p.rdata() + 0x10); }},
+        {"section name past the string table", [](Pe& p) { p.str(p.table() + 80, "/99"); }},
+        {"import directory outside the sections", [](Pe& p) { p.dir(1, 0x900000, 40); }},
+        {"import name without end",
+         [](Pe& p) {
+             p.b.replace(p.debug() - 4, 4, "xxxx");
+             p.put(p.rdata() + kImports + 12, Pe::rva(0xFFC));
+         }},
+        {"lookup table without end",
+         [](Pe& p) {
+             p.dir(0, 0, 0);
+             p.dir(13, 0, 0);
+             for (std::uint64_t at = kLookup; at < p.rdata_size; at += p.plus ? 8 : 4) p.thunk(at, p.ordinal());
+         }},
+        {"delay-load address below the image base", [](Pe& p) { p.put(p.rdata() + kDelay, 0); }},
+        {"debug data past the end", [](Pe& p) { p.put(p.rdata() + kDebugDir + 24, 0xFFFFFFF0); }},
+    };
+    for (bool plus : {false, true}) {
+        for (const auto& [what, change] : rows) {
+            Pe pe(plus);
+            change(pe);
+            EXPECT_EQ(dump(map_of(pe.b), pe.b.size()), "0") << what << " in PE32" << (plus ? "+" : "");
+        }
+    }
+}
+
+// Many thunks naming one long name cost one reading of it; as many names
+// that overlap, each at its own offset, end in the work budget.
+TEST(PeSections, CraftedThunksStayCheap) {
+    const std::uint64_t count = 200000, name = 0x190000;
+    for (const auto& [spread, format] : {std::pair{1ull, ProgramFormat::pe}, {count, ProgramFormat::unknown}}) {
+        Pe pe(true, 0x200, 0x200000);
+        pe.dir(0, 0, 0);
+        pe.dir(6, 0, 0);
+        pe.dir(13, 0, 0);
+        pe.str(pe.rdata() + name + 2, std::string(210000, 'x'));
+        for (std::uint64_t i = 0; i < count; ++i) pe.thunk(kLookup + i * 8, Pe::rva(name) + i % spread);
+        ProgramMap m = map_of(pe.b);
+        EXPECT_EQ(m.format, format) << spread;
+        EXPECT_EQ(is_hidden(m, pe.rdata() + name + 4002), format == ProgramFormat::pe);
+    }
+}
+
+// Reads in turn through the fd reader's window, from a file cut short
+// before the last two.
+TEST(FileBytes, ReadsAcrossTheWindow) {
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    std::FILE* f = std::tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fflush(f);
+    FileBytes file(::fileno(f), bytes.size());
+    const struct {
+        std::uint64_t offset, size;
+        bool ok;
+    } rows[] = {{0, 4, true},        {65534, 4, true},  {65530, 2, true},   {100, 90000, true}, {199997, 3, true},
+                {199998, 3, false}, {~0ull - 1, 4, false}, {150000, 4, false}, {120000, 4, true}};
+    for (const auto& row : rows) {
+        if (row.offset == 150000) {
+            ASSERT_EQ(::ftruncate(::fileno(f), 140000), 0);
+        }
+        std::string got(row.size, '\0');
+        EXPECT_EQ(file.read(row.offset, got.data(), got.size()), row.ok) << row.offset;
+        EXPECT_EQ(got, row.ok ? bytes.substr(row.offset, row.size) : got) << row.offset;
+    }
+    std::fclose(f);
+}
+
+Elf64_Ehdr& header(std::string& b) { return *reinterpret_cast<Elf64_Ehdr*>(b.data()); }
+
+// The section of that name, read plainly from the headers.
+Elf64_Shdr& named(std::string& b, const std::string& name) {
+    auto* sh = reinterpret_cast<Elf64_Shdr*>(b.data() + header(b).e_shoff);
+    unsigned i = 0;
+    while (i < header(b).e_shnum && b.data() + sh[header(b).e_shstrndx].sh_offset + sh[i].sh_name != name) ++i;
+    static Elf64_Shdr none{};
+    EXPECT_LT(i, header(b).e_shnum) << name;
+    return i < header(b).e_shnum ? sh[i] : none;
+}
+
+TEST(ElfSections, OwnExecutable) {
+    std::ifstream in("/proc/self/exe", std::ios::binary);
+    const std::string own{std::istreambuf_iterator<char>(in), {}};
+    if (own.size() < sizeof(Elf64_Ehdr) || own[EI_CLASS] != ELFCLASS64) GTEST_SKIP() << "not a 64-bit ELF program";
+    std::string b = own;
+    ProgramMap m = map_of_file(b);
+    ASSERT_EQ(m.format, ProgramFormat::elf);
+    EXPECT_EQ(dump(map_of(b), b.size()), dump(m, b.size())) << "from memory";
+    for (const auto& [name, hidden] :
+         {std::pair{".dynstr", true}, {".dynsym", true}, {".symtab", true}, {".strtab", true}, {".comment", true},
+          {".shstrtab", true}, {".rodata", false}, {".text", false}, {".data", false}}) {
+        const Elf64_Shdr& sh = named(b, name);
+        for (std::uint64_t at : {sh.sh_offset, sh.sh_offset + sh.sh_size - 1}) {
+            EXPECT_EQ(is_hidden(m, at), hidden) << name;
+            EXPECT_EQ(section_at(m, at) ? section_at(m, at)->name : "", name);
+        }
+    }
+
+    const std::pair<const char*, std::function<void(std::string&)>> broken[] = {
+        {"cut in half", [](std::string& c) { c.resize(c.size() / 2); }},
+        {"section headers past the end", [](std::string& c) { header(c).e_shoff = c.size() - 10; }},
+        {"a section past the end", [](std::string& c) { named(c, ".rodata").sh_offset = c.size() - 1; }},
+        {"sections overlap", [](std::string& c) { named(c, ".rodata").sh_offset = named(c, ".text").sh_offset; }},
+        {"a name past the names", [](std::string& c) { named(c, ".rodata").sh_name = 0x7FFFFFFF; }},
+        {"no section headers", [](std::string& c) { header(c).e_shoff = header(c).e_shnum = header(c).e_shstrndx = 0; }},
+    };
+    for (const auto& [what, change] : broken) {
+        b = own;
+        change(b);
+        EXPECT_EQ(dump(map_of(b), b.size()), "0") << what;
+        EXPECT_EQ(dump(map_of_file(b), b.size()), "0") << what << " by fd";
+    }
+}
+
+TEST(ProgramSections, NeitherFormatGivesUnknown) {
+    std::mt19937 rng(7);
+    std::string noise(4096, '\0');
+    for (char& c : noise) c = static_cast<char>(rng());
+    const std::string rows[] = {"", "MZ", "Hello, world\nsecond line\n", noise, "MZ" + noise, "\x7F" "ELF" + noise};
+    for (const std::string& b : rows) EXPECT_EQ(dump(map_of(b), b.size()), "0") << b.size();
+    EXPECT_EQ(read_program_map(-1).format, ProgramFormat::unknown);
+}
+
+}  // namespace
