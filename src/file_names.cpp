@@ -8,9 +8,9 @@ constexpr const char* kDictExtension = ".txt";
 
 std::string program_file_name(const std::string& program) { return program + kProgramExtension; }
 
-std::string dictionary_file_name(const std::string& program, const std::string& dictionary,
+std::string dictionary_file_name(const std::string& program, const std::optional<std::string>& dictionary,
                                  const std::optional<std::string>& language) {
-    std::string name = dictionary.empty() ? program + kDictSuffix : dictionary;
+    std::string name = dictionary.value_or("").empty() ? program + kDictSuffix : *dictionary;
     if (language) name += "_" + *language;
     return name + kDictExtension;
 }

@@ -12,9 +12,9 @@ constexpr const char* kDictSuffix = "_trans";
 // The program's file name, from the value of -p.
 std::string program_file_name(const std::string& program);
 
-// The dictionary's file name, from the values of -p, -d (or -w; empty when
-// not given) and -t.
-std::string dictionary_file_name(const std::string& program, const std::string& dictionary,
+// The dictionary's file name, from the values of -p, -d (or -w) and -t; an
+// empty or missing -d stands for <program>_trans.
+std::string dictionary_file_name(const std::string& program, const std::optional<std::string>& dictionary,
                                  const std::optional<std::string>& language);
 
 // The copy's file name, from the values of -p and -o (empty when not given).

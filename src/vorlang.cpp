@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "command_line.h"
 #include "dictionary.h"
 #include "exist_file.h"
 #include "file_names.h"
@@ -30,14 +31,10 @@ constexpr int kStatusDictionary = -3;
 constexpr int kStatusOutput = -5;
 constexpr int kStatusReport = -6;
 
-struct Settings {
-    std::string program = kDefaultProgram;
-    std::string dictionary;
-    std::string output;
-    std::optional<std::string> language;
-    int relax = kRelaxStrict;
+struct Settings : CommonOptions {
+    std::string output;  // -o
     bool check_only = false;
-    bool wide = false;  // also the UTF-16 texts
+    std::string dictionary_file;  // formed from the options
 };
 
 [[noreturn]] void usage() {
@@ -75,31 +72,21 @@ struct Settings {
     std::exit(kStatusOk);
 }
 
-// An option's value is the argument after it, and that argument is still
-// examined as an option itself.
 Settings read_command_line(int argc, char** argv) {
     Settings s;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::string before = argv[i - 1] != nullptr ? argv[i - 1] : "";
-        if (arg == "-h") usage();
-        if (before == "-t") s.language = arg;
-        if (before == "-p") s.program = arg;
-        if (before == "-d" || before == "-w") s.dictionary = arg;
+    read_options(argc, argv, s, [&s](const std::string& before, const std::string& arg) {
         if (before == "-o") s.output = arg;
-        if (arg == "-r") s.relax = kRelaxNonAlnum;
-        if (arg == "-R") s.relax = kRelaxAny;
         if (arg == "-c") s.check_only = true;
-        if (arg == "-u") s.wide = true;
-    }
+    });
+    if (s.usage) usage();
     return s;
 }
 
 // Forms the three names and writes the program and dictionary names.
 void form_names(Settings& s) {
-    s.dictionary = dictionary_file_name(s.program, s.dictionary, s.language);
+    s.dictionary_file = dictionary_file_name(s.program, s.dictionary, s.language);
     std::printf("Program   =%s\n", s.program.c_str());
-    std::printf("Dictionary=%s\n", s.dictionary.c_str());
+    std::printf("Dictionary=%s\n", s.dictionary_file.c_str());
     s.output = output_file_name(s.program, s.output);
     s.program = program_file_name(s.program);
 }
@@ -189,8 +176,8 @@ RunFailure translate_to_output(Settings& s, RunFiles& files) {
 
 RunFailure run(Settings& s) {
     form_names(s);
-    if (!exist_file(s.dictionary)) {
-        return Failure{kStatusNotFound, "Error: dictionary " + s.dictionary + " not found!\n", true};
+    if (!exist_file(s.dictionary_file)) {
+        return Failure{kStatusNotFound, "Error: dictionary " + s.dictionary_file + " not found!\n", true};
     }
     if (!exist_file(s.program)) {
         return Failure{kStatusNotFound, "Error: program " + s.program + " not found!\n", true};
@@ -199,11 +186,11 @@ RunFailure run(Settings& s) {
     if (!open_program(s.program, files.prog)) {
         return Failure{kStatusProgram, "Error: Can't open file " + s.program + " to translate.\n"};
     }
-    ReadResult read = read_trans_file(s.dictionary.c_str());
+    ReadResult read = read_trans_file(s.dictionary_file.c_str());
     if (read.status == ReadStatus::out_of_memory) return out_of_memory();
     files.head = read.head;
     if (files.head == nullptr) {
-        return Failure{kStatusDictionary, "Error: Can't open translate file " + s.dictionary + " (or wrong format).\n"};
+        return Failure{kStatusDictionary, "Error: Can't open translate file " + s.dictionary_file + " (or wrong format).\n"};
     }
     int errors = check_trans(files.head);
     if (errors == kCheckOutOfMemory) return out_of_memory();

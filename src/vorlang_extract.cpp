@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "command_line.h"
 #include "dict_template.h"
 #include "dictionary.h"
 #include "exist_file.h"
@@ -35,13 +36,10 @@ constexpr int kStatusDictionary = -3;
 constexpr int kStatusOption = -4;
 constexpr int kStatusWrite = -5;
 
-struct Settings {
-    std::string program = kDefaultProgram;
-    std::optional<std::string> dictionary;
-    std::optional<std::string> language;
-    std::optional<std::string> min_text;
-    bool wide = false;  // also the UTF-16 texts
-    bool all = false;   // also the texts the program never shows
+// -r and -R are read but change nothing here.
+struct Settings : CommonOptions {
+    std::optional<std::string> min_text;  // -m
+    bool all = false;                     // -a: also the texts the program never shows
 };
 
 [[noreturn]] void usage() {
@@ -65,28 +63,20 @@ struct Settings {
     std::exit(kStatusOk);
 }
 
-// As vorlang reads its command line: an option's value is the argument after
-// it, and that argument is still examined as an option itself.
 Settings read_command_line(int argc, char** argv) {
     Settings s;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::string before = argv[i - 1] != nullptr ? argv[i - 1] : "";
-        if (arg == "-h") usage();
-        if (before == "-p") s.program = arg;
-        if (before == "-d" || before == "-w") s.dictionary = arg;
-        if (before == "-t") s.language = arg;
+    read_options(argc, argv, s, [&s](const std::string& before, const std::string& arg) {
         if (before == "-m") s.min_text = arg;
-        if (arg == "-u") s.wide = true;
         if (arg == "-a") s.all = true;
-    }
+    });
+    if (s.usage) usage();
     return s;
 }
 
 // The dictionary name as vorlang forms it; none without -d, -w or -t.
 std::optional<std::string> dictionary_name(const Settings& s) {
     if (!s.dictionary && !s.language) return std::nullopt;
-    return dictionary_file_name(s.program, s.dictionary.value_or(""), s.language);
+    return dictionary_file_name(s.program, s.dictionary, s.language);
 }
 
 // The value of -m, from 1 to 97, or 0 when it is no such number.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "dictionary.h"
 #include "exist_file.h"
 #include "file_names.h"
@@ -29,14 +30,6 @@ constexpr int kStatusProgram = -2;
 constexpr int kStatusDictionary = -3;
 constexpr int kStatusReport = -6;
 
-struct Settings {
-    std::string program = kDefaultProgram;
-    std::string dictionary;
-    std::optional<std::string> language;
-    int relax = kRelaxStrict;
-    bool wide = false;
-};
-
 [[noreturn]] void usage() {
     std::fprintf(stderr, "---------------------------------------------------------\n");
     std::fprintf(stderr, "Usage:\n   %s [options]\n", kToolName);
@@ -55,24 +48,6 @@ struct Settings {
     std::exit(kStatusClean);
 }
 
-// As vorlang reads its command line: an option's value is the argument after
-// it, and that argument is still examined as an option itself.
-Settings read_command_line(int argc, char** argv) {
-    Settings s;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const std::string before = argv[i - 1] != nullptr ? argv[i - 1] : "";
-        if (arg == "-h") usage();
-        if (before == "-t") s.language = arg;
-        if (before == "-p") s.program = arg;
-        if (before == "-d" || before == "-w") s.dictionary = arg;
-        if (arg == "-r") s.relax = kRelaxNonAlnum;
-        if (arg == "-R") s.relax = kRelaxAny;
-        if (arg == "-u") s.wide = true;
-    }
-    return s;
-}
-
 Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"}; }
 
 struct RunFiles {
@@ -85,7 +60,7 @@ struct RunFiles {
 };
 
 // The run's failure, or its status in status.
-RunFailure run(const Settings& s, int& status) {
+RunFailure run(const CommonOptions& s, int& status) {
     const std::string dictionary = dictionary_file_name(s.program, s.dictionary, s.language);
     const std::string program = program_file_name(s.program);
     if (is_standard_output(dictionary.c_str())) {
@@ -142,7 +117,10 @@ int main(int argc, char** argv) {
     RunFailure failed;
     int status = kStatusClean;
     try {
-        failed = run(read_command_line(argc, argv), status);
+        CommonOptions options;
+        read_options(argc, argv, options);  // vorlang's other options change nothing here
+        if (options.usage) usage();
+        failed = run(options, status);
     } catch (const std::bad_alloc&) {
         failed = out_of_memory();
     }
