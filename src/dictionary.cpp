@@ -1,5 +1,7 @@
 #include "dictionary.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -209,6 +211,13 @@ ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messa
 ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayout* layout) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
+    // A device (a planted link to /dev/zero) would be read for ever: only a
+    // regular file or a FIFO, which ends when its writer closes it, is read.
+    struct stat st {};
+    if (::fstat(fileno(file), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        std::fclose(file);
+        return {nullptr, ReadStatus::cannot_open};
+    }
     try {
         Reader reader(messages, layout);
         char buf[65536];
