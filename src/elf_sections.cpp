@@ -64,7 +64,8 @@ ProgramMap read_elf_map(FileBytes& file) {
         if (sh.sh_offset > file.size() || sh.sh_size > file.size() - sh.sh_offset) return {};
         const char* name = elf_strptr(elf.get(), names, sh.sh_name);
         if (name == nullptr) return {};
-        Section s{{sh.sh_offset, sh.sh_offset + sh.sh_size}, std::string(name, ::strnlen(name, kLongestName))};
+        Section s{{sh.sh_offset, sh.sh_offset + sh.sh_size}, std::string(name, ::strnlen(name, kLongestName)),
+                  (sh.sh_flags & SHF_EXECINSTR) != 0};
         if (hidden_name(s.name)) map.hidden.push_back(s.range);
         map.sections.push_back(std::move(s));
     }

@@ -18,6 +18,9 @@ constexpr std::uint64_t kBudget = 1 << 25;
 // byte, so no scan for texts starts in it.
 constexpr std::uint64_t kLongestName = 4096;
 constexpr std::uint64_t kLongestSectionName = 256;
+// Section flags: holds code, may be executed.
+constexpr std::uint32_t kCode = 0x20;
+constexpr std::uint32_t kExecute = 0x20000000;
 
 std::uint32_t u16(const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); }
 std::uint32_t u32(const unsigned char* p) { return u16(p) | u16(p + 2) << 16; }
@@ -254,7 +257,8 @@ ProgramMap PeReader::read() {
         Raw raw{u32(s + 12), u32(s + 16), u32(s + 20)};
         if (raw.size == 0 || raw.offset == 0) continue;  // no bytes in the file
         if (raw.offset > file_.size() || raw.size > file_.size() - raw.offset) throw Broken{};
-        Section section{{raw.offset, raw.offset + raw.size}, section_name(s)};
+        const bool code = (u32(s + 36) & (kCode | kExecute)) != 0;
+        Section section{{raw.offset, raw.offset + raw.size}, section_name(s), code};
         if (section.name.starts_with(".debug")) hide(raw.offset, raw.size);
         map_.sections.push_back(std::move(section));
         by_va_.push_back(raw);

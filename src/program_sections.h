@@ -19,6 +19,7 @@ struct FileRange {
 struct Section {
     FileRange range;
     std::string name;  // as the headers give it, e.g. ".rodata"
+    bool executable = false;  // holds instructions: a replacement there changes code
 };
 
 struct ProgramMap {
