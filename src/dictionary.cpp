@@ -1,6 +1,7 @@
 #include "dictionary.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "input_file.h"
 
 Trans_Tbl* Create_Tbl(Trans_Tbl** head) {
     auto* entry = static_cast<Trans_Tbl*>(std::calloc(1, sizeof(Trans_Tbl)));
@@ -208,16 +211,18 @@ ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messa
     }
 }
 
-ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayout* layout) {
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
+ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayout* layout, struct stat* opened) {
     // A device (a planted link to /dev/zero) would be read for ever: only a
-    // regular file or a FIFO, which ends when its writer closes it, is read.
+    // regular file or a FIFO, which ends when its writer closes it, is read,
+    // and nothing else is opened.
     struct stat st {};
-    if (::fstat(fileno(file), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
-        std::fclose(file);
+    int fd = open_input(path, true, st);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
+    if (file == nullptr) {
+        if (fd >= 0) ::close(fd);
         return {nullptr, ReadStatus::cannot_open};
     }
+    if (opened != nullptr) *opened = st;
     try {
         Reader reader(messages, layout);
         char buf[65536];

@@ -2,6 +2,8 @@
 // consistency check.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -59,8 +61,10 @@ struct DictionaryLayout {
 
 // Reads the translate file at path. Messages about lines it ignores go to
 // messages (standard output unless given; nullptr for none); with a layout,
-// where each entry came from is filled in too.
-ReadResult read_trans_file(const char* path, std::FILE* messages = stdout, DictionaryLayout* layout = nullptr);
+// where each entry came from is filled in too; opened receives what the
+// file was when it was opened.
+ReadResult read_trans_file(const char* path, std::FILE* messages = stdout, DictionaryLayout* layout = nullptr,
+                           struct stat* opened = nullptr);
 
 // The plain interface: the head of the new list, or nullptr.
 Trans_Tbl* read_trans(const char* path);

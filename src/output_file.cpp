@@ -1,6 +1,8 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 #include <ctime>
 #include <new>
 #include <vector>
+
+#include "input_file.h"
 
 namespace {
 
@@ -135,11 +139,19 @@ std::string hidden_name(const std::string& base) {
     return name;
 }
 
-// Splits path into its folder and the last name in it.
-void split(const std::string& path, std::string& folder, std::string& base) {
-    std::size_t slash = path.rfind('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    base = slash == std::string::npos ? path : path.substr(slash + 1);
+// Pushes the names of path onto todo, the first name last, so that todo
+// is walked from its back. "a//b/" gives a, "", b and "": an empty name
+// stands for the folder it is in, and is no file as the last name.
+void push_names(const std::string& path, std::vector<std::string>& todo) {
+    std::vector<std::string> names;
+    std::size_t at = path.empty() || path[0] != '/' ? 0 : 1;
+    for (;;) {
+        std::size_t slash = path.find('/', at);
+        names.push_back(path.substr(at, slash == std::string::npos ? std::string::npos : slash - at));
+        if (slash == std::string::npos) break;
+        at = slash + 1;
+    }
+    todo.insert(todo.end(), names.rbegin(), names.rend());
 }
 
 // In a sticky folder that everyone may write (a shared /tmp), a link is
@@ -154,43 +166,85 @@ bool may_follow(int dir, const struct stat& link) {
     return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
 }
 
-// Follows name as opening it for writing would, one link at a time, each
-// looked at relative to its folder's descriptor. On success out.folder and
-// out.name name the file, and exists tells whether it is there (in st).
-bool find_target(std::string path, PendingOutput& out, struct stat& st, bool& exists) {
-    for (int links = 0; links <= kMaxLinks; ++links) {
-        std::string folder;
-        std::string base;
-        split(path, folder, base);
-        if (base.empty() || base == "." || base == "..") return false;
-        int dir = ::open(folder.c_str(), kFolderFlags);
-        if (dir < 0) return false;
-        if (::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                ::close(dir);
-                return false;
-            }
+// Folder descriptor that closes itself.
+struct Folder {
+    int fd = -1;
+    ~Folder() { reset(-1); }
+    void reset(int to) {
+        if (fd >= 0) ::close(fd);
+        fd = to;
+    }
+};
+
+// Follows path as opening it for writing would, but one name at a time from
+// a folder's descriptor, reading each link itself: the kernel never follows
+// a link here, so the rule for links in shared folders holds for the folders
+// on the way as for the last name, whatever the system's own setting. On
+// success out.folder and out.name name the file, and exists tells whether it
+// is there (in st).
+bool find_target(const std::string& path, PendingOutput& out, struct stat& st, bool& exists) {
+    std::vector<std::string> todo;
+    push_names(path, todo);
+    Folder dir;
+    dir.reset(::open(!path.empty() && path[0] == '/' ? "/" : ".", kFolderFlags));
+    int links = 0;
+    while (dir.fd >= 0 && !todo.empty()) {
+        const std::string name = std::move(todo.back());
+        todo.pop_back();
+        const bool last = todo.empty();
+        if (name.empty() || name == ".") {
+            if (last) return false;  // a folder, not a file
+            continue;
+        }
+        if (name == "..") {
+            if (last) return false;
+            dir.reset(::openat(dir.fd, "..", kFolderFlags));
+            continue;
+        }
+        struct stat here {};
+        if (::fstatat(dir.fd, name.c_str(), &here, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (!last || errno != ENOENT) return false;
             exists = false;
-        } else if (S_ISLNK(st.st_mode)) {
-            if (!may_follow(dir, st)) {
-                ::close(dir);
-                return false;
-            }
+        } else if (S_ISLNK(here.st_mode)) {
+            if (++links > kMaxLinks || !may_follow(dir.fd, here)) return false;
             std::vector<char> link(PATH_MAX + 1);
-            ssize_t got = ::readlinkat(dir, base.c_str(), link.data(), link.size());
-            ::close(dir);
+            ssize_t got = ::readlinkat(dir.fd, name.c_str(), link.data(), link.size());
             if (got <= 0 || static_cast<std::size_t>(got) >= link.size()) return false;
-            std::string to(link.data(), static_cast<std::size_t>(got));
-            path = to[0] == '/' ? to : folder + "/" + to;
+            const std::string to(link.data(), static_cast<std::size_t>(got));
+            push_names(to, todo);
+            if (to[0] == '/') dir.reset(::open("/", kFolderFlags));
+            continue;
+        } else if (!last) {
+            // O_NOFOLLOW: a link swapped in since is refused, not followed.
+            dir.reset(::openat(dir.fd, name.c_str(), kFolderFlags | O_NOFOLLOW));
             continue;
         } else {
             exists = true;
+            st = here;
         }
-        out.folder = dir;
-        out.name = base;
+        out.folder = dir.fd;
+        dir.fd = -1;
+        out.name = name;
         return true;
     }
-    return false;  // a loop, or too long a chain
+    return false;  // a folder that would not open, or too long a chain
+}
+
+// A folder that refuses to remove or rename a name in it (append-only, or
+// immutable) would keep the copy's hidden name and never give it the
+// output's: nothing is written there.
+bool keeps_names(int folder) {
+#ifdef FS_IOC_GETFLAGS
+    int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;  // cannot be asked; a refusal later still leaves nothing but a hidden name
+    int flags = 0;
+    bool asked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    return asked && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+#else
+    (void)folder;
+    return false;
+#endif
 }
 
 // The copy as an unnamed file in the folder, where the system has them.
@@ -245,16 +299,21 @@ void close_folder(PendingOutput& out) {
 
 }  // namespace
 
-OutputStatus open_output(const std::string& name, const struct stat& program, PendingOutput& out) {
+OutputStatus open_output(const std::string& name, const struct stat& program, const struct stat& dictionary,
+                         PendingOutput& out) {
     try {
         struct stat st {};
         bool exists = false;
         if (!find_target(name, out, st, exists)) return OutputStatus::cannot_create;
+        if (keeps_names(out.folder)) {
+            close_folder(out);
+            return OutputStatus::cannot_create;
+        }
         const mode_t mask = current_umask();
         if (exists) {
-            if (st.st_dev == program.st_dev && st.st_ino == program.st_ino) {
+            if (same_file(st, program) || same_file(st, dictionary)) {
                 close_folder(out);
-                return OutputStatus::is_program;
+                return same_file(st, program) ? OutputStatus::is_program : OutputStatus::is_dictionary;
             }
             // Where the output could not be opened for writing, it is not
             // replaced either; nor is anything but a regular file.

@@ -25,14 +25,16 @@ struct PendingOutput {
     std::FILE* file = nullptr;  // over a duplicate of fd; whoever writes closes it
 };
 
-enum class OutputStatus { ok, cannot_create, is_program, out_of_memory };
+enum class OutputStatus { ok, cannot_create, is_program, is_dictionary, out_of_memory };
 
 // Finds the file that opening name for writing would write (following
-// links), refuses what is not a regular file, is not writable or is the
-// program (its stat given), and creates the copy. Until the output is
+// links), refuses what is not a regular file, is not writable, or is the
+// program or the dictionary (their stat given, as they were opened), and a
+// folder that could never give the copy its name; then creates the copy. Until the output is
 // committed or discarded, every signal that would end the process removes
 // the copy's hidden name first.
-OutputStatus open_output(const std::string& name, const struct stat& program, PendingOutput& out);
+OutputStatus open_output(const std::string& name, const struct stat& program, const struct stat& dictionary,
+                         PendingOutput& out);
 
 // After out.file has been closed: gives the copy its mode and its name.
 // Returns false, with nothing left behind, when it cannot.

@@ -3,24 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-bool readable_kind(const struct stat& st) { return S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode); }
-
-}  // namespace
+#include "input_file.h"
 
 bool open_program(const std::string& name, ProgramFile& p) {
-    // Looked at before it is opened: opening a device may wait or act, and
-    // opening a FIFO twice would lose what its writer wrote.
-    struct stat before {};
-    if (::stat(name.c_str(), &before) != 0 || !readable_kind(before)) return false;
-    int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    // A FIFO is allowed: it ends when its writer closes it.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_dev != before.st_dev || st.st_ino != before.st_ino || !readable_kind(st)) {
-        ::close(fd);
-        return false;
-    }
+    int fd = open_input(name, true, st);
+    if (fd < 0) return false;
     p.file = ::fdopen(fd, "rb");
     if (p.file == nullptr) {
         ::close(fd);

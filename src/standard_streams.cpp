@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "input_file.h"
+
 void occupy_closed_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
@@ -27,6 +29,5 @@ bool close_standard_output() {
 bool is_standard_output(const char* name) {
     struct stat out {};
     struct stat file {};
-    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(name, &file) == 0 && out.st_dev == file.st_dev &&
-           out.st_ino == file.st_ino;
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(name, &file) == 0 && same_file(out, file);
 }

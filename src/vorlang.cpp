@@ -121,7 +121,13 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
 // The entries that the wide pass cannot seek.
 void warn_not_wide(const Trans_Tbl* head) {
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
-        if (!has_wide_form(e)) std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+        if (has_wide_form(e)) continue;
+        std::string unused;
+        if (utf8_to_utf16le(e->org_name, unused)) {
+            std::printf("Warn: the translation of '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+        } else {
+            std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
+        }
     }
 }
 
@@ -143,6 +149,7 @@ Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"};
 struct RunFiles {
     Trans_Tbl* head = nullptr;
     ProgramFile prog;
+    struct stat dictionary {};  // as it was opened
     ~RunFiles() {
         free_trans(head);
         close_program(prog);
@@ -151,11 +158,14 @@ struct RunFiles {
 
 RunFailure translate_to_output(Settings& s, RunFiles& files) {
     PendingOutput out;
-    switch (open_output(s.output, files.prog.at_open, out)) {
+    switch (open_output(s.output, files.prog.at_open, files.dictionary, out)) {
         case OutputStatus::ok:
             break;
         case OutputStatus::is_program:
             return Failure{kStatusOutput, "Error: output " + s.output + " would overwrite the program to translate.\n"};
+        case OutputStatus::is_dictionary:
+            return Failure{kStatusOutput,
+                           "Error: output " + s.output + " would overwrite the dictionary " + s.dictionary_file + ".\n"};
         case OutputStatus::out_of_memory:
             return out_of_memory();
         case OutputStatus::cannot_create:
@@ -186,7 +196,7 @@ RunFailure run(Settings& s) {
     if (!open_program(s.program, files.prog)) {
         return Failure{kStatusProgram, "Error: Can't open file " + s.program + " to translate.\n"};
     }
-    ReadResult read = read_trans_file(s.dictionary_file.c_str());
+    ReadResult read = read_trans_file(s.dictionary_file.c_str(), stdout, nullptr, &files.dictionary);
     if (read.status == ReadStatus::out_of_memory) return out_of_memory();
     files.head = read.head;
     if (files.head == nullptr) {

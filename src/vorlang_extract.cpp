@@ -1,5 +1,7 @@
 // vorlang-extract: writes a dictionary template for a program, a line for
 // every text that vorlang could replace at its strict level.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -155,7 +157,13 @@ struct Extract {
         if (grouped && at == group) return;
         grouped = true;
         group = at;
-        write_label(stdout, at != nullptr ? std::string_view(at->name) : kOutsideSections);
+        // The label for no section is the tool's own words, never quoted as a
+        // name with blanks would be.
+        if (at != nullptr) {
+            write_label(stdout, at->name);
+        } else {
+            write_comment(stdout, kOutsideSections);
+        }
     }
 
     void text(std::uint64_t offset, std::string_view text) {
@@ -212,10 +220,17 @@ RunFailure run(const Settings& s) {
         return Failure{kStatusNotFound, "Error: dictionary " + *dictionary + " not found!\n"};
     }
     if (!exist_file(program)) return Failure{kStatusNotFound, "Error: program " + program + " not found!\n"};
+    // -u scans the program twice, and a FIFO can be read once: refused
+    // before it is opened (which waits for a writer), and again if one was
+    // swapped in meanwhile.
+    const Failure fifo{kStatusProgram, "Error: Can't read file " + program + ": -u reads it twice, a FIFO only once.\n"};
+    struct stat named {};
+    if (s.wide && ::stat(program.c_str(), &named) == 0 && S_ISFIFO(named.st_mode)) return fifo;
     OpenProgram open;
     if (!open_program(program, open.prog)) {
         return Failure{kStatusProgram, "Error: Can't open file " + program + " to extract.\n"};
     }
+    if (s.wide && S_ISFIFO(open.prog.at_open.st_mode)) return fifo;
     std::unordered_set<std::string> known;
     if (dictionary) {
         if (RunFailure failed = read_known(*dictionary, known)) return failed;
@@ -241,7 +256,6 @@ RunFailure run(const Settings& s) {
                 return false;
             }
         });
-        // A FIFO cannot be read twice.
         if (scanned == ScanStatus::ok && std::fseek(prog, 0, SEEK_SET) != 0) scanned = ScanStatus::read_error;
     }
     std::size_t next_wide = 0;

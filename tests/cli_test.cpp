@@ -178,7 +178,7 @@ const std::string kEven = kProgram + std::string(kProgram.size() % 2, '\0');
 const std::string kWideProgram = kEven + wide_literal(u16(u"File")) + string_table({u16(u"Quit"), u16(u"Stop")}) +
                                  std::string(120, '\0');
 const std::string kWideDict = kDict + "Nope \xe9t\xe9\n";
-const std::string kNoUtf8 = "Warn: 'Nope' is no UTF-8 text: not sought as UTF-16.\n";
+const std::string kNoUtf8 = "Warn: the translation of 'Nope' is no UTF-8 text: not sought as UTF-16.\n";
 const std::string kNotTranslated = "0x  Nope -> \xe9t\xe9\nNot translated:\n0x  Nope -> \xe9t\xe9\n";
 
 INSTANTIATE_TEST_SUITE_P(

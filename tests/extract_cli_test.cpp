@@ -125,6 +125,16 @@ TEST(Extract, UsageOnStandardErrorWhereverHStands) {
     }
 }
 
+// A text of a recognised program that no section holds is listed under the
+// tool's own words, not under a quoted name.
+TEST(Extract, TextOutsideTheSectionsIsLabelled) {
+    TempDir dir;
+    dir.write("p.exe", read_file(DEMO_BIN) + "\0Trailer\0"s + std::string(120, '\0'));
+    RunResult r = run_extract(dir.path(), {"-p", "p"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\n!# (outside the sections)\nTrailer Trailer\n"), std::string::npos) << r.out;
+}
+
 // The template as a dictionary: vorlang applies every line at least once
 // and the copy equals the program.
 TEST(Extract, TemplateIsAppliedInFullByVorlang) {

@@ -2,6 +2,9 @@
 // the folder as it was, and hostile names and dictionaries are handled.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -232,6 +235,18 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::permissions(d.path(), fs::perms(01777));
                  },
                  {"-o", "out"}, false, -5, "Error: Can't open out.exe for write.\n", {}, true},
+        // So is such a link on the way to the output's folder.
+        FailCase{"OutputFolderIsAnotherUsersLinkInASharedFolder",
+                 [](const TempDir& d) {
+                     fs::create_directory(d.file("elsewhere"));
+                     fs::create_symlink(d.file("elsewhere"), d.file("d"));
+                     ASSERT_EQ(::lchown(d.file("d").c_str(), 65534, 65534), 0);
+                     fs::permissions(d.path(), fs::perms(01777));
+                 },
+                 {"-o", "d/out"}, false, -5, "Error: Can't open d/out.exe for write.\n", {}, true},
+        FailCase{"OutputIsTheDictionaryThroughALink",
+                 [](const TempDir& d) { fs::create_symlink("dornevo_trans.txt", d.file("out.exe")); }, {"-o", "out"},
+                 false, -5, "Error: output out.exe would overwrite the dictionary dornevo_trans.txt.\n"},
         FailCase{"OutputIsALinkLoop",
                  [](const TempDir& d) {
                      fs::create_symlink("b.exe", d.file("a.exe"));
@@ -286,7 +301,8 @@ TEST(Output, KeepsTheModeAndFollowsLinks) {
             dir.write("real/copy.exe", kOld);
             ::chmod(dir.file("real/copy.exe").c_str(), 0640);
         }
-        fs::create_symlink("real/../real/copy.exe", dir.file("link.exe"));
+        fs::create_symlink("real", dir.file("via"));
+        fs::create_symlink("via/../real/copy.exe", dir.file("link.exe"));
         RunResult r = run_vorlang(dir.path(), {"-o", "link"}, [] { ::umask(022); });
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(fs::is_symlink(dir.file("link.exe")));
@@ -295,7 +311,7 @@ TEST(Output, KeepsTheModeAndFollowsLinks) {
         ASSERT_EQ(::stat(dir.file("real/copy.exe").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, dangling ? 0755u : 0751u);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("real")), fs::directory_iterator()), 1);
-        EXPECT_EQ(dir.snapshot().size(), 6u);
+        EXPECT_EQ(dir.snapshot().size(), 7u);
     }
 }
 
@@ -389,6 +405,58 @@ TEST(Memory, DeviceDictionaryIsRefused) {
             EXPECT_EQ(r.err, "Error: Can't open translate file dornevo_trans.txt (or wrong format).\n") << device << tool;
             EXPECT_EQ(dir.snapshot(), before);
         }
+    }
+}
+
+// A device is never opened, by any of the programs, as program or as
+// dictionary: opening one may wait or act. inotify sees every open of the
+// node.
+TEST(Devices, AreRefusedUnopened) {
+    if (!root()) GTEST_SKIP() << "needs root to make a device node";
+    struct Role {
+        const char* file;
+        std::vector<std::string> args;
+        int status;
+    };
+    for (const char* tool : {VORLANG_BIN, VORLANG_EXTRACT_BIN, VORLANG_LINT_BIN}) {
+        for (const Role& role : {Role{"dornevo.exe", {}, -2}, Role{"dornevo_trans.txt", {"-d", "dornevo_trans"}, -3}}) {
+            TempDir dir;
+            write_folder(dir, program(5000));
+            fs::remove(dir.file(role.file));
+            ASSERT_EQ(::mknod(dir.file(role.file).c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+            int watch = ::inotify_init1(IN_NONBLOCK);
+            ASSERT_GE(::inotify_add_watch(watch, dir.file(role.file).c_str(), IN_OPEN), 0);
+            RunResult r = run_program(tool, dir.path(), role.args, [] { ::alarm(20); });
+            EXPECT_EQ(r.status, role.status) << tool << " " << role.file << ": " << r.err;
+            char events[4096];
+            EXPECT_LT(::read(watch, events, sizeof events), 0) << tool << " opened " << role.file;
+            ::close(watch);
+        }
+    }
+}
+
+// Nothing is written in a folder that refuses to remove or rename a name
+// in it: the copy could never get the output's name, and its hidden name
+// would stay.
+TEST(Output, AppendOnlyFolderIsRefusedBeforeWriting) {
+    if (!root()) GTEST_SKIP() << "needs root to make a folder append-only";
+    for (const char* faults : {"", "tmpfile"}) {
+        TempDir dir;
+        write_folder(dir, program(5000));
+        int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) GTEST_SKIP() << "no file flags here";
+        flags |= FS_APPEND_FL;
+        if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) GTEST_SKIP() << "no append-only folders here";
+        auto before = dir.snapshot();
+        RunResult r = run_vorlang(dir.path(), {}, with_fault(faults));
+        auto after = dir.snapshot();
+        flags &= ~FS_APPEND_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        ::close(fd);
+        EXPECT_EQ(r.status, -5) << faults;
+        EXPECT_EQ(r.err, "Error: Can't open dornevo_t.exe for write.\n") << faults;
+        EXPECT_EQ(after, before) << faults;
     }
 }
 
@@ -542,6 +610,16 @@ TEST(Fifo, IsReadToItsEndAndATemplateStopsAtAFailedWrite) {
         ASSERT_EQ(copy.size(), texts.size());
         EXPECT_EQ(copy.substr(16, 11), "Best\0Weg\0\0x"s);
     }
+}
+
+// A FIFO that -u would read twice is refused before it is opened: no
+// writer is waited for.
+TEST(Fifo, ReadTwiceIsRefusedUnopened) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("dornevo.exe").c_str(), 0644), 0);
+    RunResult r = run_program(VORLANG_EXTRACT_BIN, dir.path(), {"-u"}, [] { ::alarm(20); });
+    EXPECT_EQ(r.status, -2);
+    EXPECT_EQ(r.err, "Error: Can't read file dornevo.exe: -u reads it twice, a FIFO only once.\n");
 }
 
 // Interrupts: nothing is left behind, with or without unnamed files, and
