@@ -91,6 +91,15 @@ INSTANTIATE_TEST_SUITE_P(
              "1: warning: translation has 7 bytes, room for 4: 'Stop'\n"
              "3: error: 'Quit' is translated to 'Afsl' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
              "3: warning: translation has 9 bytes, room for 4: 'Afsl'\n"},
+        Case{"ConflictsGrouped", "Quit Stop\nQuit Weg\nQuit Weg\nQuit Stop\nQuit Uit\n", {}, 2,
+             "2: error: 'Quit' is translated to 'Weg' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
+             "3: error: 'Quit' is translated to 'Weg' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
+             "3: warning: repeats line 2 exactly; it will never be applied\n"
+             "4: error: 'Quit' is translated to 'Stop' here and to 'Weg' in 2 earlier entries: lines 2-3; vorlang "
+             "refuses the dictionary\n"
+             "4: warning: repeats line 1 exactly; it will never be applied\n"
+             "5: error: 'Quit' is translated to 'Uit' here and to 2 other translations in 4 earlier entries: lines 1-4; "
+             "vorlang refuses the dictionary\n"},
         Case{"Repeat", "Quit Weg\nQuit Weg\nFile File\nFile File\nEnable Aanzetten\nEnable Aanzetje\n", {}, 1,
              "2: warning: repeats line 1 exactly; it will never be applied\n"
              "4: warning: repeats line 3 exactly\n"
@@ -150,6 +159,25 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{"DictionaryWithoutEntries", {{"d.txt", "!# only\n"}, {"p.exe", "x"}}, -3,
                             "Error: Can't open translate file d.txt (or wrong format).\n"}),
     [](const testing::TestParamInfo<Failing>& info) { return info.param.name; });
+
+// Entries with one original, translated in turn two ways: each conflicts
+// with half the entries before it. One finding per entry, its runs of lines
+// named up to a bound, where a finding per pair made millions of lines.
+TEST(Lint, ManyEntriesWithOneOriginal) {
+    TempDir dir;
+    dir.write("p.exe", kProgram());
+    std::string dictionary;
+    for (int i = 0; i < 4000; ++i) dictionary += i % 2 == 0 ? "Quit A\n" : "Quit B\n";
+    dir.write("d.txt", dictionary);
+    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "d.txt: 3999 errors, 3998 warnings, 0 notes.\n");
+    const std::string last = "d.txt:4000: error: 'Quit' is translated to 'B' here and to 'A' in 2000 earlier entries: "
+                             "lines 1, 3, 5, 7, 9, 11, 13, 15 and 1992 more; vorlang refuses the dictionary\n"
+                             "d.txt:4000: warning: repeats line 2 exactly; it will never be applied\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+}
 
 TEST(Lint, SummaryOnStandardError) {
     TempDir dir;
