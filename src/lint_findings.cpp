@@ -282,6 +282,13 @@ void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, con
                            q(e->org_name) + " stands only where the program never shows it (" + p.hidden_in[at] +
                                "): translating it changes a name the program uses"});
         }
+        if (p.in_code[level] > kCodePlaces) {
+            std::string sections;
+            for (const std::string& name : p.code_in[level]) sections += (sections.empty() ? "" : ", ") + name;
+            out.push_back({line, Severity::error,
+                           q(e->org_name) + " is found in " + places(p.in_code[level]) + " in executable sections (" +
+                               sections + "): a replacement there changes the program's instructions"});
+        }
         if (lowest != 0) {
             out.push_back({line, Severity::warning,
                            q(e->org_name) + " is found only with " + (lowest == 1 ? "-r" : "-R") + " (" +

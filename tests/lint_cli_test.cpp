@@ -3,9 +3,11 @@
 // names the program links by are refused.
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,12 +39,38 @@ std::string kProgram() {
     return p + wide_literal(u16(u"Wide")) + std::string(120, '\0');
 }
 
+// The demo program built here, its .text overwritten at an even offset with
+// texts between zero bytes: 'Qz' 4 times, 'Qy' 3 times, 'Qx' 4 times after a
+// '!', and 'Qw' 4 times in UTF-16.
+std::string code_program() {
+    std::string b = read_file(DEMO_BIN);
+    Elf64_Ehdr eh{};
+    if (b.size() < sizeof eh) return b;
+    std::memcpy(&eh, b.data(), sizeof eh);
+    Elf64_Shdr names{};
+    std::memcpy(&names, b.data() + eh.e_shoff + eh.e_shstrndx * sizeof names, sizeof names);
+    std::string patch = std::string(2, '\0');
+    for (const char* t : {"Qz", "Qz", "Qz", "Qz", "Qy", "Qy", "Qy"}) patch += t + "\0"s;
+    for (int i = 0; i < 4; ++i) patch += "!Qx"s + '\0';
+    patch.resize(patch.size() + patch.size() % 2);
+    for (int i = 0; i < 4; ++i) patch += wide_literal(u16(u"Qw"));
+    for (unsigned i = 0; i < eh.e_shnum; ++i) {
+        Elf64_Shdr sh{};
+        std::memcpy(&sh, b.data() + eh.e_shoff + i * sizeof sh, sizeof sh);
+        if (std::strcmp(b.data() + names.sh_offset + sh.sh_name, ".text") == 0 && sh.sh_size > patch.size() + 1) {
+            b.replace(sh.sh_offset + sh.sh_offset % 2, patch.size(), patch);
+        }
+    }
+    return b;
+}
+
 struct Case {
     const char* name;
     std::string dictionary;
     std::vector<std::string> args;
     int status;
     std::string out;  // each line after "d.txt:"
+    std::string (*program)() = kProgram;
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -52,7 +80,7 @@ class Lint : public testing::TestWithParam<Case> {};
 TEST_P(Lint, PrintsEachFindingAndChangesNothing) {
     const Case& c = GetParam();
     TempDir dir;
-    dir.write("p.exe", kProgram());
+    dir.write("p.exe", c.program());
     dir.write("d.txt", c.dictionary);
     auto before = dir.snapshot();
     std::vector<std::string> args = {"-p", "p", "-d", "d"};
@@ -125,6 +153,19 @@ INSTANTIATE_TEST_SUITE_P(
              "1: warning: 'Only' is found only with -r (1 place), where the byte before it is not 0\n"},
         Case{"ManyPlaces", "x y\n", {}, 1,
              "1: warning: 'x' is found in 101 places: make sure each of them is a text to translate\n"},
+        Case{"InCode", "Qz Kz\nQy Ky\n", {}, 2,
+             "1: error: 'Qz' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n",
+             code_program},
+        Case{"InCodeRelaxed", "Qx Kx\n", {"-r"}, 2,
+             "1: error: 'Qx' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n"
+             "1: warning: 'Qx' is found only with -r (4 places), where the byte before it is not 0\n",
+             code_program},
+        Case{"InCodeWide", "Qw Kw\n", {"-u"}, 2,
+             "1: error: 'Qw' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n",
+             code_program},
         Case{"ControlBytesEscaped", "\"Tab\there\" \"Tab\there\"\n", {}, 0,
              "1: note: 'Tab\\there' is not in the program\n"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
