@@ -16,6 +16,13 @@ struct ProgramFile {
 // program. A FIFO ends when its writer closes it.
 bool open_program(const std::string& name, ProgramFile& p);
 
+enum class ProgramOpen { opened, refused, fifo };
+
+// As open_program, for a reader that reads the program more than once: a
+// FIFO gives its bytes only once, so it is refused too (fifo), and without
+// waiting for a writer as opening it would.
+ProgramOpen open_rereadable_program(const std::string& name, ProgramFile& p);
+
 // After the file has been read to its end: true when the bytes read are as
 // many as the file held when it was opened and holds now, so that the copy
 // is of one version of it. A FIFO has no size to compare.

@@ -69,8 +69,13 @@ RunFailure run(const CommonOptions& s, int& status) {
     if (!exist_file(dictionary)) return Failure{kStatusNotFound, "Error: dictionary " + dictionary + " not found!\n"};
     if (!exist_file(program)) return Failure{kStatusNotFound, "Error: program " + program + " not found!\n"};
     RunFiles files;
-    if (!open_program(program, files.prog)) {
-        return Failure{kStatusProgram, "Error: Can't open file " + program + " to check.\n"};
+    switch (open_rereadable_program(program, files.prog)) {
+        case ProgramOpen::opened:
+            break;
+        case ProgramOpen::fifo:  // read once per level, it could never be read whole again
+            return Failure{kStatusProgram, "Error: Can't read file " + program + ".\n"};
+        case ProgramOpen::refused:
+            return Failure{kStatusProgram, "Error: Can't open file " + program + " to check.\n"};
     }
     DictionaryLayout layout;
     ReadResult read = read_trans_file(dictionary.c_str(), nullptr, &layout);

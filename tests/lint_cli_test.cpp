@@ -5,6 +5,7 @@
 
 #include <elf.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -175,6 +176,7 @@ struct Failing {
     std::vector<std::pair<std::string, std::string>> files;
     int status;
     std::string err;
+    std::vector<std::string> fifos = {};  // made with no writer
 };
 
 void PrintTo(const Failing& c, std::ostream* os) { *os << c.name; }
@@ -185,7 +187,9 @@ TEST_P(LintFails, WithVorlangsStatus) {
     const Failing& c = GetParam();
     TempDir dir;
     for (auto& [name, bytes] : c.files) dir.write(name, bytes);
-    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"});
+    for (const std::string& name : c.fifos) ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0644), 0);
+    // A run that waits for ever ends, and fails the row.
+    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"}, [] { ::alarm(60); });
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -197,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{"NoProgram", {{"d.txt", "a b\n"}}, 1, "Error: program p.exe not found!\n"},
                     Failing{"ProgramIsAFolder", {{"d.txt", "a b\n"}, {"p.exe/x", ""}}, -2,
                             "Error: Can't open file p.exe to check.\n"},
+                    Failing{"ProgramIsAFifo", {{"d.txt", "a b\n"}}, -2, "Error: Can't read file p.exe.\n", {"p.exe"}},
                     Failing{"DictionaryWithoutEntries", {{"d.txt", "!# only\n"}, {"p.exe", "x"}}, -3,
                             "Error: Can't open translate file d.txt (or wrong format).\n"}),
     [](const testing::TestParamInfo<Failing>& info) { return info.param.name; });
