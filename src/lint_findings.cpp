@@ -68,6 +68,112 @@ std::uint32_t line_of(const DictionaryLayout& layout, std::size_t i) {
     return i < layout.entry_line.size() ? layout.entry_line[i] : 0;
 }
 
+// At most this many runs of entries are named in one conflict finding; the
+// rest are counted, so that a finding stays a line to read.
+constexpr std::size_t kNamedRuns = 8;
+
+// The conflicts the consistency check finds (an earlier entry gives the
+// original another cut translation), told once per entry rather than once
+// per pair: n entries with one original make n*n/2 pairs. An entry
+// conflicts with the earlier entries of its original less those of its own
+// translation, which split them into runs (the gaps between its own
+// translation's entries). Memory is linear in the entries, and an entry
+// costs at most kNamedRuns steps, the empty gaps skipped by next_run.
+class Conflicts {
+public:
+    explicit Conflicts(const std::vector<const Trans_Tbl*>& list) : place_(list.size()) {
+        std::unordered_map<std::string_view, std::uint32_t> count;
+        for (const Trans_Tbl* e : list) ++count[e->org_name];
+        std::unordered_map<std::string_view, std::uint32_t> group;
+        std::map<std::pair<std::uint32_t, std::string_view>, std::uint32_t> translation;
+        std::vector<std::uint32_t> translations;  // per shared original, so far
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Trans_Tbl* e = list[i];
+            if (count[e->org_name] < 2) continue;
+            auto [g, fresh_group] = group.emplace(e->org_name, static_cast<std::uint32_t>(members_.size()));
+            if (fresh_group) {
+                members_.emplace_back();
+                translations.push_back(0);
+            }
+            std::vector<std::uint32_t>& m = members_[g->second];
+            auto [t, fresh] = translation.emplace(std::pair{g->second, std::string_view(e->new_name)},
+                                                  static_cast<std::uint32_t>(at_.size()));
+            if (fresh) {
+                at_.emplace_back();
+                ++translations[g->second];
+            }
+            Place& p = place_[i];
+            p.group = g->second;
+            p.translation = t->second;
+            p.rank = static_cast<std::uint32_t>(at_[t->second].size());
+            p.distinct_before = translations[g->second] - (fresh ? 1 : 0);
+            at_[t->second].push_back(static_cast<std::uint32_t>(m.size()));
+            m.push_back(static_cast<std::uint32_t>(i));
+        }
+        next_run_.resize(at_.size());
+        for (std::size_t t = 0; t < at_.size(); ++t) {
+            const std::vector<std::uint32_t>& at = at_[t];
+            std::vector<std::uint32_t>& next = next_run_[t];
+            next.assign(at.size() + 1, static_cast<std::uint32_t>(at.size()));
+            for (std::size_t j = at.size(); j-- > 0;) {
+                next[j] = gap_begin(at, j) < at[j] ? static_cast<std::uint32_t>(j) : next[j + 1];
+            }
+        }
+    }
+
+    // The finding for entry i, or "" when it conflicts with no earlier entry.
+    std::string message(std::size_t i, const std::vector<const Trans_Tbl*>& list, const DictionaryLayout& layout) const {
+        const Place& p = place_[i];
+        if (p.group == kAlone) return "";
+        const std::vector<std::uint32_t>& m = members_[p.group];
+        const std::vector<std::uint32_t>& at = at_[p.translation];
+        const std::vector<std::uint32_t>& next = next_run_[p.translation];
+        const std::uint32_t count = at[p.rank] - p.rank;
+        if (count == 0) return "";
+        const Trans_Tbl* e = list[i];
+        const std::string start = q(e->org_name) + " is translated to " + q(e->new_name) + " here and to ";
+        const std::string end = "; vorlang refuses the dictionary";
+        std::string lines;
+        std::uint32_t named = 0;
+        std::size_t runs = 0;
+        const Trans_Tbl* other = nullptr;
+        for (std::uint32_t j = next[0]; j <= p.rank && runs < kNamedRuns; j = next[j + 1], ++runs) {
+            const std::uint32_t from = gap_begin(at, j);
+            const std::uint32_t to = at[j] - 1;
+            if (other == nullptr) other = list[m[from]];
+            const std::uint32_t first_line = line_of(layout, m[from]);
+            const std::uint32_t last_line = line_of(layout, m[to]);
+            lines += (lines.empty() ? "" : ", ") + std::to_string(first_line);
+            if (last_line != first_line) lines += "-" + std::to_string(last_line);
+            named += to + 1 - from;
+        }
+        if (count == 1) return start + q(other->new_name) + " on line " + lines + end;
+        const std::uint32_t others = p.distinct_before - (p.rank != 0 ? 1 : 0);
+        std::string text = start + (others == 1 ? q(other->new_name) : std::to_string(others) + " other translations") +
+                           " in " + std::to_string(count) + " earlier entries: lines " + lines;
+        if (named < count) text += " and " + std::to_string(count - named) + " more";
+        return text + end;
+    }
+
+private:
+    static constexpr std::uint32_t kAlone = UINT32_MAX;
+    struct Place {
+        std::uint32_t group = kAlone;    // in members_, or kAlone: no other entry has the original
+        std::uint32_t translation = 0;   // in at_
+        std::uint32_t rank = 0;          // the entry's index in at_[translation]
+        std::uint32_t distinct_before = 0;  // translations of the original before the entry
+    };
+    // The first position of gap j: the entries of the original after the
+    // translation's (j-1)th and before its jth.
+    static std::uint32_t gap_begin(const std::vector<std::uint32_t>& at, std::size_t j) {
+        return j == 0 ? 0 : at[j - 1] + 1;
+    }
+    std::vector<Place> place_;                           // per entry
+    std::vector<std::vector<std::uint32_t>> members_;    // per shared original: its entries, in order
+    std::vector<std::vector<std::uint32_t>> at_;         // per translation of one: positions in members_
+    std::vector<std::vector<std::uint32_t>> next_run_;   // per translation: the next gap with entries
+};
+
 // The cut translation must keep the original's printf directives.
 void directive_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Finding>& out) {
     DirectiveCheck c = compare_directives(e->org_name, e->new_name);
@@ -117,20 +223,13 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
         }
         out.push_back({l.line, Severity::warning, m});
     }
-    // Conflicts as the consistency check finds them, one per pair.
-    std::vector<std::vector<const Trans_Tbl*>> conflicts(entries.list.size());
-    CheckVisitor visit{[&](const Trans_Tbl* e, const Trans_Tbl* p) { conflicts[entries.index.at(e)].push_back(p); },
-                       [](const Trans_Tbl*) {}};
-    if (visit_check(head, visit) == kCheckOutOfMemory) throw std::bad_alloc();
+    const Conflicts conflicts(entries.list);
     std::map<std::pair<std::string_view, std::string_view>, std::size_t> first;
     for (std::size_t i = 0; i < entries.list.size(); ++i) {
         const Trans_Tbl* e = entries.list[i];
         const std::uint32_t line = line_of(layout, i);
-        for (const Trans_Tbl* p : conflicts[i]) {
-            out.push_back({line, Severity::error,
-                           q(e->org_name) + " is translated to " + q(e->new_name) + " here and to " + q(p->new_name) +
-                               " on line " + std::to_string(line_of(layout, entries.index.at(p))) +
-                               "; vorlang refuses the dictionary"});
+        if (std::string m = conflicts.message(i, entries.list, layout); !m.empty()) {
+            out.push_back({line, Severity::error, std::move(m)});
         }
         auto [at, fresh] = first.emplace(std::pair{std::string_view(e->org_name), std::string_view(e->new_name)}, i);
         if (!fresh) {
@@ -182,6 +281,13 @@ void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, con
             out.push_back({line, Severity::error,
                            q(e->org_name) + " stands only where the program never shows it (" + p.hidden_in[at] +
                                "): translating it changes a name the program uses"});
+        }
+        if (p.in_code[level] > kCodePlaces) {
+            std::string sections;
+            for (const std::string& name : p.code_in[level]) sections += (sections.empty() ? "" : ", ") + name;
+            out.push_back({line, Severity::error,
+                           q(e->org_name) + " is found in " + places(p.in_code[level]) + " in executable sections (" +
+                               sections + "): a replacement there changes the program's instructions"});
         }
         if (lowest != 0) {
             out.push_back({line, Severity::warning,

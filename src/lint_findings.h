@@ -20,6 +20,13 @@ struct Finding {
 // A translation found this many places or more is warned about.
 constexpr std::int64_t kManyPlaces = 101;
 
+// An original found in more places than this in sections of instructions is
+// an error. A text may stand among instructions (a linker that merges
+// read-only data into the code section), so a few places there may be
+// texts; more are most likely instruction bytes that match by chance, and
+// replacing them breaks the program.
+constexpr std::int64_t kCodePlaces = 3;
+
 // The findings about the entries themselves: the lines the reader splits or
 // ignores, conflicts and repeats, cuts. Throws std::bad_alloc.
 void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out);

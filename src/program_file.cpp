@@ -5,10 +5,9 @@
 
 #include "input_file.h"
 
-bool open_program(const std::string& name, ProgramFile& p) {
-    // A FIFO is allowed: it ends when its writer closes it.
+bool open_program(const std::string& name, ProgramFile& p, bool fifo) {
     struct stat st {};
-    int fd = open_input(name, true, st);
+    int fd = open_input(name, fifo, st);
     if (fd < 0) return false;
     p.file = ::fdopen(fd, "rb");
     if (p.file == nullptr) {

@@ -13,8 +13,9 @@ struct ProgramFile {
 
 // Opens the program for reading. Refuses what is not a regular file or a
 // FIFO (a device, a socket, a folder): such input may never end, or is no
-// program. A FIFO ends when its writer closes it.
-bool open_program(const std::string& name, ProgramFile& p);
+// program. A FIFO ends when its writer closes it; a reader that reads the
+// program more than once refuses it too (fifo false).
+bool open_program(const std::string& name, ProgramFile& p, bool fifo = true);
 
 // After the file has been read to its end: true when the bytes read are as
 // many as the file held when it was opened and holds now, so that the copy

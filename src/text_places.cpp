@@ -1,5 +1,6 @@
 #include "text_places.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_map>
 
@@ -17,11 +18,14 @@ PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map
             HitObserver observe = [&](const Trans_Tbl* entry, std::int64_t offset) {
                 EntryPlaces& p = places[index.at(entry)];
                 auto at = static_cast<std::uint64_t>(offset);
-                if (!is_hidden(map, at)) return;
-                if (p.hidden[level]++ == 0) {
-                    const Section* s = section_at(map, at);
-                    p.hidden_in[level] = s != nullptr ? s->name : kOutsideSections;
+                const Section* s = section_at(map, at);
+                if (s != nullptr && s->executable) {
+                    ++p.in_code[level];
+                    std::vector<std::string>& names = p.code_in[level];
+                    if (std::find(names.begin(), names.end(), s->name) == names.end()) names.push_back(s->name);
                 }
+                if (!is_hidden(map, at)) return;
+                if (p.hidden[level]++ == 0) p.hidden_in[level] = s != nullptr ? s->name : kOutsideSections;
             };
             switch (find_texts(head, prog, kSearchLevels[level], wide, observe)) {
                 case TranslateStatus::ok:

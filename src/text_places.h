@@ -25,6 +25,8 @@ struct EntryPlaces {
     std::array<std::int64_t, 3> found{};   // replacements at each level
     std::array<std::int64_t, 3> hidden{};  // of those, where the program never shows them
     std::array<std::string, 3> hidden_in;  // the section of the first such place
+    std::array<std::int64_t, 3> in_code{};  // of those, in sections that hold instructions
+    std::array<std::vector<std::string>, 3> code_in;  // those sections, in the order first found
 };
 
 enum class PlacesStatus { ok, read_error, out_of_memory };

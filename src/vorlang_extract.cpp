@@ -1,7 +1,5 @@
 // vorlang-extract: writes a dictionary template for a program, a line for
 // every text that vorlang could replace at its strict level.
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include "dictionary.h"
 #include "exist_file.h"
 #include "format_directives.h"
+#include "input_file.h"
 #include "file_names.h"
 #include "program_file.h"
 #include "program_sections.h"
@@ -221,16 +220,14 @@ RunFailure run(const Settings& s) {
     }
     if (!exist_file(program)) return Failure{kStatusNotFound, "Error: program " + program + " not found!\n"};
     // -u scans the program twice, and a FIFO can be read once: refused
-    // before it is opened (which waits for a writer), and again if one was
-    // swapped in meanwhile.
-    const Failure fifo{kStatusProgram, "Error: Can't read file " + program + ": -u reads it twice, a FIFO only once.\n"};
-    struct stat named {};
-    if (s.wide && ::stat(program.c_str(), &named) == 0 && S_ISFIFO(named.st_mode)) return fifo;
+    // before it is opened, which would wait for a writer.
+    if (s.wide && is_fifo(program)) {
+        return Failure{kStatusProgram, "Error: Can't read file " + program + ": -u reads it twice, a FIFO only once.\n"};
+    }
     OpenProgram open;
-    if (!open_program(program, open.prog)) {
+    if (!open_program(program, open.prog, !s.wide)) {
         return Failure{kStatusProgram, "Error: Can't open file " + program + " to extract.\n"};
     }
-    if (s.wide && S_ISFIFO(open.prog.at_open.st_mode)) return fifo;
     std::unordered_set<std::string> known;
     if (dictionary) {
         if (RunFailure failed = read_known(*dictionary, known)) return failed;

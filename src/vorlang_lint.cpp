@@ -10,6 +10,7 @@
 #include "dictionary.h"
 #include "exist_file.h"
 #include "file_names.h"
+#include "input_file.h"
 #include "lint_findings.h"
 #include "program_file.h"
 #include "program_sections.h"
@@ -69,7 +70,9 @@ RunFailure run(const CommonOptions& s, int& status) {
     if (!exist_file(dictionary)) return Failure{kStatusNotFound, "Error: dictionary " + dictionary + " not found!\n"};
     if (!exist_file(program)) return Failure{kStatusNotFound, "Error: program " + program + " not found!\n"};
     RunFiles files;
-    if (!open_program(program, files.prog)) {
+    // Read once per level, a FIFO could never be read whole again.
+    if (is_fifo(program)) return Failure{kStatusProgram, "Error: Can't read file " + program + ".\n"};
+    if (!open_program(program, files.prog, false)) {
         return Failure{kStatusProgram, "Error: Can't open file " + program + " to check.\n"};
     }
     DictionaryLayout layout;

@@ -3,9 +3,12 @@
 // names the program links by are refused.
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,12 +40,38 @@ std::string kProgram() {
     return p + wide_literal(u16(u"Wide")) + std::string(120, '\0');
 }
 
+// The demo program built here, its .text overwritten at an even offset with
+// texts between zero bytes: 'Qz' 4 times, 'Qy' 3 times, 'Qx' 4 times after a
+// '!', and 'Qw' 4 times in UTF-16.
+std::string code_program() {
+    std::string b = read_file(DEMO_BIN);
+    Elf64_Ehdr eh{};
+    if (b.size() < sizeof eh) return b;
+    std::memcpy(&eh, b.data(), sizeof eh);
+    Elf64_Shdr names{};
+    std::memcpy(&names, b.data() + eh.e_shoff + eh.e_shstrndx * sizeof names, sizeof names);
+    std::string patch = std::string(2, '\0');
+    for (const char* t : {"Qz", "Qz", "Qz", "Qz", "Qy", "Qy", "Qy"}) patch += t + "\0"s;
+    for (int i = 0; i < 4; ++i) patch += "!Qx"s + '\0';
+    patch.resize(patch.size() + patch.size() % 2);
+    for (int i = 0; i < 4; ++i) patch += wide_literal(u16(u"Qw"));
+    for (unsigned i = 0; i < eh.e_shnum; ++i) {
+        Elf64_Shdr sh{};
+        std::memcpy(&sh, b.data() + eh.e_shoff + i * sizeof sh, sizeof sh);
+        if (std::strcmp(b.data() + names.sh_offset + sh.sh_name, ".text") == 0 && sh.sh_size > patch.size() + 1) {
+            b.replace(sh.sh_offset + sh.sh_offset % 2, patch.size(), patch);
+        }
+    }
+    return b;
+}
+
 struct Case {
     const char* name;
     std::string dictionary;
     std::vector<std::string> args;
     int status;
     std::string out;  // each line after "d.txt:"
+    std::string (*program)() = kProgram;
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -52,7 +81,7 @@ class Lint : public testing::TestWithParam<Case> {};
 TEST_P(Lint, PrintsEachFindingAndChangesNothing) {
     const Case& c = GetParam();
     TempDir dir;
-    dir.write("p.exe", kProgram());
+    dir.write("p.exe", c.program());
     dir.write("d.txt", c.dictionary);
     auto before = dir.snapshot();
     std::vector<std::string> args = {"-p", "p", "-d", "d"};
@@ -91,6 +120,15 @@ INSTANTIATE_TEST_SUITE_P(
              "1: warning: translation has 7 bytes, room for 4: 'Stop'\n"
              "3: error: 'Quit' is translated to 'Afsl' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
              "3: warning: translation has 9 bytes, room for 4: 'Afsl'\n"},
+        Case{"ConflictsGrouped", "Quit Stop\nQuit Weg\nQuit Weg\nQuit Stop\nQuit Uit\n", {}, 2,
+             "2: error: 'Quit' is translated to 'Weg' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
+             "3: error: 'Quit' is translated to 'Weg' here and to 'Stop' on line 1; vorlang refuses the dictionary\n"
+             "3: warning: repeats line 2 exactly; it will never be applied\n"
+             "4: error: 'Quit' is translated to 'Stop' here and to 'Weg' in 2 earlier entries: lines 2-3; vorlang "
+             "refuses the dictionary\n"
+             "4: warning: repeats line 1 exactly; it will never be applied\n"
+             "5: error: 'Quit' is translated to 'Uit' here and to 2 other translations in 4 earlier entries: lines 1-4; "
+             "vorlang refuses the dictionary\n"},
         Case{"Repeat", "Quit Weg\nQuit Weg\nFile File\nFile File\nEnable Aanzetten\nEnable Aanzetje\n", {}, 1,
              "2: warning: repeats line 1 exactly; it will never be applied\n"
              "4: warning: repeats line 3 exactly\n"
@@ -116,6 +154,19 @@ INSTANTIATE_TEST_SUITE_P(
              "1: warning: 'Only' is found only with -r (1 place), where the byte before it is not 0\n"},
         Case{"ManyPlaces", "x y\n", {}, 1,
              "1: warning: 'x' is found in 101 places: make sure each of them is a text to translate\n"},
+        Case{"InCode", "Qz Kz\nQy Ky\n", {}, 2,
+             "1: error: 'Qz' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n",
+             code_program},
+        Case{"InCodeRelaxed", "Qx Kx\n", {"-r"}, 2,
+             "1: error: 'Qx' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n"
+             "1: warning: 'Qx' is found only with -r (4 places), where the byte before it is not 0\n",
+             code_program},
+        Case{"InCodeWide", "Qw Kw\n", {"-u"}, 2,
+             "1: error: 'Qw' is found in 4 places in executable sections (.text): a replacement there changes the "
+             "program's instructions\n",
+             code_program},
         Case{"ControlBytesEscaped", "\"Tab\there\" \"Tab\there\"\n", {}, 0,
              "1: note: 'Tab\\there' is not in the program\n"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
@@ -125,6 +176,7 @@ struct Failing {
     std::vector<std::pair<std::string, std::string>> files;
     int status;
     std::string err;
+    std::vector<std::string> fifos = {};  // made with no writer
 };
 
 void PrintTo(const Failing& c, std::ostream* os) { *os << c.name; }
@@ -135,7 +187,9 @@ TEST_P(LintFails, WithVorlangsStatus) {
     const Failing& c = GetParam();
     TempDir dir;
     for (auto& [name, bytes] : c.files) dir.write(name, bytes);
-    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"});
+    for (const std::string& name : c.fifos) ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0644), 0);
+    // A run that waits for ever ends, and fails the row.
+    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"}, [] { ::alarm(60); });
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -147,9 +201,29 @@ INSTANTIATE_TEST_SUITE_P(
                     Failing{"NoProgram", {{"d.txt", "a b\n"}}, 1, "Error: program p.exe not found!\n"},
                     Failing{"ProgramIsAFolder", {{"d.txt", "a b\n"}, {"p.exe/x", ""}}, -2,
                             "Error: Can't open file p.exe to check.\n"},
+                    Failing{"ProgramIsAFifo", {{"d.txt", "a b\n"}}, -2, "Error: Can't read file p.exe.\n", {"p.exe"}},
                     Failing{"DictionaryWithoutEntries", {{"d.txt", "!# only\n"}, {"p.exe", "x"}}, -3,
                             "Error: Can't open translate file d.txt (or wrong format).\n"}),
     [](const testing::TestParamInfo<Failing>& info) { return info.param.name; });
+
+// Entries with one original, translated in turn two ways: each conflicts
+// with half the entries before it. One finding per entry, its runs of lines
+// named up to a bound, where a finding per pair made millions of lines.
+TEST(Lint, ManyEntriesWithOneOriginal) {
+    TempDir dir;
+    dir.write("p.exe", kProgram());
+    std::string dictionary;
+    for (int i = 0; i < 4000; ++i) dictionary += i % 2 == 0 ? "Quit A\n" : "Quit B\n";
+    dir.write("d.txt", dictionary);
+    RunResult r = run_lint(dir.path(), {"-p", "p", "-d", "d"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "d.txt: 3999 errors, 3998 warnings, 0 notes.\n");
+    const std::string last = "d.txt:4000: error: 'Quit' is translated to 'B' here and to 'A' in 2000 earlier entries: "
+                             "lines 1, 3, 5, 7, 9, 11, 13, 15 and 1992 more; vorlang refuses the dictionary\n"
+                             "d.txt:4000: warning: repeats line 2 exactly; it will never be applied\n";
+    ASSERT_GE(r.out.size(), last.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+}
 
 TEST(Lint, SummaryOnStandardError) {
     TempDir dir;
