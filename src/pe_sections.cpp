@@ -1,6 +1,6 @@
 // The PE reader, by hand: the section table, and as hidden the names the
-// program imports and exports by, its debug directory and data, its COFF
-// symbols and the section table itself.
+// program imports and exports by, its import sections, its debug directory
+// and data, its COFF symbols and the section table itself.
 //
 // The walk reads in runs that move forward, for the file's blocks to be read
 // once each however the headers point around (see FileBytes): the
@@ -110,8 +110,7 @@ private:
     std::uint64_t name_size(std::uint64_t offset, std::uint64_t room, std::uint64_t longest);
     void keep_name(std::uint64_t rva, std::uint32_t lead);
     void sections(std::uint64_t table_at, std::uint64_t count);
-    void imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, unsigned spare_field,
-                 bool delay);
+    void imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay);
     void lookup_table(const Table& t);
     void exports(std::uint64_t rva, std::uint64_t size);
     void debug(std::uint64_t rva, std::uint64_t size);
@@ -160,6 +159,9 @@ void PeReader::keep_name(std::uint64_t rva, std::uint32_t lead) {
 
 // The sections with bytes in the file. A name of the form "/123" stands at
 // that offset in the COFF string table; those are read in order of offset.
+// The import sections are hidden whole: they hold names outside the
+// directories walked here (of delay-load imports, or that no descriptor
+// points to).
 void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
     std::vector<unsigned char> table(static_cast<std::size_t>(count * 40));
     get(table_at, table.data(), table.size());
@@ -190,7 +192,7 @@ void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
         name.resize(::strnlen(name.data(), name.size()));
     }
     for (const Section& s : map_.sections) {
-        if (s.name.starts_with(".debug")) {
+        if (s.name.starts_with(".debug") || s.name == ".idata" || s.name == ".didat") {
             hide(s.range.begin, s.range.end - s.range.begin);
         }
     }
@@ -199,10 +201,11 @@ void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
 
 // Walks an import descriptor array up to its all-zero entry. Each entry is
 // entry bytes, with the DLL name's RVA at name_field and the lookup table's
-// at table_field, or at spare_field when that is zero. Delay-load entries
-// begin with attributes whose bit 0 clear means the fields are addresses.
-void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field,
-                       unsigned spare_field, bool delay) {
+// at table_field. A plain entry without a lookup table has its address table
+// (at 16) name the imports until they are bound; a delay-load one's address
+// table points into the code. Delay-load entries begin with attributes whose
+// bit 0 clear means the fields are addresses (old linkers wrote those).
+void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay) {
     Where w = at(rva, entry);
     for (std::uint64_t i = 0;; i += entry) {
         charge(1);
@@ -219,7 +222,8 @@ void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, u
             if (name < base) throw Broken{};
             keep_name(name - base, 0);
         }
-        std::uint32_t table = u32(d + table_field) != 0 ? u32(d + table_field) : u32(d + spare_field);
+        std::uint32_t table = u32(d + table_field);
+        if (table == 0 && !delay) table = u32(d + 16);
         if (table != 0) {
             if (table < base) throw Broken{};
             charge(16);  // bounds the tables kept
@@ -308,9 +312,9 @@ ProgramMap PeReader::read() {
         if (rva != 0 && size != 0) walk(rva, size);
     };
     dir(0, [&](std::uint64_t rva, std::uint64_t size) { exports(rva, size); });
-    dir(1, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, 16, false); });
+    dir(1, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, false); });
     dir(6, [&](std::uint64_t rva, std::uint64_t size) { debug(rva, size); });
-    dir(13, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, 12, true); });
+    dir(13, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, true); });
 
     // Each table and name once, in order of offset (a table read both as
     // RVAs and as addresses is walked both ways).

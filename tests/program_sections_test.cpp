@@ -56,7 +56,7 @@ enum : std::uint32_t {
 
 // A PE image: headers, .text, .rdata with the export, import, debug and
 // delay-load directories, ".debug_info" named through the string table,
-// two COFF symbols.
+// .idata and .didat with names no directory points to, two COFF symbols.
 struct Pe {
     bool plus;
     std::uint64_t text, rdata_size;
@@ -66,7 +66,9 @@ struct Pe {
     std::uint64_t table() const { return plus ? 0x188 : 0x178; }
     std::uint64_t rdata() const { return 0x400 + text; }
     std::uint64_t debug() const { return rdata() + rdata_size; }
-    std::uint64_t symbols() const { return debug() + 0x200; }
+    std::uint64_t idata() const { return debug() + 0x200; }
+    std::uint64_t didat() const { return idata() + 0x200; }
+    std::uint64_t symbols() const { return didat() + 0x200; }
     std::uint64_t ordinal() const { return plus ? 1ull << 63 | 7 : 0x80000007; }
     static std::uint32_t rva(std::uint32_t in_rdata) { return 0x100000 + in_rdata; }
 
@@ -87,7 +89,7 @@ struct Pe {
         str(0, "MZ");
         put(0x3C, 0x80);
         str(0x80, "PE");
-        put(0x86, 3, 2);  // sections
+        put(0x86, 5, 2);  // sections
         put(0x8C, symbols());
         put(0x90, 2);
         put(0x94, plus ? 240 : 224, 2);
@@ -98,6 +100,10 @@ struct Pe {
         section(0, ".text", 0x1000, text, 0x400);
         section(1, ".rdata", rva(0), rdata_size, r);
         section(2, "/4", 0x800000, 0x200, debug());
+        section(3, ".idata", 0x60000000, 0x200, idata());
+        section(4, ".didat", 0x60001000, 0x200, didat());
+        str(idata() + 0x10, "CommDlgExtendedError");
+        str(didat() + 0x1F0, "Delayed");
         put(symbols() + 36, 16);
         str(symbols() + 40, ".debug_info");
         dir(0, rva(kExports), 0x60);
@@ -139,7 +145,7 @@ Pe delay_by_address() {
 }
 
 TEST(PeSections, HiddenAndSectionByOffset) {
-    enum From { file, table, rdata, debug, symbols };
+    enum From { file, table, rdata, debug, idata, didat, symbols };
     const struct {
         const char* what;
         From from;
@@ -148,7 +154,7 @@ TEST(PeSections, HiddenAndSectionByOffset) {
         const char* section;
     } rows[] = {
         {"DOS header", file, 0, false, ""},          {"section table", table, 0, true, ""},
-        {"its end", table, 119, true, ""},           {"after it", table, 120, false, ""},
+        {"its end", table, 199, true, ""},           {"after it", table, 200, false, ""},
         {"code", file, 0x400, false, ".text"},       {"symbols", symbols, 0, true, ""},
         {"string table's end", symbols, 51, true, ""},
         {"section named through the string table", debug, 0, true, ".debug_info"},
@@ -171,10 +177,12 @@ TEST(PeSections, HiddenAndSectionByOffset) {
         {"debug directory", rdata, kDebugDir + 27, true, ".rdata"},
         {"pdb path", rdata, kPdb + 24, true, ".rdata"},
         {"after it", rdata, kStill, false, ".rdata"},
+        {"import name no directory points to", idata, 0x10, true, ".idata"},
+        {"delay-import section's end", didat, 0x1FF, true, ".didat"},
     };
     // The last: names far past the fd reader's first blocks.
     for (const Pe& pe : {Pe(false), Pe(true), delay_by_address(), Pe(true, 0x30000)}) {
-        const std::uint64_t base[] = {0, pe.table(), pe.rdata(), pe.debug(), pe.symbols()};
+        const std::uint64_t base[] = {0, pe.table(), pe.rdata(), pe.debug(), pe.idata(), pe.didat(), pe.symbols()};
         ProgramMap m = map_of(pe.b);
         ASSERT_EQ(m.format, ProgramFormat::pe);
         EXPECT_EQ(dump(map_of_file(pe.b), pe.b.size()), dump(m, pe.b.size())) << "by fd";
@@ -183,6 +191,22 @@ TEST(PeSections, HiddenAndSectionByOffset) {
             EXPECT_EQ(is_hidden(m, at), row.hidden) << row.what << " in PE32" << (pe.plus ? "+" : "");
             EXPECT_EQ(section_at(m, at) ? section_at(m, at)->name : "", row.section) << row.what;
         }
+    }
+}
+
+// A delay-load entry's address table points to stubs in the code, never to
+// names: an entry without a name table names no import.
+TEST(PeSections, DelayLoadAddressTableNamesNothing) {
+    for (Pe pe : {Pe(true), delay_by_address()}) {
+        const std::uint64_t image = pe.plus ? 0x140000000 : 0x400000, stub = 0x1010;
+        const std::uint64_t base = pe.plus ? 0 : image;  // the second is given by addresses
+        pe.put(pe.rdata() + kDelay + 16, 0);
+        pe.put(pe.rdata() + kDelay + 12, base + Pe::rva(kDelayLookup));
+        pe.thunk(kDelayLookup, image + stub);
+        ProgramMap m = map_of(pe.b);
+        ASSERT_EQ(m.format, ProgramFormat::pe) << "PE32" << (pe.plus ? "+" : "");
+        EXPECT_FALSE(is_hidden(m, 0x400 + stub - 0x1000));
+        EXPECT_TRUE(is_hidden(m, pe.rdata() + kBeta));
     }
 }
 
