@@ -1,18 +1,28 @@
 // The PE reader, by hand: the section table, and as hidden the names the
-// program imports and exports by, its debug directory and data, its COFF
-// symbols and the section table itself.
+// program imports and exports by, its import sections, its debug directory
+// and data, its COFF symbols and the section table itself.
+//
+// The walk reads in runs that move forward, for the file's blocks to be read
+// once each however the headers point around (see FileBytes): the
+// directories first, each in order, keeping the lookup tables and names they
+// point to; then those tables sorted by offset, keeping more names; then the
+// names sorted by offset. E.g. import descriptors at 0x1000 naming tables at
+// 0x90000 and 0x400 are read at 0x1000, 0x1014, 0x1028 (the zero entry),
+// then the tables at 0x400 and 0x90000, rather than back and forth.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <string>
-#include <unordered_set>
+#include <utility>
 
 #include "section_readers.h"
 
 namespace {
 
-// Units of work: table entries walked and name bytes read. A crafted file
-// can make many entries share a name (read once) or name overlapping
-// strings (read each time); past this budget it gets the unknown map.
+// Units of work: table entries walked and name bytes read, and 16 for each
+// table or name kept for later. A crafted file can make many entries share a
+// table or name (read once) or name overlapping ones (read each time); past
+// this budget it gets the unknown map.
 constexpr std::uint64_t kBudget = 1 << 25;
 // A name is hidden up to here; the rest of a longer one follows no zero
 // byte, so no scan for texts starts in it.
@@ -29,6 +39,15 @@ std::uint64_t u64(const unsigned char* p) { return u32(p) | std::uint64_t{u32(p 
 // Headers that make no sense; caught in read_pe_map.
 struct Broken {};
 
+// Sorts v by key and drops the repeats. The names are often in order
+// already (those of the exports, sorted, stand in that order).
+template <typename T, typename Key>
+void sort_unique(std::vector<T>& v, Key key) {
+    auto less = [&](const T& a, const T& b) { return key(a) < key(b); };
+    if (!std::is_sorted(v.begin(), v.end(), less)) std::sort(v.begin(), v.end(), less);
+    v.erase(std::unique(v.begin(), v.end(), [&](const T& a, const T& b) { return key(a) == key(b); }), v.end());
+}
+
 class PeReader {
 public:
     explicit PeReader(FileBytes& file) : file_(file) {}
@@ -40,7 +59,16 @@ private:
     };
     struct Where {
         std::uint64_t offset;
-        std::uint64_t room;  // bytes from offset to the end of its section or the headers
+        std::uint32_t room;  // bytes from offset to the end of its section or the headers
+    };
+    // A name after lead bytes (a hint), or a lookup table.
+    struct Name {
+        Where w;
+        std::uint32_t lead;
+    };
+    struct Table {
+        Where w;
+        std::uint32_t by_address;  // entries are addresses, not RVAs
     };
 
     FileBytes& file_;
@@ -51,7 +79,8 @@ private:
     std::uint64_t header_size_ = 0;
     std::uint64_t strings_at_ = 0, strings_size_ = 0;  // the COFF string table, if any
     std::vector<Raw> by_va_;
-    std::unordered_set<std::uint64_t> seen_;  // names hidden already
+    std::vector<Table> tables_;  // to walk
+    std::vector<Name> names_;    // to hide
 
     void charge(std::uint64_t units) {
         work_ += units;
@@ -79,11 +108,10 @@ private:
 
     Where at(std::uint64_t rva, std::uint64_t size);
     std::uint64_t name_size(std::uint64_t offset, std::uint64_t room, std::uint64_t longest);
-    void hide_name(std::uint64_t rva, unsigned lead);
-    std::string section_name(const unsigned char* raw);
-    void imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, unsigned spare_field,
-                 bool delay);
-    void lookup_table(std::uint64_t rva, std::uint64_t base);
+    void keep_name(std::uint64_t rva, std::uint32_t lead);
+    void sections(std::uint64_t table_at, std::uint64_t count);
+    void imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay);
+    void lookup_table(const Table& t);
     void exports(std::uint64_t rva, std::uint64_t size);
     void debug(std::uint64_t rva, std::uint64_t size);
 };
@@ -101,7 +129,8 @@ PeReader::Where PeReader::at(std::uint64_t rva, std::uint64_t size) {
         throw Broken{};
     }
     if (offset > end || size > end - offset) throw Broken{};
-    return {offset, end - offset};
+    assert(end - offset <= UINT32_MAX);  // a section's size and the headers' are 32-bit fields
+    return {offset, static_cast<std::uint32_t>(end - offset)};
 }
 
 // The size, its zero included, of the name at offset, which must end within
@@ -122,37 +151,61 @@ std::uint64_t PeReader::name_size(std::uint64_t offset, std::uint64_t room, std:
     return longest;
 }
 
-// Hides the zero-terminated name at rva, after lead bytes (a hint).
-void PeReader::hide_name(std::uint64_t rva, unsigned lead) {
-    charge(16);  // bounds the ranges and seen names kept
-    Where w = at(rva, lead);
-    if (!seen_.insert(w.offset).second) return;
-    hide(w.offset, lead + name_size(w.offset + lead, w.room - lead, kLongestName));
+// Keeps the zero-terminated name at rva, after lead bytes (a hint), to hide.
+void PeReader::keep_name(std::uint64_t rva, std::uint32_t lead) {
+    charge(16);  // bounds the names kept
+    names_.push_back({at(rva, lead), lead});
 }
 
-// A name of the form "/123" stands at that offset in the COFF string table.
-std::string PeReader::section_name(const unsigned char* raw) {
-    std::string name(reinterpret_cast<const char*>(raw), ::strnlen(reinterpret_cast<const char*>(raw), 8));
-    if (name.size() < 2 || name[0] != '/' || strings_size_ == 0 ||
-        name.find_first_not_of("0123456789", 1) != std::string::npos) {
-        return name;
+// The sections with bytes in the file. A name of the form "/123" stands at
+// that offset in the COFF string table; those are read in order of offset.
+// The import sections are hidden whole: they hold names outside the
+// directories walked here (of delay-load imports, or that no descriptor
+// points to).
+void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
+    std::vector<unsigned char> table(static_cast<std::size_t>(count * 40));
+    get(table_at, table.data(), table.size());
+    hide(table_at, table.size());
+    std::vector<std::pair<std::uint64_t, std::size_t>> long_names;  // offset, section
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const unsigned char* s = &table[i * 40];
+        Raw raw{u32(s + 12), u32(s + 16), u32(s + 20)};
+        if (raw.size == 0 || raw.offset == 0) continue;  // no bytes in the file
+        if (raw.offset > file_.size() || raw.size > file_.size() - raw.offset) throw Broken{};
+        const bool code = (u32(s + 36) & (kCode | kExecute)) != 0;
+        std::string name(reinterpret_cast<const char*>(s), ::strnlen(reinterpret_cast<const char*>(s), 8));
+        if (name.size() >= 2 && name[0] == '/' && strings_size_ != 0 &&
+            name.find_first_not_of("0123456789", 1) == std::string::npos) {
+            std::uint64_t offset = std::stoull(name.substr(1));  // at most 7 digits
+            if (offset >= strings_size_) throw Broken{};
+            long_names.emplace_back(offset, map_.sections.size());
+        }
+        map_.sections.push_back({{raw.offset, raw.offset + raw.size}, std::move(name), code});
+        by_va_.push_back(raw);
     }
-    std::uint64_t offset = std::stoull(name.substr(1));  // at most 7 digits
-    if (offset >= strings_size_) throw Broken{};
-    std::uint64_t at = strings_at_ + offset;
-    std::uint64_t size = name_size(at, strings_size_ - offset, kLongestSectionName);
-    name.resize(static_cast<std::size_t>(size));
-    get(at, name.data(), name.size());
-    name.resize(::strnlen(name.data(), name.size()));
-    return name;
+    std::sort(long_names.begin(), long_names.end());
+    for (auto [offset, i] : long_names) {
+        std::string& name = map_.sections[i].name;
+        std::uint64_t size = name_size(strings_at_ + offset, strings_size_ - offset, kLongestSectionName);
+        name.resize(static_cast<std::size_t>(size));
+        get(strings_at_ + offset, name.data(), name.size());
+        name.resize(::strnlen(name.data(), name.size()));
+    }
+    for (const Section& s : map_.sections) {
+        if (s.name.starts_with(".debug") || s.name == ".idata" || s.name == ".didat") {
+            hide(s.range.begin, s.range.end - s.range.begin);
+        }
+    }
+    std::sort(by_va_.begin(), by_va_.end(), [](const Raw& a, const Raw& b) { return a.va < b.va; });
 }
 
 // Walks an import descriptor array up to its all-zero entry. Each entry is
 // entry bytes, with the DLL name's RVA at name_field and the lookup table's
-// at table_field, or at spare_field when that is zero. Delay-load entries
-// begin with attributes whose bit 0 clear means the fields are addresses.
-void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field,
-                       unsigned spare_field, bool delay) {
+// at table_field. A plain entry without a lookup table has its address table
+// (at 16) name the imports until they are bound; a delay-load one's address
+// table points into the code. Delay-load entries begin with attributes whose
+// bit 0 clear means the fields are addresses (old linkers wrote those).
+void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay) {
     Where w = at(rva, entry);
     for (std::uint64_t i = 0;; i += entry) {
         charge(1);
@@ -163,35 +216,38 @@ void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, u
             hide(w.offset, i + entry);
             return;
         }
-        std::uint64_t base = delay && (d[0] & 1) == 0 ? image_base_ : 0;
+        const bool by_address = delay && (d[0] & 1) == 0;
+        const std::uint64_t base = by_address ? image_base_ : 0;
         if (std::uint32_t name = u32(d + name_field); name != 0) {
             if (name < base) throw Broken{};
-            hide_name(name - base, 0);
+            keep_name(name - base, 0);
         }
-        std::uint32_t table = u32(d + table_field) != 0 ? u32(d + table_field) : u32(d + spare_field);
+        std::uint32_t table = u32(d + table_field);
+        if (table == 0 && !delay) table = u32(d + 16);
         if (table != 0) {
             if (table < base) throw Broken{};
-            lookup_table(table - base, base);
+            charge(16);  // bounds the tables kept
+            tables_.push_back({at(table - base, plus_ ? 8 : 4), by_address});
         }
     }
 }
 
-// Hides a lookup table up to its zero entry, and the hint/name entry of
-// each import by name (an import by ordinal has the top bit set).
-void PeReader::lookup_table(std::uint64_t rva, std::uint64_t base) {
+// Hides a lookup table up to its zero entry, and keeps the hint/name entry
+// of each import by name (an import by ordinal has the top bit set).
+void PeReader::lookup_table(const Table& t) {
     const unsigned width = plus_ ? 8 : 4;
-    Where w = at(rva, width);
+    const std::uint64_t base = t.by_address ? image_base_ : 0;
     for (std::uint64_t i = 0;; i += width) {
         charge(1);
-        if (width > w.room - i) throw Broken{};
-        std::uint64_t e = plus_ ? get64(w.offset + i) : get32(w.offset + i);
+        if (width > t.w.room - i) throw Broken{};
+        std::uint64_t e = plus_ ? get64(t.w.offset + i) : get32(t.w.offset + i);
         if (e == 0) {
-            hide(w.offset, i + width);
+            hide(t.w.offset, i + width);
             return;
         }
         if (e >> (width * 8 - 1) != 0) continue;
         if (e < base) throw Broken{};
-        hide_name(e - base, 2);
+        keep_name(e - base, 2);
     }
 }
 
@@ -202,13 +258,13 @@ void PeReader::exports(std::uint64_t rva, std::uint64_t size) {
     hide(w.offset, size);
     unsigned char d[40];
     get(w.offset, d, sizeof d);
-    if (u32(d + 12) != 0) hide_name(u32(d + 12), 0);
+    if (u32(d + 12) != 0) keep_name(u32(d + 12), 0);
     std::uint64_t count = u32(d + 24);
     if (count == 0) return;
     Where names = at(u32(d + 32), count * 4);
     for (std::uint64_t i = 0; i < count; ++i) {
         charge(1);
-        hide_name(get32(names.offset + i * 4), 0);
+        keep_name(get32(names.offset + i * 4), 0);
     }
 }
 
@@ -229,7 +285,7 @@ ProgramMap PeReader::read() {
     unsigned char coff[24];
     get(pe, coff, sizeof coff);
     if (std::memcmp(coff, "PE\0\0", 4) != 0) throw Broken{};
-    std::uint64_t sections = u16(coff + 6), symbols_at = u32(coff + 12), symbols = u32(coff + 16);
+    std::uint64_t section_count = u16(coff + 6), symbols_at = u32(coff + 12), symbols = u32(coff + 16);
     std::uint64_t optional_at = pe + sizeof coff, optional_size = u16(coff + 20);
     std::vector<unsigned char> opt(static_cast<std::size_t>(optional_size));
     get(optional_at, opt.data(), opt.size());
@@ -248,22 +304,7 @@ ProgramMap PeReader::read() {
         hide_in_file(symbols_at, strings_at_ - symbols_at + strings_size_);
     }
 
-    const std::uint64_t table_at = optional_at + optional_size;
-    std::vector<unsigned char> table(static_cast<std::size_t>(sections * 40));
-    get(table_at, table.data(), table.size());
-    hide(table_at, table.size());
-    for (std::uint64_t i = 0; i < sections; ++i) {
-        const unsigned char* s = &table[i * 40];
-        Raw raw{u32(s + 12), u32(s + 16), u32(s + 20)};
-        if (raw.size == 0 || raw.offset == 0) continue;  // no bytes in the file
-        if (raw.offset > file_.size() || raw.size > file_.size() - raw.offset) throw Broken{};
-        const bool code = (u32(s + 36) & (kCode | kExecute)) != 0;
-        Section section{{raw.offset, raw.offset + raw.size}, section_name(s), code};
-        if (section.name.starts_with(".debug")) hide(raw.offset, raw.size);
-        map_.sections.push_back(std::move(section));
-        by_va_.push_back(raw);
-    }
-    std::sort(by_va_.begin(), by_va_.end(), [](const Raw& a, const Raw& b) { return a.va < b.va; });
+    sections(optional_at + optional_size, section_count);
 
     auto dir = [&](unsigned i, auto&& walk) {
         if (i >= dirs) return;
@@ -271,9 +312,19 @@ ProgramMap PeReader::read() {
         if (rva != 0 && size != 0) walk(rva, size);
     };
     dir(0, [&](std::uint64_t rva, std::uint64_t size) { exports(rva, size); });
-    dir(1, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, 16, false); });
+    dir(1, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, false); });
     dir(6, [&](std::uint64_t rva, std::uint64_t size) { debug(rva, size); });
-    dir(13, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, 12, true); });
+    dir(13, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, true); });
+
+    // Each table and name once, in order of offset (a table read both as
+    // RVAs and as addresses is walked both ways).
+    sort_unique(tables_, [](const Table& t) { return std::pair(t.w.offset, t.by_address); });
+    for (const Table& t : tables_) lookup_table(t);
+    sort_unique(names_, [](const Name& n) { return std::pair(n.w.offset, n.lead); });
+    for (const Name& n : names_) {
+        assert(&n == names_.data() || (&n)[-1].w.offset <= n.w.offset);  // the reads move forward
+        hide(n.w.offset, n.lead + name_size(n.w.offset + n.lead, n.w.room - n.lead, kLongestName));
+    }
     map_.format = ProgramFormat::pe;
     return std::move(map_);
 }

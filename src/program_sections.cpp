@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -11,8 +12,6 @@
 #include "section_readers.h"
 
 namespace {
-
-constexpr std::size_t kWindow = 64 * 1024;
 
 // Reads up to n bytes; fewer only at the end of the file (which may have
 // been cut short since) or on an error.
@@ -35,8 +34,8 @@ ProgramMap tidy(ProgramMap m) {
     for (std::size_t i = 1; i < m.sections.size(); ++i) {
         if (m.sections[i].range.begin < m.sections[i - 1].range.end) return {};
     }
-    std::sort(m.hidden.begin(), m.hidden.end(),
-              [](const FileRange& a, const FileRange& b) { return a.begin < b.begin; });
+    auto before = [](const FileRange& a, const FileRange& b) { return a.begin < b.begin; };
+    if (!std::is_sorted(m.hidden.begin(), m.hidden.end(), before)) std::sort(m.hidden.begin(), m.hidden.end(), before);
     std::vector<FileRange> merged;
     for (const FileRange& r : m.hidden) {
         if (r.begin >= r.end) continue;
@@ -78,20 +77,39 @@ It last_at(It begin, It end, std::uint64_t offset, Range range) {
 
 }  // namespace
 
+// E.g. 6 bytes at 0x7FFE with 16 KiB blocks: 2 from block 1 (slot 1) at
+// 0x3FFE in it, then 4 from block 2 (slot 2) at 0.
 bool FileBytes::read(std::uint64_t offset, void* out, std::size_t n) {
     if (offset > size_ || n > size_ - offset) return false;
     if (data_ != nullptr) {
         if (n > 0) std::memcpy(out, data_ + offset, n);
         return true;
     }
-    if (n > kWindow) return pread_some(fd_, static_cast<unsigned char*>(out), n, offset) == n;
-    if (offset < window_at_ || offset + n > window_at_ + window_.size()) {
-        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size_ - offset)));
-        window_.resize(pread_some(fd_, window_.data(), window_.size(), offset));
-        window_at_ = offset;
-        if (n > window_.size()) return false;
+    auto* to = static_cast<unsigned char*>(out);
+    if (n >= kBlock) {
+        bytes_read_ += n;
+        return pread_some(fd_, to, n, offset) == n;
     }
-    if (n > 0) std::memcpy(out, window_.data() + (offset - window_at_), n);
+    if (cache_.empty()) cache_.resize(kSlots * kBlock);
+    while (n > 0) {
+        const std::uint64_t block = offset / kBlock;
+        Slot& slot = slots_[block % kSlots];
+        unsigned char* bytes = cache_.data() + (block % kSlots) * kBlock;
+        if (slot.block != block) {
+            const std::uint64_t at = block * kBlock;
+            slot.block = block;
+            slot.size = pread_some(fd_, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size_ - at)), at);
+            bytes_read_ += slot.size;
+        }
+        const std::size_t in = static_cast<std::size_t>(offset - block * kBlock);
+        const std::size_t k = std::min(n, kBlock - in);
+        assert(in < kBlock && k > 0);
+        if (in + k > slot.size) return false;  // cut short
+        std::memcpy(to, bytes + in, k);
+        to += k;
+        offset += k;
+        n -= k;
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 // pe_sections.cpp.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -10,8 +11,11 @@
 #include "program_sections.h"
 
 // A program file's bytes, read by pread from an fd or copied from memory.
-// Reads from the fd go through a window, so that the many small reads of a
-// header walk do not each cost a system call.
+// Reads from the fd go through a few cached blocks, so that the many small
+// reads of a header walk do not each cost a system call. Block i of the file
+// stays in slot i % kSlots until a block of the same slot replaces it, so
+// reads that move forward (the PE reader reads in such runs) read each block
+// once, and a read that spans two blocks finds both.
 class FileBytes {
 public:
     FileBytes(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
@@ -20,17 +24,27 @@ public:
     int fd() const { return fd_; }                      // -1 for bytes in memory
     const unsigned char* data() const { return data_; }  // nullptr for an fd
     std::uint64_t size() const { return size_; }
+    std::uint64_t bytes_read() const { return bytes_read_; }  // from the fd, so far
 
     // Copies n bytes at offset to out; false when they pass the end of the
     // file or cannot be read (the file was cut short meanwhile).
     bool read(std::uint64_t offset, void* out, std::size_t n);
 
+    static constexpr std::size_t kBlock = 16 * 1024;
+    static constexpr std::size_t kSlots = 4;
+
 private:
+    struct Slot {
+        std::uint64_t block = ~std::uint64_t{0};  // none yet
+        std::size_t size = 0;                     // less than kBlock at the end of the file
+    };
+
     int fd_ = -1;
     const unsigned char* data_ = nullptr;
     std::uint64_t size_;
-    std::vector<unsigned char> window_;
-    std::uint64_t window_at_ = 0;
+    std::uint64_t bytes_read_ = 0;
+    std::array<Slot, kSlots> slots_{};
+    std::vector<unsigned char> cache_;  // kSlots blocks, allocated at the first read
 };
 
 // Each gives a map of its format whose ranges lie within the file, in any
