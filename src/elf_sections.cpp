@@ -49,12 +49,16 @@ bool hidden_name(std::string_view name) {
 struct Class32 {
     using Ehdr = Elf32_Ehdr;
     using Shdr = Elf32_Shdr;
-    static Elf_Data* to_host(Elf_Data* out, const Elf_Data* in, unsigned order) { return elf32_xlatetom(out, in, order); }
+    static Elf_Data* to_host(Elf_Data* out, const Elf_Data* in, unsigned order) {
+        return elf32_xlatetom(out, in, order);
+    }
 };
 struct Class64 {
     using Ehdr = Elf64_Ehdr;
     using Shdr = Elf64_Shdr;
-    static Elf_Data* to_host(Elf_Data* out, const Elf_Data* in, unsigned order) { return elf64_xlatetom(out, in, order); }
+    static Elf_Data* to_host(Elf_Data* out, const Elf_Data* in, unsigned order) {
+        return elf64_xlatetom(out, in, order);
+    }
 };
 
 template <typename C>
@@ -128,7 +132,7 @@ private:
     bool name(std::uint64_t offset, std::string& out) {
         if (offset >= strings_.sh_size) return false;
         char bytes[kLongestName];
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kLongestName, strings_.sh_size - offset));
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kLongestName, strings_.sh_size - offset));
         if (!names_.read(strings_.sh_offset + offset, bytes, n)) return false;
         const std::size_t length = ::strnlen(bytes, n);
         if (length == n && n < kLongestName) return false;
