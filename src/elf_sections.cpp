@@ -30,6 +30,10 @@ constexpr std::size_t kLongestName = 256;
 // count the headers claim.
 constexpr std::uint64_t kMostSections = 1 << 16;
 
+// The section names lie together, in a few KiB; a window no larger keeps
+// names crafted to lie far apart from costing a large read each.
+constexpr std::size_t kNamesWindow = 4096;
+
 // The names the program links by, its symbols, notes, build comments and
 // debug data (compressed too), and the names of its separate debug files.
 bool hidden_name(std::string_view name) {
@@ -149,7 +153,8 @@ ProgramMap read_elf_map(FileBytes& file) {
     if (!file.read(0, ident, sizeof ident) || ident[EI_VERSION] != EV_CURRENT) return {};
     const unsigned order = ident[EI_DATA];
     if (order != ELFDATA2LSB && order != ELFDATA2MSB) return {};
-    FileBytes names = file.data() != nullptr ? FileBytes(file.data(), file.size()) : FileBytes(file.fd(), file.size());
+    FileBytes names = file.data() != nullptr ? FileBytes(file.data(), file.size())
+                                             : FileBytes(file.fd(), file.size(), kNamesWindow);
     switch (ident[EI_CLASS]) {
         case ELFCLASS32:
             return ElfReader<Class32>(file, names, order).read();

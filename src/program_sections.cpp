@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::size_t kWindow = 64 * 1024;
-
 // Reads up to n bytes; fewer only at the end of the file (which may have
 // been cut short since) or on an error.
 std::size_t pread_some(int fd, unsigned char* out, std::size_t n, std::uint64_t offset) {
@@ -84,9 +82,9 @@ bool FileBytes::read(std::uint64_t offset, void* out, std::size_t n) {
         if (n > 0) std::memcpy(out, data_ + offset, n);
         return true;
     }
-    if (n > kWindow) return pread_some(fd_, static_cast<unsigned char*>(out), n, offset) == n;
+    if (n > window_size_) return pread_some(fd_, static_cast<unsigned char*>(out), n, offset) == n;
     if (offset < window_at_ || offset + n > window_at_ + window_.size()) {
-        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size_ - offset)));
+        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(window_size_, size_ - offset)));
         window_.resize(pread_some(fd_, window_.data(), window_.size(), offset));
         window_at_ = offset;
         if (n > window_.size()) return false;

@@ -14,7 +14,9 @@
 // header walk do not each cost a system call.
 class FileBytes {
 public:
-    FileBytes(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    // window: how many bytes a read from the fd fetches at once.
+    FileBytes(int fd, std::uint64_t size, std::size_t window = 64 * 1024)
+        : fd_(fd), size_(size), window_size_(window) {}
     FileBytes(const unsigned char* data, std::uint64_t size) : data_(data), size_(size) {}
 
     int fd() const { return fd_; }                      // -1 for bytes in memory
@@ -29,6 +31,7 @@ private:
     int fd_ = -1;
     const unsigned char* data_ = nullptr;
     std::uint64_t size_;
+    std::size_t window_size_ = 0;
     std::vector<unsigned char> window_;
     std::uint64_t window_at_ = 0;
 };
