@@ -86,24 +86,24 @@ bool FileBytes::read(std::uint64_t offset, void* out, std::size_t n) {
         return true;
     }
     auto* to = static_cast<unsigned char*>(out);
-    if (n >= kBlock) {
+    if (n >= block_) {
         bytes_read_ += n;
         return pread_some(fd_, to, n, offset) == n;
     }
-    if (cache_.empty()) cache_.resize(kSlots * kBlock);
+    if (cache_.empty()) cache_.resize(kSlots * block_);
     while (n > 0) {
-        const std::uint64_t block = offset / kBlock;
+        const std::uint64_t block = offset / block_;
         Slot& slot = slots_[block % kSlots];
-        unsigned char* bytes = cache_.data() + (block % kSlots) * kBlock;
+        unsigned char* bytes = cache_.data() + (block % kSlots) * block_;
         if (slot.block != block) {
-            const std::uint64_t at = block * kBlock;
+            const std::uint64_t at = block * block_;
             slot.block = block;
-            slot.size = pread_some(fd_, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size_ - at)), at);
+            slot.size = pread_some(fd_, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(block_, size_ - at)), at);
             bytes_read_ += slot.size;
         }
-        const std::size_t in = static_cast<std::size_t>(offset - block * kBlock);
-        const std::size_t k = std::min(n, kBlock - in);
-        assert(in < kBlock && k > 0);
+        const std::size_t in = static_cast<std::size_t>(offset - block * block_);
+        const std::size_t k = std::min(n, block_ - in);
+        assert(in < block_ && k > 0);
         if (in + k > slot.size) return false;  // cut short
         std::memcpy(to, bytes + in, k);
         to += k;

@@ -30,10 +30,11 @@ struct ProgramMap {
 
 // Reads the headers of the program open at fd, a regular file (by pread,
 // so the file position is not moved, and a file cut short meanwhile gives
-// the unknown map rather than a fault). A file that is neither ELF nor PE, or whose
-// headers do not make sense (a range past the end of the file, a loop, more
-// entries than the file can hold), gives a map of format unknown with no
-// sections and nothing hidden. Never throws.
+// the unknown map rather than a fault). A file that is neither ELF nor PE,
+// whose headers do not make sense (a range past the end of the file, a
+// loop, more entries than the file can hold) or that has more than 65,536
+// ELF section headers gives a map of format unknown with no sections and
+// nothing hidden. Never throws.
 ProgramMap read_program_map(int fd);
 
 // The same over bytes held in memory (tests and the fuzz target).

@@ -18,7 +18,8 @@
 // once, and a read that spans two blocks finds both.
 class FileBytes {
 public:
-    FileBytes(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    // block: how many bytes a read from the fd fetches at once.
+    FileBytes(int fd, std::uint64_t size, std::size_t block = kBlock) : fd_(fd), size_(size), block_(block) {}
     FileBytes(const unsigned char* data, std::uint64_t size) : data_(data), size_(size) {}
 
     int fd() const { return fd_; }                      // -1 for bytes in memory
@@ -42,6 +43,7 @@ private:
     int fd_ = -1;
     const unsigned char* data_ = nullptr;
     std::uint64_t size_;
+    std::size_t block_ = kBlock;
     std::uint64_t bytes_read_ = 0;
     std::array<Slot, kSlots> slots_{};
     std::vector<unsigned char> cache_;  // kSlots blocks, allocated at the first read

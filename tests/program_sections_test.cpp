@@ -1,10 +1,13 @@
-// The section map: what is hidden in PE images built here and in this test
-// program's own ELF file, and that broken headers give the unknown map.
+// The section map: what is hidden in PE images and ELF files built here and
+// in this test program's own ELF file, that broken headers give the unknown
+// map, and that crafted counts cost little memory.
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -37,7 +40,7 @@ std::string dump(const ProgramMap& m, std::uint64_t size) {
     for (const Section& s : m.sections) {
         EXPECT_TRUE(last <= s.range.begin && s.range.begin < s.range.end && s.range.end <= size) << s.name;
         last = s.range.end;
-        out << " " << s.name << "@" << s.range.begin << "-" << s.range.end;
+        out << " " << s.name << "@" << s.range.begin << "-" << s.range.end << (s.executable ? "x" : "");
     }
     for (const FileRange& r : m.hidden) {
         EXPECT_TRUE((&r == &m.hidden[0] || last < r.begin) && r.begin < r.end && r.end <= size) << r.begin;
@@ -396,6 +399,207 @@ TEST(ElfSections, OwnExecutable) {
         change(b);
         EXPECT_EQ(dump(map_of(b), b.size()), "0") << what;
         EXPECT_EQ(dump(map_of_file(b), b.size()), "0") << what << " by fd";
+    }
+}
+
+// An ELF file of either class and byte order: the section table, then
+// .rodata, .text, .dynstr and .bss, then the section names with room for a
+// long one.
+struct Elf {
+    enum Field { shoff, shentsize, shnum, shstrndx, name, type, flags, offset, size, link };
+    static constexpr std::uint64_t kTable = 0x40, kData = 0x200, kNames = 0x300, kLong = kNames + 38;
+    bool is64, msb;
+    std::string b;
+
+    std::uint64_t entry() const { return is64 ? 64 : 40; }
+    std::uint64_t table() const { return get(is64 ? 0x28 : 0x20, is64 ? 8 : 4); }
+    std::uint64_t get(std::uint64_t at, unsigned n) const {
+        std::uint64_t v = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            v |= std::uint64_t{static_cast<unsigned char>(b[at + (msb ? n - 1 - i : i)])} << 8 * i;
+        }
+        return v;
+    }
+    void put(std::uint64_t at, std::uint64_t v, unsigned n) {
+        for (unsigned i = 0; i < n; ++i) b[at + (msb ? n - 1 - i : i)] = static_cast<char>(v >> 8 * i);
+    }
+    // A field of the ELF header (section < 0) or of a section header.
+    void set(Field f, std::uint64_t v, int section = -1) {
+        static constexpr unsigned at32[] = {0x20, 0x2E, 0x30, 0x32, 0, 4, 8, 0x10, 0x14, 0x18};
+        static constexpr unsigned at64[] = {0x28, 0x3A, 0x3C, 0x3E, 0, 4, 8, 0x18, 0x20, 0x28};
+        const bool wide = is64 && (f == shoff || f == flags || f == offset || f == size);
+        const std::uint64_t base = section < 0 ? 0 : table() + static_cast<std::uint64_t>(section) * entry();
+        put(base + (is64 ? at64 : at32)[f], v, f >= shentsize && f <= shstrndx ? 2 : wide ? 8 : 4);
+    }
+    void section(int i, std::uint64_t name_at, std::uint64_t type_, std::uint64_t flags_, std::uint64_t at,
+                 std::uint64_t size_) {
+        for (auto [f, v] : {std::pair{name, name_at}, {type, type_}, {flags, flags_}, {offset, at}, {size, size_}}) {
+            set(f, v, i);
+        }
+    }
+
+    Elf(bool is64_, bool msb_) : is64(is64_), msb(msb_), b(0x480, '\0') {
+        b.replace(0, 7, std::string{"\x7F" "ELF"} + (is64 ? '\2' : '\1') + (msb ? '\2' : '\1') + '\1');
+        set(shoff, kTable);
+        set(shentsize, entry());
+        set(shnum, 6);
+        set(shstrndx, 5);
+        const char names[] = "\0.rodata\0.text\0.dynstr\0.bss\0.shstrtab";
+        b.replace(kNames, sizeof names, names, sizeof names);
+        b.replace(kLong, 300, 300, 'x');  // a name longer than any kept
+        section(1, 1, SHT_PROGBITS, SHF_ALLOC, kData, 0x40);
+        section(2, 9, SHT_PROGBITS, SHF_ALLOC | SHF_EXECINSTR, kData + 0x40, 0x20);
+        section(3, 15, SHT_STRTAB, SHF_ALLOC, kData + 0x60, 0x10);
+        section(4, 23, SHT_NOBITS, SHF_ALLOC | SHF_WRITE, kData + 0x70, 0x1000);
+        section(5, 28, SHT_STRTAB, 0, kNames, 38);
+    }
+
+    // The count and the names index as the ELF header gives them when they
+    // are too large for it.
+    void in_section0(std::uint64_t count, std::uint64_t names) {
+        set(shnum, 0);
+        set(size, count, 0);
+        set(shstrndx, SHN_XINDEX);
+        set(link, names, 0);
+    }
+
+    // count section headers in all, the table moved to the end; those added
+    // hold one byte each and share the long name.
+    void grow(std::uint64_t count) {
+        const std::uint64_t at = b.size(), data = at + count * entry();
+        const std::string built = b.substr(kTable, 6 * entry());
+        b += built;
+        b.resize(data + count, '\0');
+        set(shoff, at);
+        in_section0(count, 5);
+        set(size, kLong + 301 - kNames, 5);
+        for (std::uint64_t i = 6; i < count; ++i) {
+            section(static_cast<int>(i), kLong - kNames, SHT_PROGBITS, 0, data + i, 1);
+        }
+    }
+};
+
+constexpr const char* kElfMap =
+    "1 .rodata@512-576 .text@576-608x .dynstr@608-624 .shstrtab@768-806 h608-624 h768-806";
+
+TEST(ElfSections, ClassesByteOrdersAndBrokenHeaders) {
+    const struct {
+        const char* what;
+        std::function<void(Elf&)> change;
+        std::string map;
+    } rows[] = {
+        {"as built", [](Elf&) {}, kElfMap},
+        {"count and names index in section 0", [](Elf& e) { e.in_section0(6, 5); }, kElfMap},
+        {"a long name, cut",
+         [](Elf& e) {
+             e.set(Elf::name, Elf::kLong - Elf::kNames, 1);
+             e.set(Elf::size, Elf::kLong + 301 - Elf::kNames, 5);
+         },
+         "1 " + std::string(256, 'x') +
+             "@512-576 .text@576-608x .dynstr@608-624 .shstrtab@768-1107 h608-624 h768-1107"},
+        {"section 0 counts more headers than the file holds", [](Elf& e) { e.in_section0(20, 5); }, "0"},
+        {"names index in section 0 past the count", [](Elf& e) { e.in_section0(6, 6); }, "0"},
+        {"reserved names index", [](Elf& e) { e.set(Elf::shstrndx, SHN_LORESERVE); }, "0"},
+        {"no names index", [](Elf& e) { e.set(Elf::shstrndx, 0); }, "0"},
+        {"no section table", [](Elf& e) { e.set(Elf::shoff, 0); }, "0"},
+        {"section table past the end", [](Elf& e) { e.set(Elf::shoff, e.b.size() - 8); }, "0"},
+        {"header size not the class's", [](Elf& e) { e.set(Elf::shentsize, e.entry() + 4); }, "0"},
+        {"names not a string table", [](Elf& e) { e.set(Elf::type, SHT_PROGBITS, 5); }, "0"},
+        {"names compressed", [](Elf& e) { e.set(Elf::flags, SHF_COMPRESSED, 5); }, "0"},
+        {"names end inside one", [](Elf& e) { e.set(Elf::size, 36, 5); }, "0"},
+        {"a name past the names", [](Elf& e) { e.set(Elf::name, 38, 1); }, "0"},
+        {"a section past the end", [](Elf& e) { e.set(Elf::size, e.b.size(), 1); }, "0"},
+        {"no class", [](Elf& e) { e.b[EI_CLASS] = 3; }, "0"},
+        {"no byte order", [](Elf& e) { e.b[EI_DATA] = 0; }, "0"},
+    };
+    for (bool is64 : {false, true}) {
+        for (bool msb : {false, true}) {
+            for (const auto& row : rows) {
+                Elf e(is64, msb);
+                row.change(e);
+                const std::string where =
+                    std::string(row.what) + (is64 ? " in ELF64" : " in ELF32") + (msb ? " MSB" : " LSB");
+                EXPECT_EQ(dump(map_of(e.b), e.b.size()), row.map) << where;
+                EXPECT_EQ(dump(map_of_file(e.b), e.b.size()), row.map) << where << " by fd";
+            }
+        }
+    }
+}
+
+// The peak resident memory of this process in KiB, or -1.
+long peak_kib() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmHWM:")) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+// Reading the map of the file at fd in a child process: its format, its
+// sections, and how far it raised the peak memory (-1: not measurable).
+struct Cost {
+    int format = -1;
+    std::uint64_t sections = 0;
+    long grown_kib = -1;
+};
+Cost cost_of(int fd) {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Cost c;
+        // "5" resets the peak to the present, so nothing the parent did counts.
+        std::FILE* reset = std::fopen("/proc/self/clear_refs", "w");
+        const bool reset_done = reset != nullptr && std::fputs("5", reset) >= 0 && std::fclose(reset) == 0;
+        const long before = reset_done ? peak_kib() : -1;
+        ProgramMap m = read_program_map(fd);
+        c.format = static_cast<int>(m.format);
+        c.sections = m.sections.size();
+        if (before >= 0) c.grown_kib = peak_kib() - before;
+        _exit(::write(pipe_fds[1], &c, sizeof c) == sizeof c ? 0 : 1);
+    }
+    ::close(pipe_fds[1]);
+    Cost c;
+    if (pid < 0 || ::read(pipe_fds[0], &c, sizeof c) != sizeof c) c = {};
+    ::close(pipe_fds[0]);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    return c;
+}
+
+// Counts and sizes crafted in the headers of sparse files: the map costs
+// memory for the sections kept only, and past 65,536 headers none.
+TEST(ElfSections, CraftedCountsCostLittleMemory) {
+    constexpr std::uint64_t kGiB = 1ull << 30;
+    const struct {
+        const char* what;
+        std::function<void(Elf&)> change;
+        std::uint64_t file_size;  // holes after the bytes built
+        int format;
+        std::uint64_t sections;
+    } rows[] = {
+        {"5 million headers counted in section 0", [](Elf& e) { e.in_section0(5000000, 5); },
+         Elf::kTable + 5000000 * 64, 0, 0},
+        {"section names over a 1.25 GiB file", [](Elf& e) { e.set(Elf::size, 5 * kGiB / 4 - Elf::kNames, 5); },
+         5 * kGiB / 4, 1, 4},
+        {"65,536 headers, all with the long name", [](Elf& e) { e.grow(65536); }, 0, 1, 65534},
+        {"65,537 headers", [](Elf& e) { e.grow(65537); }, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        Elf e(true, false);
+        row.change(e);
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        std::fwrite(e.b.data(), 1, e.b.size(), f);
+        std::fflush(f);
+        if (row.file_size != 0) {
+            ASSERT_EQ(::ftruncate(::fileno(f), static_cast<off_t>(row.file_size)), 0);
+        }
+        const Cost c = cost_of(::fileno(f));
+        std::fclose(f);
+        if (c.grown_kib < 0) GTEST_SKIP() << "the peak memory cannot be reset through /proc/self/clear_refs";
+        EXPECT_EQ(c.format, row.format) << row.what;
+        EXPECT_EQ(c.sections, row.sections) << row.what;
+        EXPECT_LT(c.grown_kib, 64 * 1024) << row.what;
     }
 }
 
