@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text_limits.h"
@@ -29,6 +31,12 @@ struct Trans_Tbl {
 // caller holding the tail can append in constant time. Returns nullptr
 // when memory cannot be had.
 Trans_Tbl* Create_Tbl(Trans_Tbl** head);
+
+// An entry's original and full translation as texts.
+inline std::string_view original_of(const Trans_Tbl* e) { return {e->org_name, ::strnlen(e->org_name, kTextField)}; }
+inline std::string_view full_translation_of(const Trans_Tbl* e) {
+    return {e->new_name_full, ::strnlen(e->new_name_full, kTextField)};
+}
 
 // Frees every entry of the list that begins at head.
 void free_trans(Trans_Tbl* head);

@@ -5,12 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "dictionary.h"
 #include "relax.h"
-#include "text_index.h"
+
+// Told of every replacement: an entry that made it and the file offset of
+// the text. Only a companion that asks where texts stand sets one.
+using HitObserver = std::function<void(const Trans_Tbl* entry, std::int64_t offset)>;
 
 // A progress line is written after every this many bytes.
 constexpr std::int64_t kProgressStep = 100000;

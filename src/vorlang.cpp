@@ -121,7 +121,7 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
 // The entries that the wide pass cannot seek.
 void warn_not_wide(const Trans_Tbl* head) {
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
-        if (has_wide_form(e)) continue;
+        if (has_wide_form(original_of(e), full_translation_of(e))) continue;
         std::string unused;
         if (utf8_to_utf16le(e->org_name, unused)) {
             std::printf("Warn: the translation of '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);

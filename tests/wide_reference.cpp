@@ -22,7 +22,7 @@ void wide_reference(Trans_Tbl* head, std::string& f, int relax) {
     std::vector<std::pair<Trans_Tbl*, WideForm>> forms;
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         WideForm w;
-        if (wide_form(e, w) && !w.original.empty()) forms.emplace_back(e, std::move(w));
+        if (wide_form(original_of(e), full_translation_of(e), w) && !w.original.empty()) forms.emplace_back(e, std::move(w));
     }
     std::size_t p = 2;
     while (p < f.size()) {

@@ -38,8 +38,8 @@ TEST_P(Form, IsCutAndPaddedInUnits) {
     c.org.copy(e->org_name, c.org.size());
     c.full.copy(e->new_name_full, c.full.size());
     WideForm f;
-    EXPECT_EQ(wide_form(e.get(), f), c.want.has_value());
-    EXPECT_EQ(has_wide_form(e.get()), c.want.has_value());
+    EXPECT_EQ(wide_form(original_of(e.get()), full_translation_of(e.get()), f), c.want.has_value());
+    EXPECT_EQ(has_wide_form(original_of(e.get()), full_translation_of(e.get())), c.want.has_value());
     if (c.want) {
         std::string org;
         ASSERT_TRUE(utf8_to_utf16le(c.org, org));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dictionary.h"
+#include "translator.h"
 #include "text_limits.h"
 
 constexpr unsigned kFilterBits = 18;
@@ -40,9 +41,6 @@ struct TrieNode {
 };
 
 // Distinct originals, found by their bytes: open addressing over their hashes.
-// Told of every replacement: an entry that made it and the file offset of
-// the text. Only a companion that asks where texts stand sets one.
-using HitObserver = std::function<void(const Trans_Tbl* entry, std::int64_t offset)>;
 
 struct OriginalTable {
     std::vector<Original> originals;

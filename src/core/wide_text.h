@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "byte_masks.h"
-#include "dictionary.h"
 
 // Appends the UTF-16LE bytes of utf8 to out; false (out then holds part of
 // them) when utf8 is no well-formed UTF-8: an overlong form, a surrogate, a
@@ -21,7 +19,7 @@ bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string&
 
 // Whether an entry has a wide form: its original and its full translation
 // are UTF-8.
-bool has_wide_form(const Trans_Tbl* e);
+bool has_wide_form(std::string_view original, std::string_view translation);
 
 // The wide form of an entry: its original in UTF-16LE, and its full
 // translation cut to as many units (never between the halves of a
@@ -33,5 +31,5 @@ struct WideForm {
 };
 
 // False, and no form, when the entry has none.
-bool wide_form(const Trans_Tbl* e, WideForm& form);
+bool wide_form(std::string_view original, std::string_view translation, WideForm& form);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "utf16_unit.h"
 #include "wide_text.h"
 
 namespace {

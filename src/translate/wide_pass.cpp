@@ -118,7 +118,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::size_t total = 0;
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         WideForm f;
-        if (!wide_form(e, f) || f.original.empty()) continue;
+        if (!wide_form(original_of(e), full_translation_of(e), f) || f.original.empty()) continue;
         total += 2 * f.original.size();
         forms.push_back(std::move(f));
         owners.push_back(e);

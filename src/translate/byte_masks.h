@@ -5,6 +5,8 @@
 // from these.
 #pragma once
 
+#include "utf16_unit.h"
+
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -53,8 +55,6 @@ inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span)
     return static_cast<std::uint16_t>(u - lo) <= span;
 }
 
-// The 16-bit little-endian unit at p.
-inline std::uint16_t unit_at(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 // Bit 2k is set when the unit at b + 2k lies in lo to lo + span; odd bits are 0.
 inline std::uint64_t units_in_range_portable(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "utf16_unit.h"
 #include "utf8.h"
 
 namespace {
@@ -14,8 +15,6 @@ void put_unit(std::string& out, std::uint32_t u) {
 
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-std::string_view text_of(const char* field) { return {field, strnlen(field, kTextField)}; }
 
 }  // namespace
 
@@ -77,10 +76,9 @@ bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string&
     return true;
 }
 
-bool wide_form(const Trans_Tbl* e, WideForm& form) {
+bool wide_form(std::string_view original, std::string_view translation, WideForm& form) {
     WideForm f;
-    if (!utf8_to_utf16le(text_of(e->org_name), f.original) ||
-        !utf8_to_utf16le(text_of(e->new_name_full), f.translation)) {
+    if (!utf8_to_utf16le(original, f.original) || !utf8_to_utf16le(translation, f.translation)) {
         return false;
     }
     std::size_t units = f.original.size() / 2;
@@ -97,7 +95,7 @@ bool wide_form(const Trans_Tbl* e, WideForm& form) {
     return true;
 }
 
-bool has_wide_form(const Trans_Tbl* e) {
+bool has_wide_form(std::string_view original, std::string_view translation) {
     WideForm unused;
-    return wide_form(e, unused);
+    return wide_form(original, translation, unused);
 }

@@ -6,10 +6,6 @@
 
 namespace {
 
-std::string_view original_of(const Trans_Tbl* e) {
-    return {e->org_name, strnlen(e->org_name, kTextField)};
-}
-
 // The text a match leaves for the next entry to compare with: the cut
 // translation up to its first zero.
 std::string_view translation_of(const Trans_Tbl* e, std::size_t len) {
