@@ -135,26 +135,90 @@ TEST(Extract, TextOutsideTheSectionsIsLabelled) {
     EXPECT_NE(r.out.find("\n!# (outside the sections)\nTrailer Trailer\n"), std::string::npos) << r.out;
 }
 
-// The template as a dictionary: vorlang applies every line at least once
-// and the copy equals the program.
-TEST(Extract, TemplateIsAppliedInFullByVorlang) {
-    std::vector<std::string> texts = {"Enable", "/File", "File/Quit", "Browse src dir.", "\tindented", " edges ",
-                                      "ends in CR\r", "cr\r", "a\rb", "caf\xc3\xa9 \xe2\x82\xac", "!#bang", "\"q\"",
-                                      "two\nlines\n", "Verkum", "Vat Verkum", std::string(48, 'w'), std::string(60, 'l'),
-                                      "form\ffeed", "back\\slash", "Enable"};
+// The template as a dictionary: vorlang applies every line at least once,
+// no line is shadowed at its places by another, and the copy equals the
+// program.
+struct RoundTrip {
+    const char* name;
+    std::string program;
+    std::vector<std::string> extract_args;
+    std::vector<std::string> vorlang_args;
+    std::string extract_err;
+};
+
+void PrintTo(const RoundTrip& c, std::ostream* os) { *os << c.name; }
+
+class TemplateRoundTrip : public testing::TestWithParam<RoundTrip> {};
+
+TEST_P(TemplateRoundTrip, IsAppliedInFullByVorlang) {
+    const RoundTrip& c = GetParam();
     TempDir dir;
-    dir.write("dornevo.exe", program(texts));
-    RunResult extract = run_extract(dir.path(), {"-m", "1"});
+    dir.write("dornevo.exe", c.program);
+    RunResult extract = run_extract(dir.path(), c.extract_args);
     ASSERT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(extract.err, c.extract_err) << extract.out;
     dir.write("dornevo_trans.txt", extract.out);
-    RunResult r = run_vorlang(dir.path(), {});
+    RunResult r = run_vorlang(dir.path(), c.vorlang_args);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("Translation complete: dornevo_t.exe.\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("ERR"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("0x  "), std::string::npos) << extract.out << r.out;
     EXPECT_EQ(dir.read("dornevo_t.exe"), dir.read("dornevo.exe"));
-    // form\ffeed is no text; "!#bang", the quote, the line feeds, Verkum and
-    // the 60 bytes are comments.
-    EXPECT_EQ(extract.err, "Texts of dornevo.exe: lines 13, comments 5.\n");
 }
+
+const std::vector<std::string> kByteTexts = {
+    "Enable", "/File", "File/Quit", "Browse src dir.", "\tindented", " edges ", "ends in CR\r", "cr\r", "a\rb",
+    "caf\xc3\xa9 \xe2\x82\xac", "!#bang", "\"q\"", "two\nlines\n", "Verkum", "Vat Verkum", std::string(48, 'w'),
+    std::string(60, 'l'), "form\ffeed", "back\\slash", "Enable"};
+
+// Menu items with every small id: below 9 an id word reads as the count
+// of a prefix of the text; 9, 10, 13 and 32 up read as a text unit, and
+// "Command 9" and "Command 10" are as long as their ids. The id 4 item
+// holds "Open file".
+std::string menu_with_small_ids() {
+    std::string menu = menu_popup(u16(u"&File")) + menu_item(4, u16(u"Open file"));
+    for (std::uint16_t id = 1; id <= 127; ++id) {
+        std::u16string label = u"Command ";
+        for (char d : std::to_string(id)) label += static_cast<char16_t>(d);
+        menu += menu_item(id, u16(label));
+    }
+    return menu + menu_item(2, u16(u"E&xit"), 0x80);
+}
+
+// String tables whose counts are text units and whose runs end in a zero
+// unit (an empty entry, the table's end): "Hello" and "Open file" (count 9)
+// read as one terminated text too.
+std::string string_tables() {
+    return string_table({u16(u"Hello"), u16(u"Open file")}) + word(0) +
+           string_table({u16(u"Ready"), u16(u"A message of exactly thirty-two."), u16(u""), u16(u"Open files"),
+                         u16(u"Cancel")}) +
+           string_table({u16(u"Line\r\nbreak ok"), u16(u"Done")}) + word(0);
+}
+
+std::string dialog() {
+    return dialog_caption(u16(u"Find")) + dialog_control(0x82, u16(u"Fi&nd what:")) +
+           dialog_control(0x80, u16(u"Find &Next")) + dialog_control(0x80, u16(u"Cancel")) + dialog_caption(u16(u"Go"));
+}
+
+// From 2 bytes: a UTF-16 text's characters are byte texts of 1 byte.
+const std::vector<std::string> kWide = {"-u", "-m", "2"};
+
+std::string wide_program(const std::string& resources) { return std::string(30, '\0') + resources + std::string(120, '\0'); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, TemplateRoundTrip,
+    testing::Values(
+        // form\ffeed is no text; "!#bang", the quote, the line feeds, Verkum
+        // and the 60 bytes are comments.
+        RoundTrip{"ByteTexts", program(kByteTexts), {"-m", "1"}, {}, "Texts of dornevo.exe: lines 13, comments 5.\n"},
+        RoundTrip{"MenuItemsWithSmallIds", wide_program(menu_with_small_ids()), kWide, {"-u", "-R"},
+                  "Texts of dornevo.exe: lines 129, comments 1.\n"},
+        RoundTrip{"StringTables", wide_program(string_tables()), kWide, {"-u", "-R"},
+                  "Texts of dornevo.exe: lines 7, comments 1.\n"},
+        RoundTrip{"DialogControls", wide_program(dialog()), kWide, {"-u", "-R"},
+                  "Texts of dornevo.exe: lines 5, comments 0.\n"},
+        RoundTrip{"AllOfThem", wide_program(dialog() + menu_with_small_ids() + string_tables()) + program(kByteTexts),
+                  kWide, {"-u", "-R"}, "Texts of dornevo.exe: lines 152, comments 7.\n"}),
+    [](const testing::TestParamInfo<RoundTrip>& info) { return info.param.name; });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "utf16_unit.h"
+#include "wide_shapes.h"
 #include "wide_text.h"
 
 namespace {
@@ -36,19 +37,34 @@ std::size_t text_run(const unsigned char* at, std::size_t limit) {
     return n;
 }
 
-bool hand(const ScanVisitor& visit, std::uint64_t p, const unsigned char* at, std::size_t units, std::string& text) {
+// The UTF-8 form of the units at at, in text, when it has one of at most
+// kLongestOriginal bytes.
+bool utf8_form(const unsigned char* at, std::size_t units, std::string& text) {
     text.clear();
-    if (!utf16le_to_utf8(at, units, text) || text.size() > kLongestOriginal) return true;
-    return visit(p, text);
+    return utf16le_to_utf8(at, units, text) && text.size() <= kLongestOriginal;
+}
+
+// Whether the units run units at at are counted texts end to end, as a
+// string table's entries stand: first units of text, then a count unit and
+// as many units, and so on. "Hello" 09 00 "Open file" (15 units) is with
+// first 5: "Hello", the count 9 and "Open file" end at 15. With first 0 the
+// run begins with a count. Each count in a run is a text unit, at least 9.
+bool counted_chain(const unsigned char* at, std::size_t first, std::size_t units) {
+    std::size_t i = first;
+    while (i < units) i += 1 + unit_at(at + 2 * i);
+    return i == units;
 }
 
 ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
     std::vector<unsigned char> buf(kReach + 2 + block);
-    std::string text;
+    std::string terminated;
     std::string counted;
     std::size_t held = 0;
     std::uint64_t base = 0;  // even
     std::uint64_t p = 2;
+    // The walk goes on here after the last text handed: every text handed
+    // is in a template, so vorlang seeks no text that begins before this.
+    std::uint64_t walk = 0;
     for (;;) {
         std::size_t got = std::fread(buf.data() + held, 1, block, file);
         if (got == 0 && std::ferror(file) != 0) return ScanStatus::read_error;
@@ -56,20 +72,36 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
         const std::uint64_t total = base + held;
         const std::uint64_t until = got == 0 ? total : total > kReach ? total - kReach : 0;
         for (; p < until && p + 2 <= total; p += 2) {
+            if (p < walk) continue;
             const unsigned char* at = buf.data() + (p - base);
             const std::uint16_t before = unit_at(at - 2);
             if (!is_text_unit(unit_at(at))) continue;
             // Whole units that lie in the file from p.
             const auto room = static_cast<std::size_t>((total - p) / 2);
-            counted.clear();
-            if (before >= 1 && before <= kLongestOriginal && before <= room && text_run(at, before) == before) {
-                if (!hand(visit, p, at, before, counted)) return ScanStatus::stopped;
+            const std::size_t c = counted_units(before);
+            const bool is_counted = c >= 1 && c <= kLongestOriginal && c <= room && text_run(at, c) == c &&
+                                    utf8_form(at, c, counted);
+            std::size_t n = 0;
+            bool is_terminated = false;
+            if (terminated_after(before, kRelaxAny) && !is_text_unit(before)) {
+                n = text_run(at, std::min(kLongestOriginal + 1, room));
+                is_terminated = n < room && n <= kLongestOriginal && unit_at(at + 2 * n) == 0 &&
+                                utf8_form(at, n, terminated);
             }
-            if (is_text_unit(before)) continue;
-            std::size_t n = text_run(at, std::min(kLongestOriginal + 1, room));
-            if (n == room || n > kLongestOriginal || unit_at(at + 2 * n) != 0) continue;
-            if (n == before && !counted.empty()) continue;  // handed as counted
-            if (!hand(visit, p, at, n, text)) return ScanStatus::stopped;
+            // One text at p, the one vorlang is to apply there. Where the
+            // counted text is the terminated one's prefix, the terminated one
+            // is the text (a menu item's after its id word), unless counted
+            // texts fill it (string table entries, one count a text unit).
+            // A run that a count begins holds counted texts after it.
+            bool ok = true;
+            if (is_counted && (!is_terminated || counted_chain(at, c, n))) {
+                ok = visit(p, counted);
+                walk = static_cast<std::uint64_t>(after_counted(static_cast<std::int64_t>(p), c));
+            } else if (is_terminated && !counted_chain(at, 0, n)) {
+                ok = visit(p, terminated);
+                walk = static_cast<std::uint64_t>(after_terminated(static_cast<std::int64_t>(p), n));
+            }
+            if (!ok) return ScanStatus::stopped;
         }
         if (got == 0) return ScanStatus::ok;
         const std::size_t keep_from = static_cast<std::size_t>(p - 2 - base);

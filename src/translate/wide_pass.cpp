@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "byte_masks.h"
+#include "wide_shapes.h"
 #include "wide_text.h"
 
 namespace {
@@ -87,19 +88,21 @@ std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::
     std::int32_t best = -1;
     std::int64_t after = 0;
     bool risky = false;
-    if (q + 2 * std::int64_t{before} <= end) {
-        best = lookup(x, at, before);
-        after = q + 2 * before;
+    const std::size_t counted = counted_units(before);
+    if (after_counted(q, counted) <= end) {
+        best = lookup(x, at, counted);
+        after = after_counted(q, counted);
     }
-    if (before == 0 || passes(before, s.relax)) {
+    if (terminated_after(before, s.relax)) {
         std::int64_t zero = next_zero(s, buf, base, q, end);
-        std::int32_t id = zero < 0 ? -1 : lookup(x, at, static_cast<std::size_t>(zero - q) / 2);
+        const auto units = static_cast<std::size_t>(zero - q) / 2;
+        std::int32_t id = zero < 0 ? -1 : lookup(x, at, units);
         // Ids follow the list order, and a counted match of the same
         // original is the clean one.
         if (id >= 0 && (best < 0 || id < best)) {
             best = id;
-            after = zero + 2;
-            risky = before != 0;
+            after = after_terminated(q, units);
+            risky = terminated_is_risky(before);
         }
     }
     if (best < 0) return 0;
@@ -200,8 +203,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         s.next = std::max(q, until + (until & 1));
         return;
     }
-    const bool strict = s.relax == kRelaxStrict;
-    const std::uint16_t before_max = strict ? static_cast<std::uint16_t>(x.max_units) : 0xFFFF;
+    const std::uint16_t before_max = largest_before(s.relax, x.max_units);
     const UnitRange first{x.first_lo, x.first_span};
     const UnitRange second{x.second_lo, x.second_span};
     const UnitTriples may_start(before_max, first, second);

@@ -1,10 +1,7 @@
 // The wide pass: replaces the UTF-16LE texts of the copy that the byte pass
-// has made. It walks the even offsets q from low to high; at q an original's
-// units match when they stand from q and either the unit before them is
-// their count (a counted text, as in a string table), or a zero unit follows
-// them and the unit before passes the level's test (a terminated text). Of
-// the entries that match at q, the first in list order is applied, alone,
-// and the walk goes on after its text.
+// has made. It walks the even offsets q from low to high and replaces, at
+// each, the original that stands there in one of the shapes of
+// wide_shapes.h, as that header's rule says.
 #pragma once
 
 #include <cstddef>
