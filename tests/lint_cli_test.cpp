@@ -65,6 +65,9 @@ std::string code_program() {
     return b;
 }
 
+// A menu item whose id word, 4, reads as the count of "Open".
+std::string menu_program() { return kProgram() + menu_item(4, u16(u"Open file")) + std::string(120, '\0'); }
+
 struct Case {
     const char* name;
     std::string dictionary;
@@ -167,6 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
              "1: error: 'Qw' is found in 4 places in executable sections (.text): a replacement there changes the "
              "program's instructions\n",
              code_program},
+        Case{"NeverApplied", "Open Los\n\"Open file\" \"Open best\"\n", {"-u", "-r"}, 1,
+             "2: warning: never applied: line 1 acts first at its places\n", menu_program},
+        Case{"NeverAppliedAtAHigherLevel", "Open Los\n\"Open file\" \"Open best\"\n", {"-u"}, 1,
+             "2: warning: never applied: line 1 acts first at its places (found only with -r)\n", menu_program},
+        Case{"NeverAppliedInsideAnother", "a/Only Xx\nOnly Een\n", {"-r"}, 1,
+             "2: warning: never applied: line 1 acts first at its places\n"},
         Case{"ControlBytesEscaped", "\"Tab\there\" \"Tab\there\"\n", {}, 0,
              "1: note: 'Tab\\there' is not in the program\n"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });

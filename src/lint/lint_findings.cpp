@@ -201,6 +201,27 @@ void directive_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Find
     out.push_back({line, Severity::error, m});
 }
 
+// "never applied: line 3 acts first at its places", of the level asked for
+// or else the lowest at which the entry stands; "" when it stands nowhere.
+std::string shadow_message(const EntryPlaces& p, std::size_t level, const DictionaryLayout& layout) {
+    std::size_t at = level;
+    if (p.shadowed_by[at].empty()) {
+        at = 0;
+        while (at < p.shadowed_by.size() && p.shadowed_by[at].empty()) ++at;
+        if (at == p.shadowed_by.size()) return "";
+    }
+    const std::vector<std::size_t>& by = p.shadowed_by[at];
+    std::string lines;
+    for (std::size_t k = 0; k < by.size() && k < kNamedRuns; ++k) {
+        lines += (k == 0 ? "" : ", ") + std::to_string(line_of(layout, by[k]));
+    }
+    if (by.size() > kNamedRuns) lines += " and " + std::to_string(by.size() - kNamedRuns) + " more";
+    std::string m = "never applied: " + std::string(by.size() == 1 ? "line " : "lines ") + lines +
+                    (by.size() == 1 ? " acts" : " act") + " first at its places";
+    if (at > level) m += at == 1 ? " (found only with -r)" : " (found only with -R)";
+    return m;
+}
+
 }  // namespace
 
 void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out) {
@@ -271,6 +292,10 @@ void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, con
         std::size_t lowest = 0;
         while (lowest < p.found.size() && p.found[lowest] == 0) ++lowest;
         if (lowest == p.found.size()) {
+            if (std::string m = shadow_message(p, level, layout); !m.empty()) {
+                out.push_back({line, Severity::warning, std::move(m)});
+                continue;
+            }
             out.push_back({line, Severity::note,
                            q(e->org_name) + (wide ? " is not in the program, as bytes or as UTF-16" : " is not in the program")});
             continue;

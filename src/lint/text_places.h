@@ -27,11 +27,17 @@ struct EntryPlaces {
     std::array<std::string, 3> hidden_in;  // the section of the first such place
     std::array<std::int64_t, 3> in_code{};  // of those, in sections that hold instructions
     std::array<std::vector<std::string>, 3> code_in;  // those sections, in the order first found
+    // For an entry found at no level that stands in the program when the
+    // entries before it found nowhere are left out: the entries (by index
+    // in the list) applied at its places, at each level, in the order of
+    // its places.
+    std::array<std::vector<std::size_t>, 3> shadowed_by;
 };
 
 enum class PlacesStatus { ok, read_error, out_of_memory };
 
 // One record per entry, in list order. prog is read from its start for each
-// level; a file that cannot be read again (a FIFO) is a read error.
+// level, and again where an entry found nowhere may stand where another
+// acts first; a file that cannot be read again (a FIFO) is a read error.
 PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map, bool wide,
                          std::vector<EntryPlaces>& places);
