@@ -200,7 +200,8 @@ std::string dialog() {
            dialog_control(0x80, u16(u"Find &Next")) + dialog_control(0x80, u16(u"Cancel")) + dialog_caption(u16(u"Go"));
 }
 
-// From 2 bytes: a UTF-16 text's characters are byte texts of 1 byte.
+// From 2 bytes: each character of a UTF-16 text is also a byte text of 1
+// byte, whose line would act first there as a counted text of one unit.
 const std::vector<std::string> kWide = {"-u", "-m", "2"};
 
 std::string wide_program(const std::string& resources) { return std::string(30, '\0') + resources + std::string(120, '\0'); }
