@@ -17,4 +17,4 @@
 //  - counted: the unit at p - 2 is its length in units, and every unit of it
 //    is a text unit.
 // A text that is both is handed once. block is the read size.
-ScanStatus scan_wide_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kScanBlock);
+ScanStatus scan_wide_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kBlockSize);
