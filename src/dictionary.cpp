@@ -41,20 +41,16 @@ void free_trans(Trans_Tbl* head) {
 
 namespace {
 
-// Splits text into non-empty tokens at any of the delimiter bytes, as the
-// C library's strtok does, and returns how many it found (at most wanted).
+// Splits text into non-empty tokens at any byte that is_delim accepts, as
+// the C library's strtok does, and returns how many it found (at most
+// wanted).
 struct Tokens {
     std::array<std::string_view, 3> part;
     std::size_t count = 0;
 };
 
-Tokens tokens(std::string_view text, std::string_view delims, std::size_t wanted) {
-    auto is_delim = [&](char c) {
-        for (char d : delims) {
-            if (c == d) return true;
-        }
-        return false;
-    };
+template <typename IsDelim>
+Tokens tokens(std::string_view text, IsDelim is_delim, std::size_t wanted) {
     Tokens out;
     std::size_t pos = 0;
     while (out.count < wanted) {
@@ -66,11 +62,6 @@ Tokens tokens(std::string_view text, std::string_view delims, std::size_t wanted
         pos = end;
     }
     return out;
-}
-
-bool is_protected(std::string_view line) {
-    std::size_t v = line.find('V');
-    return v != std::string_view::npos && line.substr(v + 1, 5) == "erkum";
 }
 
 struct Reader {
@@ -111,9 +102,9 @@ struct Reader {
     void line(std::string_view text) {
         // The line is a C string: a NUL byte ends it.
         text = text.substr(0, text.find('\0'));
-        if (text.substr(0, 2) == "!#" || is_protected(text)) return;
-        if (text.find('"') != std::string_view::npos) {
-            Tokens pieces = tokens(text, "\"", 3);
+        if (is_comment_line(text) || is_protected_line(text)) return;
+        if (text.find(kQuote) != std::string_view::npos) {
+            Tokens pieces = tokens(text, [](char c) { return c == kQuote; }, 3);
             if (pieces.count < 2) return;
             if (pieces.count < 3) {
                 message("ERR: transl. of " + std::string(pieces.part[0]) + " needs \"!\n");
@@ -121,7 +112,7 @@ struct Reader {
             }
             out_of_memory = out_of_memory || !add(pieces.part[0], pieces.part[2]);
         } else {
-            Tokens words = tokens(text, " \t\n", 2);
+            Tokens words = tokens(text, is_plain_separator, 2);
             if (words.count < 2) return;
             out_of_memory = out_of_memory || !add(words.part[0], words.part[1]);
         }

@@ -99,3 +99,19 @@ int check_trans(const Trans_Tbl* head);
 
 // The check itself, its findings handed to visit; the same result.
 int visit_check(const Trans_Tbl* head, const CheckVisitor& visit);
+
+// The rules of a dictionary line, which the template writer obeys too.
+// A line that begins with the comment mark gives nothing.
+constexpr std::string_view kCommentMark = "!#";
+inline bool is_comment_line(std::string_view line) { return line.starts_with(kCommentMark); }
+
+// A line whose first capital V begins "Verkum" is protected: it gives nothing.
+inline bool is_protected_line(std::string_view line) {
+    std::size_t v = line.find('V');
+    return v != std::string_view::npos && line.substr(v + 1, 5) == "erkum";
+}
+
+// A line that holds a quote gives the texts between quotes; any other gives
+// its first two words, between plain separators.
+constexpr char kQuote = '"';
+inline bool is_plain_separator(char c) { return c == ' ' || c == '\t' || c == '\n'; }

@@ -21,9 +21,6 @@ constexpr std::int64_t kProgressStep = 100000;
 
 enum class TranslateStatus { ok, read_error, write_error, out_of_memory };
 
-// The block size translate reads and writes with.
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-
 // Reads prog to its end, writes the translated copy to out and closes out
 // (not prog). Counts every replacement in its entry and writes the progress
 // line to standard output. The result is the one the 100-byte window would

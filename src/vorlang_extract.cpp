@@ -84,7 +84,7 @@ std::optional<std::string> dictionary_name(const Settings& s) {
 std::size_t min_text(const Settings& s) {
     if (!s.min_text) return kDefaultMinText;
     const std::string& v = *s.min_text;
-    if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos) return 0;
+    if (v.empty() || v.size() > std::to_string(kLongestOriginal).size() || v.find_first_not_of("0123456789") != std::string::npos) return 0;
     std::size_t n = static_cast<std::size_t>(std::atoi(v.c_str()));
     return n <= kLongestOriginal ? n : 0;
 }

@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 
+#include "pe_image.h"
 #include "program_sections.h"
 #include "section_readers.h"
 
@@ -242,6 +244,68 @@ TEST(PeSections, BrokenHeadersGiveUnknown) {
             change(pe);
             EXPECT_EQ(dump(map_of(pe.b), pe.b.size()), "0") << what << " in PE32" << (plus ? "+" : "");
         }
+    }
+}
+
+// The image as the model reads it: the headers, the overlay and where a
+// few RVAs lie (in the headers, at the end of .text, in .rdata, past
+// .rdata's raw data, between the headers and .text).
+std::string image_of(const std::string& b) {
+    FileBytes file(reinterpret_cast<const unsigned char*>(b.data()), b.size());
+    std::optional<PeImage> image = read_pe_image(file);
+    if (!image) return "none";
+    std::ostringstream out;
+    out << std::hex << (image->plus ? "PE32+" : "PE32") << " base " << image->image_base << " align "
+        << image->section_alignment << "/" << image->file_alignment << " headers " << image->headers_size << " dirs "
+        << std::dec << image->directories.size() << std::hex << " debug "
+        << image->directory(PeDirectoryIndex::debug).rva << " overlay " << image->overlay.begin << "-"
+        << image->overlay.end << " at";
+    for (std::uint64_t rva : {0x10u, 0x11FFu, Pe::rva(kHello), Pe::rva(0x1000), 0x500u}) {
+        std::optional<PeSpan> span = image->span(rva, 1);
+        out << " ";
+        if (span) {
+            out << span->offset << "+" << span->room;
+        } else {
+            out << "-";
+        }
+    }
+    return out.str();
+}
+
+TEST(PeImage, HeadersOverlayAndRvas) {
+    const std::string at = " at 10+3f0 5ff+1 940+cc0 - -";
+    const struct {
+        const char* what;
+        bool plus;
+        std::function<void(Pe&)> change;
+        std::string image;
+    } rows[] = {
+        {"PE32", false, [](Pe&) {}, "PE32 base 400000 align 0/0 headers 400 dirs 16 debug 100400 overlay 1c00-1c34" + at},
+        {"PE32+", true, [](Pe&) {}, "PE32+ base 140000000 align 0/0 headers 400 dirs 16 debug 100400 overlay 1c00-1c34" + at},
+        {"alignment", true,
+         [](Pe& p) {
+             p.put(0xB8, 0x1000);
+             p.put(0xBC, 0x200);
+         },
+         "PE32+ base 140000000 align 1000/200 headers 400 dirs 16 debug 100400 overlay 1c00-1c34" + at},
+        {"bytes appended", false, [](Pe& p) { p.b.resize(p.b.size() + 0x100); },
+         "PE32 base 400000 align 0/0 headers 400 dirs 16 debug 100400 overlay 1c00-1d34" + at},
+        {"the last section reaches the end", false, [](Pe& p) { p.put(p.table() + 4 * 40 + 16, 0x234); },
+         "PE32 base 400000 align 0/0 headers 400 dirs 16 debug 100400 overlay 1c34-1c34" + at},
+        {"no section has bytes in the file", true,
+         [](Pe& p) {
+             for (unsigned i = 0; i < 5; ++i) p.put(p.table() + i * 40 + 20, 0);
+         },
+         "PE32+ base 140000000 align 0/0 headers 400 dirs 16 debug 100400 overlay 400-1c34 at 10+3f0 - - - -"},
+        {"fewer directories than the debug one", false, [](Pe& p) { p.put(p.dirs() - 4, 6); },
+         "PE32 base 400000 align 0/0 headers 400 dirs 6 debug 0 overlay 1c00-1c34" + at},
+        {"unknown optional header", false, [](Pe& p) { p.put(0x98, 0x107, 2); }, "none"},
+        {"string table past the end", true, [](Pe& p) { p.put(p.symbols() + 36, 0x40); }, "none"},
+    };
+    for (const auto& row : rows) {
+        Pe pe(row.plus);
+        row.change(pe);
+        EXPECT_EQ(image_of(pe.b), row.image) << row.what;
     }
 }
 

@@ -75,7 +75,7 @@ class Scans : public testing::TestWithParam<Case> {};
 TEST_P(Scans, ReportExactlyTheComparedTexts) {
     const Case& c = GetParam();
     for (std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{98}, std::size_t{99},
-                              std::size_t{100}, kScanBlock}) {
+                              std::size_t{100}, kBlockSize}) {
         Scan s = scan(c.bytes, block);
         EXPECT_EQ(s.status, ScanStatus::ok);
         EXPECT_EQ(s.found, c.want) << "block " << block;

@@ -1,4 +1,5 @@
-// The sizes that the dictionary reader, the window and the scans share.
+// The sizes that the dictionary reader, the window, the translator and the
+// scans share.
 #pragma once
 
 #include <cstddef>
@@ -22,3 +23,13 @@ constexpr std::size_t kLookAhead = kWindow - 1;
 constexpr std::size_t kLongestMatch = kLookAhead - 1;
 
 static_assert(kLongestOriginal < kLongestMatch, "every original the reader gives fits the window");
+
+// The UTF-16 passes: a decision at an even offset q reads no byte at
+// q + kWideReach or after; the longest original's units and the zero unit
+// after them lie before it.
+constexpr std::size_t kWideReach = 2 * kTextField;
+static_assert(kWideReach >= 2 * (kLongestOriginal + 1), "the longest wide text and its zero lie in reach");
+
+// Bytes the translator and the scans read at a time; memory does not grow
+// with the file.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;

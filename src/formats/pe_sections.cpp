@@ -1,6 +1,7 @@
-// The PE reader, by hand: the section table, and as hidden the names the
-// program imports and exports by, its import sections, its debug directory
-// and data, its COFF symbols and the section table itself.
+// The PE section map, from the image's headers (see pe_image.h): the
+// sections, and as hidden the names the program imports and exports by, its
+// import sections, its debug directory and data, its COFF symbols and the
+// section table itself.
 //
 // The walk reads in runs that move forward, for the file's blocks to be read
 // once each however the headers point around (see FileBytes): the
@@ -12,9 +13,11 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "pe_image.h"
 #include "section_readers.h"
 
 namespace {
@@ -32,10 +35,6 @@ constexpr std::uint64_t kLongestSectionName = 256;
 constexpr std::uint32_t kCode = 0x20;
 constexpr std::uint32_t kExecute = 0x20000000;
 
-std::uint32_t u16(const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); }
-std::uint32_t u32(const unsigned char* p) { return u16(p) | u16(p + 2) << 16; }
-std::uint64_t u64(const unsigned char* p) { return u32(p) | std::uint64_t{u32(p + 4)} << 32; }
-
 // Headers that make no sense; caught in read_pe_map.
 struct Broken {};
 
@@ -50,35 +49,25 @@ void sort_unique(std::vector<T>& v, Key key) {
 
 class PeReader {
 public:
-    explicit PeReader(FileBytes& file) : file_(file) {}
+    PeReader(FileBytes& file, const PeImage& image) : file_(file), image_(image), plus_(image.plus) {}
     ProgramMap read();
 
 private:
-    struct Raw {
-        std::uint64_t va, size, offset;
-    };
-    struct Where {
-        std::uint64_t offset;
-        std::uint32_t room;  // bytes from offset to the end of its section or the headers
-    };
     // A name after lead bytes (a hint), or a lookup table.
     struct Name {
-        Where w;
+        PeSpan w;
         std::uint32_t lead;
     };
     struct Table {
-        Where w;
+        PeSpan w;
         std::uint32_t by_address;  // entries are addresses, not RVAs
     };
 
     FileBytes& file_;
+    const PeImage& image_;
+    const bool plus_;  // PE32+: 8-byte thunks
     ProgramMap map_;
     std::uint64_t work_ = 0;
-    bool plus_ = false;  // PE32+: 8-byte thunks
-    std::uint64_t image_base_ = 0;
-    std::uint64_t header_size_ = 0;
-    std::uint64_t strings_at_ = 0, strings_size_ = 0;  // the COFF string table, if any
-    std::vector<Raw> by_va_;
     std::vector<Table> tables_;  // to walk
     std::vector<Name> names_;    // to hide
 
@@ -92,12 +81,12 @@ private:
     std::uint32_t get32(std::uint64_t offset) {
         unsigned char b[4];
         get(offset, b, 4);
-        return u32(b);
+        return le32(b);
     }
     std::uint64_t get64(std::uint64_t offset) {
         unsigned char b[8];
         get(offset, b, 8);
-        return u64(b);
+        return le64(b);
     }
     // The caller has checked that the range lies within the file.
     void hide(std::uint64_t offset, std::uint64_t size) { map_.hidden.push_back({offset, offset + size}); }
@@ -106,31 +95,22 @@ private:
         hide(offset, size);
     }
 
-    Where at(std::uint64_t rva, std::uint64_t size);
+    PeSpan at(std::uint64_t rva, std::uint64_t size);
     std::uint64_t name_size(std::uint64_t offset, std::uint64_t room, std::uint64_t longest);
     void keep_name(std::uint64_t rva, std::uint32_t lead);
-    void sections(std::uint64_t table_at, std::uint64_t count);
+    void sections();
     void imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay);
     void lookup_table(const Table& t);
     void exports(std::uint64_t rva, std::uint64_t size);
     void debug(std::uint64_t rva, std::uint64_t size);
 };
 
-// Where [rva, rva + size) lies in the file: in the raw data of the section
-// that holds rva, or in the headers.
-PeReader::Where PeReader::at(std::uint64_t rva, std::uint64_t size) {
-    auto it = std::upper_bound(by_va_.begin(), by_va_.end(), rva,
-                               [](std::uint64_t r, const Raw& s) { return r < s.va; });
-    std::uint64_t offset = rva, end = std::min(header_size_, file_.size());
-    if (it != by_va_.begin() && rva - std::prev(it)->va < std::prev(it)->size) {
-        offset = std::prev(it)->offset + (rva - std::prev(it)->va);
-        end = std::prev(it)->offset + std::prev(it)->size;
-    } else if (rva >= header_size_) {
-        throw Broken{};
-    }
-    if (offset > end || size > end - offset) throw Broken{};
-    assert(end - offset <= UINT32_MAX);  // a section's size and the headers' are 32-bit fields
-    return {offset, static_cast<std::uint32_t>(end - offset)};
+// Where [rva, rva + size) lies in the file; headers that make no sense when
+// it lies nowhere.
+PeSpan PeReader::at(std::uint64_t rva, std::uint64_t size) {
+    std::optional<PeSpan> span = image_.span(rva, size);
+    if (!span) throw Broken{};
+    return *span;
 }
 
 // The size, its zero included, of the name at offset, which must end within
@@ -162,33 +142,28 @@ void PeReader::keep_name(std::uint64_t rva, std::uint32_t lead) {
 // The import sections are hidden whole: they hold names outside the
 // directories walked here (of delay-load imports, or that no descriptor
 // points to).
-void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
-    std::vector<unsigned char> table(static_cast<std::size_t>(count * 40));
-    get(table_at, table.data(), table.size());
-    hide(table_at, table.size());
+void PeReader::sections() {
+    hide(image_.section_table.begin, image_.section_table.end - image_.section_table.begin);
+    const FileRange strings = image_.string_table;
     std::vector<std::pair<std::uint64_t, std::size_t>> long_names;  // offset, section
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const unsigned char* s = &table[i * 40];
-        Raw raw{u32(s + 12), u32(s + 16), u32(s + 20)};
-        if (raw.size == 0 || raw.offset == 0) continue;  // no bytes in the file
-        if (raw.offset > file_.size() || raw.size > file_.size() - raw.offset) throw Broken{};
-        const bool code = (u32(s + 36) & (kCode | kExecute)) != 0;
-        std::string name(reinterpret_cast<const char*>(s), ::strnlen(reinterpret_cast<const char*>(s), 8));
-        if (name.size() >= 2 && name[0] == '/' && strings_size_ != 0 &&
+    for (const PeSection& s : image_.sections) {
+        if (!s.has_bytes()) continue;
+        const bool code = (s.characteristics & (kCode | kExecute)) != 0;
+        const std::string& name = s.name;
+        if (name.size() >= 2 && name[0] == '/' && strings.end != strings.begin &&
             name.find_first_not_of("0123456789", 1) == std::string::npos) {
             std::uint64_t offset = std::stoull(name.substr(1));  // at most 7 digits
-            if (offset >= strings_size_) throw Broken{};
+            if (offset >= strings.end - strings.begin) throw Broken{};
             long_names.emplace_back(offset, map_.sections.size());
         }
-        map_.sections.push_back({{raw.offset, raw.offset + raw.size}, std::move(name), code});
-        by_va_.push_back(raw);
+        map_.sections.push_back({{s.raw_offset, std::uint64_t{s.raw_offset} + s.raw_size}, name, code});
     }
     std::sort(long_names.begin(), long_names.end());
     for (auto [offset, i] : long_names) {
         std::string& name = map_.sections[i].name;
-        std::uint64_t size = name_size(strings_at_ + offset, strings_size_ - offset, kLongestSectionName);
+        std::uint64_t size = name_size(strings.begin + offset, strings.end - strings.begin - offset, kLongestSectionName);
         name.resize(static_cast<std::size_t>(size));
-        get(strings_at_ + offset, name.data(), name.size());
+        get(strings.begin + offset, name.data(), name.size());
         name.resize(::strnlen(name.data(), name.size()));
     }
     for (const Section& s : map_.sections) {
@@ -196,7 +171,6 @@ void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
             hide(s.range.begin, s.range.end - s.range.begin);
         }
     }
-    std::sort(by_va_.begin(), by_va_.end(), [](const Raw& a, const Raw& b) { return a.va < b.va; });
 }
 
 // Walks an import descriptor array up to its all-zero entry. Each entry is
@@ -206,7 +180,7 @@ void PeReader::sections(std::uint64_t table_at, std::uint64_t count) {
 // table points into the code. Delay-load entries begin with attributes whose
 // bit 0 clear means the fields are addresses (old linkers wrote those).
 void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, unsigned table_field, bool delay) {
-    Where w = at(rva, entry);
+    PeSpan w = at(rva, entry);
     for (std::uint64_t i = 0;; i += entry) {
         charge(1);
         if (entry > w.room - i) throw Broken{};  // no end before the end of its section
@@ -217,13 +191,13 @@ void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, u
             return;
         }
         const bool by_address = delay && (d[0] & 1) == 0;
-        const std::uint64_t base = by_address ? image_base_ : 0;
-        if (std::uint32_t name = u32(d + name_field); name != 0) {
+        const std::uint64_t base = by_address ? image_.image_base : 0;
+        if (std::uint32_t name = le32(d + name_field); name != 0) {
             if (name < base) throw Broken{};
             keep_name(name - base, 0);
         }
-        std::uint32_t table = u32(d + table_field);
-        if (table == 0 && !delay) table = u32(d + 16);
+        std::uint32_t table = le32(d + table_field);
+        if (table == 0 && !delay) table = le32(d + 16);
         if (table != 0) {
             if (table < base) throw Broken{};
             charge(16);  // bounds the tables kept
@@ -236,7 +210,7 @@ void PeReader::imports(std::uint64_t rva, unsigned entry, unsigned name_field, u
 // of each import by name (an import by ordinal has the top bit set).
 void PeReader::lookup_table(const Table& t) {
     const unsigned width = plus_ ? 8 : 4;
-    const std::uint64_t base = t.by_address ? image_base_ : 0;
+    const std::uint64_t base = t.by_address ? image_.image_base : 0;
     for (std::uint64_t i = 0;; i += width) {
         charge(1);
         if (width > t.w.room - i) throw Broken{};
@@ -254,14 +228,14 @@ void PeReader::lookup_table(const Table& t) {
 // The whole directory, and the DLL name and the exported names wherever
 // they stand.
 void PeReader::exports(std::uint64_t rva, std::uint64_t size) {
-    Where w = at(rva, std::max<std::uint64_t>(size, 40));
+    PeSpan w = at(rva, std::max<std::uint64_t>(size, 40));
     hide(w.offset, size);
     unsigned char d[40];
     get(w.offset, d, sizeof d);
-    if (u32(d + 12) != 0) keep_name(u32(d + 12), 0);
-    std::uint64_t count = u32(d + 24);
+    if (le32(d + 12) != 0) keep_name(le32(d + 12), 0);
+    std::uint64_t count = le32(d + 24);
     if (count == 0) return;
-    Where names = at(u32(d + 32), count * 4);
+    PeSpan names = at(le32(d + 32), count * 4);
     for (std::uint64_t i = 0; i < count; ++i) {
         charge(1);
         keep_name(get32(names.offset + i * 4), 0);
@@ -271,7 +245,7 @@ void PeReader::exports(std::uint64_t rva, std::uint64_t size) {
 // The 28-byte entries, and the data each points to by file offset (e.g.
 // the path of the debug file).
 void PeReader::debug(std::uint64_t rva, std::uint64_t size) {
-    Where w = at(rva, size);
+    PeSpan w = at(rva, size);
     hide(w.offset, size);
     for (std::uint64_t i = 0; i + 28 <= size; i += 28) {
         charge(1);
@@ -281,40 +255,20 @@ void PeReader::debug(std::uint64_t rva, std::uint64_t size) {
 }
 
 ProgramMap PeReader::read() {
-    std::uint64_t pe = get32(0x3C);
-    unsigned char coff[24];
-    get(pe, coff, sizeof coff);
-    if (std::memcmp(coff, "PE\0\0", 4) != 0) throw Broken{};
-    std::uint64_t section_count = u16(coff + 6), symbols_at = u32(coff + 12), symbols = u32(coff + 16);
-    std::uint64_t optional_at = pe + sizeof coff, optional_size = u16(coff + 20);
-    std::vector<unsigned char> opt(static_cast<std::size_t>(optional_size));
-    get(optional_at, opt.data(), opt.size());
-    plus_ = optional_size >= 2 && u16(opt.data()) == 0x20b;
-    if (!plus_ && (optional_size < 2 || u16(opt.data()) != 0x10b)) throw Broken{};
-    const std::uint64_t dirs_at = plus_ ? 112 : 96;
-    if (optional_size < dirs_at) throw Broken{};
-    image_base_ = plus_ ? u64(&opt[24]) : u32(&opt[28]);
-    header_size_ = u32(&opt[60]);
-    const std::uint64_t dirs = std::min<std::uint64_t>(u32(&opt[dirs_at - 4]), (optional_size - dirs_at) / 8);
+    // The symbols, then the string table.
+    if (image_.symbols_offset != 0) hide(image_.symbols_offset, image_.string_table.end - image_.symbols_offset);
 
-    if (symbols_at != 0) {
-        // The symbols, then the string table, whose size counts itself.
-        strings_at_ = symbols_at + symbols * 18;
-        strings_size_ = std::max<std::uint64_t>(get32(strings_at_), 4);
-        hide_in_file(symbols_at, strings_at_ - symbols_at + strings_size_);
-    }
+    sections();
 
-    sections(optional_at + optional_size, section_count);
-
-    auto dir = [&](unsigned i, auto&& walk) {
-        if (i >= dirs) return;
-        std::uint64_t rva = u32(&opt[dirs_at + i * 8]), size = u32(&opt[dirs_at + i * 8 + 4]);
-        if (rva != 0 && size != 0) walk(rva, size);
+    auto dir = [&](PeDirectoryIndex i, auto&& walk) {
+        PeDirectory d = image_.directory(i);
+        if (d.rva != 0 && d.size != 0) walk(d.rva, d.size);
     };
-    dir(0, [&](std::uint64_t rva, std::uint64_t size) { exports(rva, size); });
-    dir(1, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, false); });
-    dir(6, [&](std::uint64_t rva, std::uint64_t size) { debug(rva, size); });
-    dir(13, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, true); });
+    using Index = PeDirectoryIndex;
+    dir(Index::exports, [&](std::uint64_t rva, std::uint64_t size) { exports(rva, size); });
+    dir(Index::imports, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 20, 12, 0, false); });
+    dir(Index::debug, [&](std::uint64_t rva, std::uint64_t size) { debug(rva, size); });
+    dir(Index::delay_imports, [&](std::uint64_t rva, std::uint64_t) { imports(rva, 32, 4, 16, true); });
 
     // Each table and name once, in order of offset (a table read both as
     // RVAs and as addresses is walked both ways).
@@ -332,8 +286,10 @@ ProgramMap PeReader::read() {
 }  // namespace
 
 ProgramMap read_pe_map(FileBytes& file) {
+    std::optional<PeImage> image = read_pe_image(file);
+    if (!image) return {};
     try {
-        return PeReader(file).read();
+        return PeReader(file, *image).read();
     } catch (const Broken&) {
         return {};
     }

@@ -5,38 +5,11 @@
 #include <cstring>
 
 #include "dictionary.h"
+#include "utf8.h"
 
 namespace {
 
 bool continuation(unsigned char c) { return c >= 0x80 && c <= 0xbf; }
-
-// The length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t utf8_sequence(std::string_view text, std::size_t i) {
-    auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char c = at(i);
-    std::size_t size = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (c >= 0xc2 && c <= 0xdf) {
-        size = 2;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        size = 3;
-        if (c == 0xe0) low = 0xa0;   // no overlong forms
-        if (c == 0xed) high = 0x9f;  // no surrogates
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        size = 4;
-        if (c == 0xf0) low = 0x90;
-        if (c == 0xf4) high = 0x8f;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + size > text.size()) return 0;
-    if (at(i + 1) < low || at(i + 1) > high) return 0;
-    for (std::size_t k = 2; k < size; ++k) {
-        if (!continuation(at(i + k))) return 0;
-    }
-    return size;
-}
 
 // A lead byte and the continuation bytes after it are kept on one line.
 std::size_t unit_size(std::string_view text, std::size_t i) {
@@ -46,10 +19,8 @@ std::size_t unit_size(std::string_view text, std::size_t i) {
     return n;
 }
 
-bool is_protected(std::string_view text) {
-    std::size_t v = text.find('V');
-    return v != std::string_view::npos && text.substr(v + 1, 5) == "erkum";
-}
+// A text with a plain separator in it is written between quotes.
+bool needs_quotes(std::string_view text) { return std::any_of(text.begin(), text.end(), is_plain_separator); }
 
 // Fills comment lines of at most kReadPiece characters, LF included;
 // a line that is continued ends with a backslash.
@@ -101,8 +72,9 @@ struct CommentLines {
     explicit CommentLines(std::FILE* to) : out(to), line{}, size(0) { start(); }
 
     void start() {
-        std::memcpy(line, "!# ", 3);
-        size = 3;
+        std::memcpy(line, kCommentMark.data(), kCommentMark.size());
+        size = kCommentMark.size();
+        line[size++] = ' ';
     }
 
     // A unit (a character, an escape or a UTF-8 sequence) is never split.
@@ -172,7 +144,8 @@ bool looks_like_text(std::string_view text, std::size_t min_size) {
             ++i;
             continue;
         }
-        std::size_t n = c >= 0x80 ? utf8_sequence(text, i) : 0;
+        std::uint32_t cp = 0;
+        std::size_t n = c >= 0x80 ? utf8_sequence(text, i, cp) : 0;
         if (n == 0) return false;
         i += n;
     }
@@ -185,7 +158,7 @@ TemplateLine template_line(std::string_view text) {
     // The line begins with the text or a quote and holds nothing but the text
     // twice, blanks, quotes and the LF: so the tests of the reader that look
     // at the whole line come down to tests of the text.
-    if (text.find('"') != std::string_view::npos) {
+    if (text.find(kQuote) != std::string_view::npos) {
         t.problem = LineProblem::quote;
         return t;
     }
@@ -193,12 +166,12 @@ TemplateLine template_line(std::string_view text) {
         t.problem = LineProblem::line_feed;
         return t;
     }
-    if (is_protected(text)) {
+    if (is_protected_line(text)) {
         t.problem = LineProblem::protected_word;
         return t;
     }
-    const bool quoted = text.find_first_of(" \t") != std::string_view::npos;
-    if (!quoted && text.substr(0, 2) == "!#") {
+    const bool quoted = needs_quotes(text);
+    if (!quoted && is_comment_line(text)) {
         t.problem = LineProblem::comment_start;
         return t;
     }
@@ -259,7 +232,7 @@ void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text)
         return;
     }
     // Tell the user how long a translation can be on a line of its own.
-    const bool quoted = text.find_first_of(" \t") != std::string_view::npos;
+    const bool quoted = needs_quotes(text);
     const std::size_t frame = quoted ? 6 : 2;  // quotes, blank and LF
     const std::size_t room = kReadPiece - frame;
     char message[120];

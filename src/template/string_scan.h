@@ -10,9 +10,6 @@
 
 #include "text_limits.h"
 
-// Bytes read at a time; memory does not grow with the file.
-constexpr std::size_t kScanBlock = std::size_t{1} << 20;
-
 enum class ScanStatus { ok, stopped, read_error, out_of_memory };
 
 // Receives the offset of a text and its bytes (valid only during the call);
@@ -20,7 +17,7 @@ enum class ScanStatus { ok, stopped, read_error, out_of_memory };
 using ScanVisitor = std::function<bool(std::uint64_t offset, std::string_view text)>;
 
 // Reads file to its end and hands visit every text, in file order, that
-// starts at an offset p with 1 <= p <= size - 99, has a 0 byte at p - 1 and
-// runs 1 to 97 bytes to the next 0 byte. block is the read size (tests use
-// small ones to cross block boundaries).
-ScanStatus scan_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kScanBlock);
+// starts at an offset p with 1 <= p <= size - kLookAhead, has a 0 byte at
+// p - 1 and runs 1 to kLongestOriginal bytes to the next 0 byte. block is
+// the read size (tests use small ones to cross block boundaries).
+ScanStatus scan_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kBlockSize);

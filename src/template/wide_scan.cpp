@@ -13,10 +13,6 @@
 
 namespace {
 
-// A decision at p reads the unit before p and at most the longest text's
-// units and the zero after them.
-constexpr std::size_t kReach = 2 * (kLongestOriginal + 1) + 2;
-
 bool is_surrogate(std::uint16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
 bool is_printable_ascii(unsigned c) { return c >= 0x20 && c <= 0x7E; }
@@ -56,7 +52,7 @@ bool counted_chain(const unsigned char* at, std::size_t first, std::size_t units
 }
 
 ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
-    std::vector<unsigned char> buf(kReach + 2 + block);
+    std::vector<unsigned char> buf(kWideReach + 2 + block);
     std::string terminated;
     std::string counted;
     std::size_t held = 0;
@@ -70,7 +66,7 @@ ScanStatus scan(std::FILE* file, const ScanVisitor& visit, std::size_t block) {
         if (got == 0 && std::ferror(file) != 0) return ScanStatus::read_error;
         held += got;
         const std::uint64_t total = base + held;
-        const std::uint64_t until = got == 0 ? total : total > kReach ? total - kReach : 0;
+        const std::uint64_t until = got == 0 ? total : total > kWideReach ? total - kWideReach : 0;
         for (; p < until && p + 2 <= total; p += 2) {
             if (p < walk) continue;
             const unsigned char* at = buf.data() + (p - base);

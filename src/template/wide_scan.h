@@ -21,5 +21,5 @@
 // terminated one (the counted one is a menu text's prefix, cut by its id
 // word), unless counted texts fill it from p (string table entries) or
 // from p + 2 (a count begins it). No text is handed that begins inside one
-// handed before it, which vorlang's walk passes over.
-ScanStatus scan_wide_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kScanBlock);
+// handed before it, which vorlang's walk passes over. block is the read size.
+ScanStatus scan_wide_strings(std::FILE* file, const ScanVisitor& visit, std::size_t block = kBlockSize);

@@ -12,10 +12,6 @@
 #include "text_index.h"
 #include "text_limits.h"
 
-// A decision at an even offset q reads no byte at q + kWideReach or after:
-// the longest original's units and the zero unit after them lie before it.
-constexpr std::size_t kWideReach = 2 * kTextField;
-
 constexpr unsigned kWideFilterBits = 18;
 constexpr unsigned kWideShapeBits = 18;
 
