@@ -39,8 +39,8 @@ void usage() {
     std::fprintf(stderr, "Reads the program and the dictionary as vorlang would, changes nothing,\n");
     std::fprintf(stderr, "and writes one finding per line to standard output:\n");
     std::fprintf(stderr, "  <dictionary>:<line>: <error|warning|note>: <message>\n");
-    std::fprintf(stderr, "Status: 0 clean, 1 warnings only, 2 errors; 1, -2, -3 as vorlang's\n");
-    std::fprintf(stderr, "when the program or the dictionary is missing or unreadable.\n");
+    std::fprintf(stderr, "Status: 0 clean, 1 warnings only, 2 errors; -2 when the program,\n");
+    std::fprintf(stderr, "-3 when the dictionary is missing or unreadable.\n");
 }
 
 RunEnd run(const CommonOptions& s) {
@@ -52,6 +52,9 @@ RunEnd run(const CommonOptions& s) {
     plan.program = program;
     plan.dictionary = dictionary;
     plan.purpose = "check";
+    // A missing file is told from warnings by its status, as an unreadable one is.
+    plan.missing_dictionary = kStatusDictionary;
+    plan.missing_program = kStatusProgram;
     plan.refuse_dictionary_as_output = true;
     plan.read_more_than_once = "";  // once per level: a FIFO could never be read whole again
     plan.layout = &layout;
