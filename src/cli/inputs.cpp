@@ -1,10 +1,15 @@
 #include "inputs.h"
 
+#include <new>
+#include <utility>
+
 #include "exist_file.h"
 #include "input_file.h"
 #include "standard_streams.h"
 
-RunFailure read_inputs(const InputPlan& plan, Inputs& in) {
+namespace {
+
+RunFailure take_inputs(const InputPlan& plan, Inputs& in) {
     const std::string& program = plan.program;
     if (plan.dictionary) {
         const std::string& dictionary = *plan.dictionary;
@@ -34,4 +39,14 @@ RunFailure read_inputs(const InputPlan& plan, Inputs& in) {
     }
     in.entries = std::move(read.entries);
     return std::nullopt;
+}
+
+}  // namespace
+
+RunFailure read_inputs(const InputPlan& plan, Inputs& in) {
+    try {
+        return take_inputs(plan, in);
+    } catch (const std::bad_alloc&) {
+        return out_of_memory();
+    }
 }
