@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: window_run DICTIONARY PROGRAM OUT RELAX\n");
         return 2;
     }
-    Trans_Tbl* head = read_trans(argv[1]);
+    EntryList list = read_trans(argv[1]);
+    Trans_Tbl* head = list.get();
     std::ifstream in(argv[2], std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (head == nullptr || !in) return 1;
@@ -27,6 +28,5 @@ int main(int argc, char** argv) {
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
         std::printf("%" PRId64 "x  %s -> %s\n", e->n_trans, e->org_name, e->new_name);
     }
-    free_trans(head);
     return 0;
 }

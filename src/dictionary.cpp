@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "input_file.h"
@@ -65,9 +66,9 @@ Tokens tokens(std::string_view text, IsDelim is_delim, std::size_t wanted) {
 }
 
 struct Reader {
-    Reader(std::FILE* to, DictionaryLayout* where) : messages(to), layout(where) {}
+    Reader(const MessageSink& to, DictionaryLayout* where) : messages(to), layout(where) {}
 
-    std::FILE* messages;
+    const MessageSink& messages;
     DictionaryLayout* layout;
     Trans_Tbl* head = nullptr;
     Trans_Tbl* tail = nullptr;
@@ -119,7 +120,7 @@ struct Reader {
     }
 
     void message(const std::string& text) {
-        if (messages != nullptr) std::fputs(text.c_str(), messages);
+        tell(messages, text);
         if (layout != nullptr) layout->messages.push_back({line_no, text});
     }
 
@@ -184,15 +185,16 @@ struct Reader {
         if (line_length != 0) end_line();
         if (out_of_memory) return {nullptr, ReadStatus::out_of_memory};
         if (head == nullptr) return {nullptr, ReadStatus::no_entries};
-        Trans_Tbl* list = head;
+        EntryList list(head);
         head = nullptr;
-        return {list, ReadStatus::ok};
+        return {std::move(list), ReadStatus::ok};
     }
 };
 
 }  // namespace
 
-ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages, DictionaryLayout* layout) {
+ReadResult read_trans_bytes(const char* data, std::size_t size, const MessageSink& messages,
+                            DictionaryLayout* layout) {
     try {
         Reader reader(messages, layout);
         reader.feed_all(data, size);
@@ -202,7 +204,8 @@ ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messa
     }
 }
 
-ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayout* layout, struct stat* opened) {
+ReadResult read_trans_file(const char* path, const MessageSink& messages, DictionaryLayout* layout,
+                           struct stat* opened) {
     // A device (a planted link to /dev/zero) would be read for ever: only a
     // regular file or a FIFO, which ends when its writer closes it, is read,
     // and nothing else is opened.
@@ -235,7 +238,7 @@ ReadResult read_trans_file(const char* path, std::FILE* messages, DictionaryLayo
     }
 }
 
-Trans_Tbl* read_trans(const char* path) { return read_trans_file(path).head; }
+EntryList read_trans(const char* path) { return read_trans_file(path, {}).entries; }
 
 namespace {
 
@@ -317,16 +320,15 @@ int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     }
 }
 
-int check_trans(const Trans_Tbl* head) {
+int check_trans(const Trans_Tbl* head, const MessageSink& messages) {
     CheckVisitor report{
-        [](const Trans_Tbl* e, const Trans_Tbl* p) {
-            std::printf("ERR: inconsistent translation:\n  %s->%s\n  %s->%s\n", e->org_name, e->new_name,
-                        p->org_name, p->new_name);
+        [&](const Trans_Tbl* e, const Trans_Tbl* p) {
+            tell(messages, "ERR: inconsistent translation:\n  " + std::string(e->org_name) + "->" + e->new_name +
+                               "\n  " + p->org_name + "->" + p->new_name + "\n");
         },
-        [](const Trans_Tbl* e) {
-            std::printf("Warn: '%s' ->\n", e->org_name);
-            std::printf("      '%s': clipped to\n", e->new_name_full);
-            std::printf("      '%s'\n", e->new_name);
+        [&](const Trans_Tbl* e) {
+            tell(messages, "Warn: '" + std::string(e->org_name) + "' ->\n      '" + e->new_name_full +
+                               "': clipped to\n      '" + e->new_name + "'\n");
         }};
     return visit_check(head, report);
 }

@@ -6,13 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <functional>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "message_sink.h"
 #include "text_limits.h"
 
 struct Trans_Tbl {
@@ -41,10 +42,16 @@ inline std::string_view full_translation_of(const Trans_Tbl* e) {
 // Frees every entry of the list that begins at head.
 void free_trans(Trans_Tbl* head);
 
+// An entry list that frees itself: what the reader hands out.
+struct EntryListFree {
+    void operator()(Trans_Tbl* head) const { free_trans(head); }
+};
+using EntryList = std::unique_ptr<Trans_Tbl, EntryListFree>;
+
 enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory };
 
 struct ReadResult {
-    Trans_Tbl* head;
+    EntryList entries;  // empty unless status is ok
     ReadStatus status;
 };
 
@@ -68,23 +75,24 @@ struct DictionaryLayout {
 };
 
 // Reads the translate file at path. Messages about lines it ignores go to
-// messages (standard output unless given; nullptr for none); with a layout,
-// where each entry came from is filled in too; opened receives what the
-// file was when it was opened.
-ReadResult read_trans_file(const char* path, std::FILE* messages = stdout, DictionaryLayout* layout = nullptr,
+// messages (an empty sink for none); with a layout, where each entry came
+// from is filled in too; opened receives what the file was when it was
+// opened.
+ReadResult read_trans_file(const char* path, const MessageSink& messages, DictionaryLayout* layout = nullptr,
                            struct stat* opened = nullptr);
 
-// The plain interface: the head of the new list, or nullptr.
-Trans_Tbl* read_trans(const char* path);
+// The plain interface: the new list, or none; no messages.
+EntryList read_trans(const char* path);
 
 // Reads a dictionary held in memory (the file's bytes); messages as above.
-ReadResult read_trans_bytes(const char* data, std::size_t size, std::FILE* messages = stdout,
+ReadResult read_trans_bytes(const char* data, std::size_t size, const MessageSink& messages,
                             DictionaryLayout* layout = nullptr);
 
 // What the consistency check finds, in the order it finds it: for each
 // entry e, conflict(e, p) for every earlier entry p that gives e's original
 // another cut translation (the latest p first), then clipped(e) when e's
-// translation had to be cut. Neither may throw.
+// translation had to be cut. Neither may throw but std::bad_alloc, which
+// makes the check's result kCheckOutOfMemory.
 struct CheckVisitor {
     std::function<void(const Trans_Tbl* e, const Trans_Tbl* p)> conflict;
     std::function<void(const Trans_Tbl* e)> clipped;
@@ -93,9 +101,10 @@ struct CheckVisitor {
 // check_trans's result when memory for its index cannot be had.
 constexpr int kCheckOutOfMemory = -1;
 
-// Writes the errors and warnings to standard output and returns the number of
-// errors (0 when the dictionary is consistent), or kCheckOutOfMemory. Changes nothing in the list.
-int check_trans(const Trans_Tbl* head);
+// Writes the errors and warnings to messages and returns the number of
+// errors (0 when the dictionary is consistent), or kCheckOutOfMemory.
+// Changes nothing in the list.
+int check_trans(const Trans_Tbl* head, const MessageSink& messages);
 
 // The check itself, its findings handed to visit; the same result.
 int visit_check(const Trans_Tbl* head, const CheckVisitor& visit);

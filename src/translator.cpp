@@ -37,6 +37,7 @@
 #include <cassert>
 #include <bit>
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -63,11 +64,12 @@ constexpr std::size_t kHeldMax = kHeld + kWideReach + 3;
 constexpr std::size_t kOverlapBlock = 4096;
 
 // counted: the bytes read after the first 99.
-void show_progress(std::int64_t& shown, std::int64_t counted) {
+void show_progress(const MessageSink& progress, std::int64_t& shown, std::int64_t counted) {
     while (counted - shown >= kProgressStep) {
         shown += kProgressStep;
-        std::printf("%" PRId64 "      \r", shown);
-        std::fflush(stdout);
+        char line[32];
+        int n = std::snprintf(line, sizeof line, "%" PRId64 "      \r", shown);
+        tell(progress, std::string_view(line, static_cast<std::size_t>(n)));
     }
 }
 
@@ -219,7 +221,8 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
 // writing the blocks before it. The wide pass (when wide is given) follows
 // the byte pass through each block, over the bytes the byte pass is done
 // with.
-bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block) {
+bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
+            const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
     BlockWriter writer(out, block >= kOverlapBlock);
@@ -235,7 +238,7 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         std::size_t got = std::fread(buf + held, 1, block, prog);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
-        if (out != nullptr) show_progress(shown, end - kLook);  // a search without a copy is silent
+        if (out != nullptr) show_progress(progress, shown, end - kLook);  // a search without a copy is silent
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
@@ -261,13 +264,14 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
 
 }  // namespace
 
-void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide) {
+void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide,
+                     const MessageSink& progress) {
     out.assign(in);
     auto size = static_cast<std::int64_t>(in.size());
     auto* copy = reinterpret_cast<unsigned char*>(out.data());
     if (size >= kLook) {
         std::int64_t shown = 0;
-        show_progress(shown, size - kLook);
+        show_progress(progress, shown, size - kLook);
         TextIndex x;
         build_index(x, head, relax != kRelaxStrict);
         Scan s{x, relax};
@@ -287,7 +291,7 @@ namespace {
 
 // Translates into out, or only counts (and observes) without it.
 TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
-                                bool wide, const HitObserver* observe) {
+                                bool wide, const HitObserver* observe, const MessageSink& progress) {
     bool written = false;
     bool out_of_memory = false;
     try {
@@ -298,30 +302,31 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         if (wide) build_wide_index(w, head);
         w.observer = observe;
         WideScan ws{w, relax};
-        written = stream(x, wide ? &ws : nullptr, prog, out, relax, std::max<std::size_t>(block, 1));
+        written = stream(x, wide ? &ws : nullptr, prog, out, relax, std::max<std::size_t>(block, 1), progress);
         add_counts(x);
         add_wide_counts(w);
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
-    bool closed = out == nullptr || std::fclose(out) == 0;
+    bool flushed = out == nullptr || (std::fflush(out) == 0 && std::ferror(out) == 0);
     if (out_of_memory) return TranslateStatus::out_of_memory;
     if (std::ferror(prog) != 0) return TranslateStatus::read_error;
-    if (!written || !closed) return TranslateStatus::write_error;
+    if (!written || !flushed) return TranslateStatus::write_error;
     return TranslateStatus::ok;
 }
 
 }  // namespace
 
 TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
-                                 std::size_t block, bool wide) {
-    return run_translation(head, prog, out, relax, block, wide, nullptr);
+                                 std::size_t block, bool wide, const MessageSink& progress) {
+    return run_translation(head, prog, out, relax, block, wide, nullptr, progress);
 }
 
 TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe) {
-    return run_translation(head, prog, nullptr, relax, kBlockSize, wide, &observe);
+    return run_translation(head, prog, nullptr, relax, kBlockSize, wide, &observe, {});
 }
 
-TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide) {
-    return translate_blocks(head, prog, out, relax, kBlockSize, wide);
+TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
+                          const MessageSink& progress) {
+    return translate_blocks(head, prog, out, relax, kBlockSize, wide, progress);
 }

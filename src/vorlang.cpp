@@ -1,20 +1,16 @@
 // The driver: command line, file names, the run sequence, the report and the
 // usage text.
-#include <csignal>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "command_line.h"
 #include "dictionary.h"
-#include "exist_file.h"
 #include "file_names.h"
+#include "inputs.h"
 #include "output_file.h"
-#include "program_file.h"
-#include "run_failure.h"
+#include "run.h"
 #include "standard_streams.h"
 #include "translator.h"
 #include "wide_text.h"
@@ -23,21 +19,13 @@ namespace {
 
 constexpr const char* kToolName = "vorlang";
 
-constexpr int kStatusOk = 0;
-constexpr int kStatusNotFound = 1;
-constexpr int kStatusInconsistent = -1;
-constexpr int kStatusProgram = -2;
-constexpr int kStatusDictionary = -3;
-constexpr int kStatusOutput = -5;
-constexpr int kStatusReport = -6;
-
 struct Settings : CommonOptions {
     std::string output;  // -o
     bool check_only = false;
     std::string dictionary_file;  // formed from the options
 };
 
-[[noreturn]] void usage() {
+void usage() {
     std::fprintf(stderr, "---------------------------------------------------------\n");
     std::fprintf(stderr, "Usage:\n   %s [options]\n", kToolName);
     std::fprintf(stderr, "              [options]:\n");
@@ -69,7 +57,6 @@ struct Settings : CommonOptions {
     std::fprintf(stderr, "  With -r check for non-alphanum. preceeding character.\n");
     std::fprintf(stderr, "  With -R no check on preceeded character at all.\n");
     std::fprintf(stderr, "  Possibly higher risc in translating something what shouldn't be translated!\n");
-    std::exit(kStatusOk);
 }
 
 Settings read_command_line(int argc, char** argv) {
@@ -78,7 +65,6 @@ Settings read_command_line(int argc, char** argv) {
         if (before == "-o") s.output = arg;
         if (arg == "-c") s.check_only = true;
     });
-    if (s.usage) usage();
     return s;
 }
 
@@ -143,22 +129,9 @@ Failure cannot_read_program(const std::string& program) {
     return {kStatusProgram, "Error: Can't read file " + program + " to translate.\n"};
 }
 
-Failure out_of_memory() { return {kStatusDictionary, "Error: out of memory.\n"}; }
-
-// The entry list and the program file live until the run ends.
-struct RunFiles {
-    Trans_Tbl* head = nullptr;
-    ProgramFile prog;
-    struct stat dictionary {};  // as it was opened
-    ~RunFiles() {
-        free_trans(head);
-        close_program(prog);
-    }
-};
-
-RunFailure translate_to_output(Settings& s, RunFiles& files) {
+RunFailure translate_to_output(const Settings& s, Inputs& in) {
     PendingOutput out;
-    switch (open_output(s.output, files.prog.at_open, files.dictionary, out)) {
+    switch (out.open(s.output, in.program.at_open(), in.dictionary)) {
         case OutputStatus::ok:
             break;
         case OutputStatus::is_program:
@@ -171,62 +144,43 @@ RunFailure translate_to_output(Settings& s, RunFiles& files) {
         case OutputStatus::cannot_create:
             return cannot_open_output(s.output);
     }
-    TranslateStatus status = translate(files.head, files.prog.file, out.file, s.relax, s.wide);
-    out.file = nullptr;  // the translator has closed it
-    if (status == TranslateStatus::ok && !read_unchanged(files.prog)) status = TranslateStatus::read_error;
-    if (status != TranslateStatus::ok) {
-        discard_output(out);
-        if (status == TranslateStatus::out_of_memory) return out_of_memory();
-        if (status == TranslateStatus::read_error) return cannot_read_program(s.program);
-        return cannot_write(s.output);
-    }
-    if (!commit_output(out)) return cannot_write(s.output);
+    TranslateStatus status =
+        translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
+    if (status == TranslateStatus::ok && !in.program.read_unchanged()) status = TranslateStatus::read_error;
+    if (status == TranslateStatus::out_of_memory) return out_of_memory();
+    if (status == TranslateStatus::read_error) return cannot_read_program(s.program);
+    if (status != TranslateStatus::ok || !out.commit()) return cannot_write(s.output);
     return std::nullopt;
 }
 
 RunFailure run(Settings& s) {
     form_names(s);
-    if (!exist_file(s.dictionary_file)) {
-        return Failure{kStatusNotFound, "Error: dictionary " + s.dictionary_file + " not found!\n", true};
-    }
-    if (!exist_file(s.program)) {
-        return Failure{kStatusNotFound, "Error: program " + s.program + " not found!\n", true};
-    }
-    RunFiles files;
-    if (!open_program(s.program, files.prog)) {
-        return Failure{kStatusProgram, "Error: Can't open file " + s.program + " to translate.\n"};
-    }
-    ReadResult read = read_trans_file(s.dictionary_file.c_str(), stdout, nullptr, &files.dictionary);
-    if (read.status == ReadStatus::out_of_memory) return out_of_memory();
-    files.head = read.head;
-    if (files.head == nullptr) {
-        return Failure{kStatusDictionary, "Error: Can't open translate file " + s.dictionary_file + " (or wrong format).\n"};
-    }
-    int errors = check_trans(files.head);
+    const MessageSink messages = to_standard_output();
+    Inputs in;
+    InputPlan plan;
+    plan.program = s.program;
+    plan.dictionary = s.dictionary_file;
+    plan.purpose = "translate";
+    plan.missing_on_stdout = true;
+    plan.reader_messages = messages;
+    if (RunFailure failed = read_inputs(plan, in)) return failed;
+    int errors = check_trans(in.entries.get(), messages);
     if (errors == kCheckOutOfMemory) return out_of_memory();
-    if (s.wide) warn_not_wide(files.head);
+    if (s.wide) warn_not_wide(in.entries.get());
     if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
     if (s.check_only) return std::nullopt;
-    RunFailure failed = translate_to_output(s, files);
-    if (failed) return failed;
-    report(files.head, s.relax, s.output);
+    if (RunFailure failed = translate_to_output(s, in)) return failed;
+    report(in.entries.get(), s.relax, s.output);
     return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    occupy_closed_standard_streams();
-    // Past a file-size limit a write then fails and is reported, instead of
-    // the process being killed.
-    std::signal(SIGXFSZ, SIG_IGN);
-    RunFailure failed;
-    try {
+    return run_tool(argc, argv, {kToolName, usage}, [](int argc, char** argv) -> RunEnd {
         Settings settings = read_command_line(argc, argv);
-        failed = run(settings);
-    } catch (const std::bad_alloc&) {
-        failed = out_of_memory();
-    }
-    if (!failed && !close_standard_output()) failed = Failure{kStatusReport, "Error: Can't write the report.\n"};
-    return failed ? report_failure(*failed) : kStatusOk;
+        if (RunFailure failed = run(settings)) return failed;
+        if (!close_standard_output()) return Failure{kStatusReport, "Error: Can't write the report.\n"};
+        return std::nullopt;
+    });
 }

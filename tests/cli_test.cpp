@@ -253,7 +253,8 @@ const std::string kUsage =
 
 TEST(Usage, IsWrittenWholeWhereverHStands) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-h"}, {"-r", "-h"}, {"-p", "-h"}, {"-c", "-t", "nl", "-h", "-x"}, {"-d", "d", "-h", "-p"}}) {
+             {"-h"}, {"-r", "-h"}, {"-p", "-h"}, {"-c", "-t", "nl", "-h", "-x"}, {"-d", "d", "-h", "-p"},
+             {"--help"}, {"-o", "--help"}}) {
         TempDir dir;
         dir.write("dornevo_trans.txt", kDict);
         dir.write("dornevo.exe", kProgram);
@@ -262,6 +263,36 @@ TEST(Usage, IsWrittenWholeWhereverHStands) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.status, 0);
         EXPECT_FALSE(dir.exists("dornevo_t.exe"));
+    }
+}
+
+// In every program --help is -h and --version one line on standard output,
+// wherever they stand; the first of the three wins, and none starts a run.
+TEST(Usage, HelpAndVersionInEveryProgram) {
+    struct Asked {
+        std::vector<std::string> args;
+        bool version;
+    };
+    const std::vector<Asked> rows = {{{"--version"}, true},       {{"-p", "--version"}, true},
+                                     {{"--version", "-h"}, true}, {{"--help"}, false},
+                                     {{"-d", "--help"}, false},   {{"-u", "--help", "--version"}, false}};
+    for (auto [tool, name] : {std::pair<const char*, std::string>{VORLANG_BIN, "vorlang"},
+                              {VORLANG_EXTRACT_BIN, "vorlang-extract"},
+                              {VORLANG_LINT_BIN, "vorlang-lint"}}) {
+        TempDir dir;
+        dir.write("dornevo_trans.txt", kDict);
+        dir.write("dornevo.exe", kProgram);
+        const auto before = dir.snapshot();
+        const RunResult h = run_program(tool, dir.path(), {"-h"});
+        ASSERT_NE(h.err.find("Usage:\n   " + name + " [options]"), std::string::npos) << name;
+        for (const Asked& row : rows) {
+            SCOPED_TRACE(name + " " + testing::PrintToString(row.args));
+            RunResult r = run_program(tool, dir.path(), row.args);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, row.version ? name + " " + PACKAGE_VERSION + "\n" : "");
+            EXPECT_EQ(r.err, row.version ? "" : h.err);
+            EXPECT_EQ(dir.snapshot(), before);
+        }
     }
 }
 

@@ -36,15 +36,9 @@ struct Read {
 };
 
 Read read(const std::string& dict) {
-    char* data = nullptr;
-    std::size_t size = 0;
-    std::FILE* messages = open_memstream(&data, &size);
-    ReadResult r = read_trans_bytes(dict.data(), dict.size(), messages);
-    OwnedList list = own(r.head);
-    std::fclose(messages);
-    Read out{{}, std::string(data, size)};
-    std::free(data);
-    for (const Trans_Tbl* e = r.head; e != nullptr; e = e->next) {
+    Read out;
+    ReadResult r = read_trans_bytes(dict.data(), dict.size(), collect(out.messages));
+    for (const Trans_Tbl* e = r.entries.get(); e != nullptr; e = e->next) {
         out.entries.insert(out.entries.end(), {e->org_name, e->new_name, e->new_name_full});
     }
     return out;

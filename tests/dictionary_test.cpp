@@ -38,11 +38,9 @@ struct Read {
 };
 
 Read read(const std::string& text) {
-    testing::internal::CaptureStdout();
-    ReadResult r = read_trans_bytes(text.data(), text.size());
-    OwnedList list = own(r.head);
-    std::string out = testing::internal::GetCapturedStdout();
-    return {entries(r.head), r.status, out};
+    std::string out;
+    ReadResult r = read_trans_bytes(text.data(), text.size(), collect(out));
+    return {entries(r.entries.get()), r.status, out};
 }
 
 TEST(EntryList, CreateLinksInOrderAndZeroFills) {
@@ -140,11 +138,8 @@ TEST(Reader, LongestOriginalsFitTheLimits) {
             int r = static_cast<int>(rng() % 10);
             text.push_back(r < 2 ? ' ' : r < 3 ? '"' : r < 4 ? '\n' : static_cast<char>('a' + rng() % 26));
         }
-        testing::internal::CaptureStdout();
-        ReadResult res = read_trans_bytes(text.data(), text.size());
-        OwnedList list = own(res.head);
-        testing::internal::GetCapturedStdout();
-        for (const Trans_Tbl* e = res.head; e != nullptr; e = e->next) {
+        ReadResult res = read_trans_bytes(text.data(), text.size(), {});
+        for (const Trans_Tbl* e = res.entries.get(); e != nullptr; e = e->next) {
             ASSERT_GE(std::strlen(e->org_name), 1u);
             ASSERT_LE(std::strlen(e->org_name), 97u);
             ASSERT_LE(std::strlen(e->new_name), std::strlen(e->org_name));
@@ -153,9 +148,9 @@ TEST(Reader, LongestOriginalsFitTheLimits) {
 }
 
 TEST(Reader, MissingFileAndFolderAreNoDictionary) {
-    EXPECT_EQ(read_trans_file("/nonexistent/dict.txt").status, ReadStatus::cannot_open);
+    EXPECT_EQ(read_trans_file("/nonexistent/dict.txt", {}).status, ReadStatus::cannot_open);
     EXPECT_EQ(read_trans("/nonexistent/dict.txt"), nullptr);
-    EXPECT_EQ(read_trans_file("/").status, ReadStatus::cannot_open);
+    EXPECT_EQ(read_trans_file("/", {}).status, ReadStatus::cannot_open);
 }
 
 struct CheckCase {
@@ -171,11 +166,10 @@ class Check : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(Check, ReportsInOrder) {
     const CheckCase& c = GetParam();
-    ReadResult r = read_trans_bytes(c.text.data(), c.text.size());
-    OwnedList list = own(r.head);
-    testing::internal::CaptureStdout();
-    int errors = check_trans(r.head);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
+    OwnedList list = dictionary(c.text);
+    std::string out;
+    int errors = check_trans(list.get(), collect(out));
+    EXPECT_EQ(out, c.out);
     EXPECT_EQ(errors, c.errors);
 }
 
@@ -235,13 +229,12 @@ TEST(Check, IndexedCheckEqualsTheBackwardWalk) {
         for (int i = 0; i < lines; ++i) {
             text += std::string(words[rng() % 6]) + " " + words[rng() % 6] + "\n";
         }
-        ReadResult r = read_trans_bytes(text.data(), text.size());
-        OwnedList list = own(r.head);
+        OwnedList list = dictionary(text);
         int want_errors = 0;
-        std::string want = naive_check(r.head, want_errors);
-        testing::internal::CaptureStdout();
-        int errors = check_trans(r.head);
-        ASSERT_EQ(testing::internal::GetCapturedStdout(), want) << text;
+        std::string want = naive_check(list.get(), want_errors);
+        std::string out;
+        int errors = check_trans(list.get(), collect(out));
+        ASSERT_EQ(out, want) << text;
         ASSERT_EQ(errors, want_errors) << text;
     }
 }

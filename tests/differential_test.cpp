@@ -173,21 +173,20 @@ template <class F>
 Result run(const std::vector<Pair>& pairs, F translator) {
     OwnedList list = make_list(pairs);
     Result result;
-    testing::internal::CaptureStdout();
-    translator(list.get(), result.out);
-    result.progress = testing::internal::GetCapturedStdout();
+    translator(list.get(), result.out, collect(result.progress));
     result.counters = counters(list.get());
     return result;
 }
 
 Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
-    return run(pairs, [&](Trans_Tbl* head, std::string& out) {
+    return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
         char* buf = nullptr;
         std::size_t len = 0;
         std::FILE* copy = open_memstream(&buf, &len);
         std::FILE* prog = file.empty() ? std::fopen("/dev/null", "rb") : fmemopen(file.data(), file.size(), "rb");
-        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide), TranslateStatus::ok);
+        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide, progress), TranslateStatus::ok);
         std::fclose(prog);
+        std::fclose(copy);
         out.assign(buf, len);
         std::free(buf);
     });
@@ -227,8 +226,12 @@ TEST(Differential, TranslatorEqualsWindow) {
         std::size_t block = kBlocks[r.below(std::size(kBlocks))];
         bytes += file.size();
 
-        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out) { window_translate_bytes(head, file, relax, out); });
-        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out) { translate_bytes(head, file, relax, out); });
+        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+            window_translate_bytes(head, file, relax, out, progress);
+        });
+        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+            translate_bytes(head, file, relax, out, false, progress);
+        });
         Result blocks_result = run_blocks(pairs, file, relax, block);
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes", seed);
@@ -330,11 +333,13 @@ TEST(Differential, WidePassEqualsReference) {
         int relax = static_cast<int>(r.below(4));
         std::size_t block = kBlocks[r.below(std::size(kBlocks))];
 
-        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out) {
-            window_translate_bytes(head, file, relax, out);
+        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+            window_translate_bytes(head, file, relax, out, progress);
             wide_reference(head, out, relax);
         });
-        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out) { translate_bytes(head, file, relax, out, true); });
+        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+            translate_bytes(head, file, relax, out, true, progress);
+        });
         Result blocks_result = run_blocks(pairs, file, relax, block, true);
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes -u", seed);

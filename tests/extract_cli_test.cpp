@@ -115,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(Extract, UsageOnStandardErrorWhereverHStands) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"-h"}, {"-p", "-h"}, {"-m", "0", "-h"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"-h"}, {"-p", "-h"}, {"-m", "0", "-h"}, {"-m", "0", "--help"}}) {
         TempDir dir;
         RunResult r = run_extract(dir.path(), args);
         EXPECT_EQ(r.status, 0);

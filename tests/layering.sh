@@ -28,7 +28,7 @@ BEGIN {
     USES["core"] = ""
     USES["engine"] = "core translate"
     USES["translate"] = "core engine"
-    USES["template"] = "core engine"
+    USES["template"] = "core engine formats"
     USES["formats"] = "core"
     USES["lint"] = "core engine formats template"
     USES["cli"] = "core engine"

@@ -1,19 +1,26 @@
-// Frees a test's entry list when the test ends.
+// Helpers for the engine's tests: entry lists that free themselves, and a
+// sink that collects the engine's messages.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dictionary.h"
+#include "message_sink.h"
 
-using OwnedList = std::unique_ptr<Trans_Tbl, void (*)(Trans_Tbl*)>;
+using OwnedList = EntryList;
 
-inline OwnedList own(Trans_Tbl* head) { return OwnedList(head, free_trans); }
+inline OwnedList own(Trans_Tbl* head) { return OwnedList(head); }
 
 // The list the dictionary reader makes of text.
-inline OwnedList dictionary(const std::string& text) { return own(read_trans_bytes(text.data(), text.size()).head); }
+inline OwnedList dictionary(const std::string& text) { return read_trans_bytes(text.data(), text.size(), {}).entries; }
+
+// A sink that appends every message to into.
+inline MessageSink collect(std::string& into) {
+    return [&into](std::string_view text) { into += text; };
+}
 
 // Every entry's n_trans, or n_risc, in list order.
 inline std::vector<std::int64_t> counts(const Trans_Tbl* head, bool risky) {

@@ -535,6 +535,13 @@ void to_full() {
     ::dup2(fd, 1);
 }
 
+// Standard output is a file here: what passes 40 bytes fails (SIGXFSZ
+// would kill a tool that did not ignore it), the error line still fits.
+void file_size_limit() {
+    struct rlimit rl {40, 40};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+}
+
 // Whatever the standard streams are, the copy is exactly the translation,
 // and a run that could not write all of its report says so.
 TEST_P(Streams, NeverEnterTheCopyNorLoseTheReportSilently) {
@@ -568,7 +575,11 @@ INSTANTIATE_TEST_SUITE_P(
                    kNames + kWarn + "Error: Can't open no/x.exe for write.\n"},
         StreamCase{"TemplateOutputClosed", VORLANG_EXTRACT_BIN, {}, [] { ::close(1); }, -5,
                    "Error: Can't write the template.\n"},
-        StreamCase{"TemplateOutputFull", VORLANG_EXTRACT_BIN, {}, to_full, -5, "Error: Can't write the template.\n"}),
+        StreamCase{"TemplateOutputFull", VORLANG_EXTRACT_BIN, {}, to_full, -5, "Error: Can't write the template.\n"},
+        StreamCase{"TemplatePastFileSizeLimit", VORLANG_EXTRACT_BIN, {}, file_size_limit, -5,
+                   "Error: Can't write the template.\n"},
+        StreamCase{"FindingsPastFileSizeLimit", VORLANG_LINT_BIN, {}, file_size_limit, -6,
+                   "Error: Can't write the findings.\n"}),
     [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
 
 // A FIFO is read until its writer closes it; the template stops at its

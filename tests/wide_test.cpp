@@ -102,6 +102,7 @@ void in_small_blocks(Trans_Tbl* head, const std::string& in, int relax, std::str
     std::FILE* file = open_memstream(&buf, &len);
     EXPECT_EQ(translate_blocks(head, prog, file, relax, 3, true), TranslateStatus::ok);
     std::fclose(prog);
+    std::fclose(file);
     out.assign(buf, len);
     std::free(buf);
 }

@@ -20,6 +20,7 @@ bool is_ascii_alnum(unsigned char c) {
 struct Window {
     Trans_Tbl* head;
     int relax;
+    const MessageSink& progress;
     unsigned char w[kWindow] = {};
     std::size_t skip = 0;
     std::int64_t count = 0;
@@ -43,8 +44,9 @@ struct Window {
     // Takes the next byte of the file; returns the byte to write.
     unsigned char step(unsigned char c) {
         if (++count % kProgressStep == 0) {
-            std::printf("%" PRId64 "      \r", count);
-            std::fflush(stdout);
+            char line[32];
+            int n = std::snprintf(line, sizeof line, "%" PRId64 "      \r", count);
+            tell(progress, std::string_view(line, static_cast<std::size_t>(n)));
         }
         std::memmove(w, w + 1, kLookAhead);
         w[kLookAhead] = c;
@@ -59,10 +61,11 @@ struct Window {
 
 }  // namespace
 
-void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out,
+                            const MessageSink& progress) {
     out.assign(in);
     if (in.size() < kLookAhead) return;
-    Window win{head, relax};
+    Window win{head, relax, progress};
     std::memcpy(win.w + 1, in.data(), kLookAhead);
     for (std::size_t i = kLookAhead; i < in.size(); ++i) {
         out[i - kLookAhead] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));

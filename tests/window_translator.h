@@ -6,7 +6,9 @@
 #include <string_view>
 
 #include "dictionary.h"
+#include "message_sink.h"
 
 // Shifts a 100-byte window over in one byte at a time and tries every entry
-// at every position; writes the progress line as translate does.
-void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out);
+// at every position; tells progress the progress lines as translate does.
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out,
+                            const MessageSink& progress = {});

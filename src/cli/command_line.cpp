@@ -5,10 +5,6 @@ void read_options(int argc, char** argv, CommonOptions& common,
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const std::string before = argv[i - 1] != nullptr ? argv[i - 1] : "";
-        if (arg == "-h") {
-            common.usage = true;
-            return;
-        }
         if (before == "-p") common.program = arg;
         if (before == "-d" || before == "-w") common.dictionary = arg;
         if (before == "-t") common.language = arg;

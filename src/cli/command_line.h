@@ -18,11 +18,10 @@ struct CommonOptions {
     std::optional<std::string> language;    // -t
     int relax = kRelaxStrict;               // -r, -R
     bool wide = false;                      // -u: also the UTF-16 texts
-    bool usage = false;                     // -h
 };
 
 // Reads the common options into common and hands every argument, with the
-// one before it ("" for the first), to own as well. Stops at -h, with usage
-// set: the rest does not matter then.
+// one before it ("" for the first), to own as well. -h, --help and
+// --version never get here: run_tool answers them (see run.h).
 void read_options(int argc, char** argv, CommonOptions& common,
                   const std::function<void(const std::string& before, const std::string& arg)>& own = {});

@@ -107,12 +107,12 @@ void unwatch() {
 }
 
 // Called with the signals blocked.
-void set_temp(PendingOutput& out, const std::string& temp) {
+void set_temp(OutputCopy& out, const std::string& temp) {
     out.temp = temp;
     std::memcpy(g_temp, temp.c_str(), temp.size() + 1);
 }
 
-void remove_temp(PendingOutput& out) {
+void remove_temp(OutputCopy& out) {
     if (out.temp.empty()) return;
     ::unlinkat(out.folder, out.temp.c_str(), 0);
     out.temp.clear();
@@ -182,7 +182,7 @@ struct Folder {
 // on the way as for the last name, whatever the system's own setting. On
 // success out.folder and out.name name the file, and exists tells whether it
 // is there (in st).
-bool find_target(const std::string& path, PendingOutput& out, struct stat& st, bool& exists) {
+bool find_target(const std::string& path, OutputCopy& out, struct stat& st, bool& exists) {
     std::vector<std::string> todo;
     push_names(path, todo);
     Folder dir;
@@ -248,7 +248,7 @@ bool keeps_names(int folder) {
 }
 
 // The copy as an unnamed file in the folder, where the system has them.
-int create_unnamed(const PendingOutput& out) {
+int create_unnamed(const OutputCopy& out) {
 #ifdef O_TMPFILE
     // Naming it later takes either the privilege to link any descriptor or
     // the process's descriptor folder.
@@ -261,7 +261,7 @@ int create_unnamed(const PendingOutput& out) {
 }
 
 // Gives the unnamed copy a hidden name.
-bool link_unnamed(PendingOutput& out) {
+bool link_unnamed(OutputCopy& out) {
     for (int tries = 0; tries < kTempTries; ++tries) {
         std::string temp = hidden_name(out.name);
         int linked = ::linkat(out.fd, "", out.folder, temp.c_str(), AT_EMPTY_PATH);
@@ -279,7 +279,7 @@ bool link_unnamed(PendingOutput& out) {
 }
 
 // The copy under a new hidden name, for file systems without unnamed files.
-int create_hidden(PendingOutput& out) {
+int create_hidden(OutputCopy& out) {
     for (int tries = 0; tries < kTempTries; ++tries) {
         std::string temp = hidden_name(out.name);
         int fd = ::openat(out.folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -292,15 +292,16 @@ int create_hidden(PendingOutput& out) {
     return -1;
 }
 
-void close_folder(PendingOutput& out) {
+void close_folder(OutputCopy& out) {
     if (out.folder >= 0) ::close(out.folder);
     out.folder = -1;
 }
 
 }  // namespace
 
-OutputStatus open_output(const std::string& name, const struct stat& program, const struct stat& dictionary,
-                         PendingOutput& out) {
+OutputStatus PendingOutput::open(const std::string& name, const struct stat& program,
+                                 const struct stat& dictionary) {
+    OutputCopy& out = copy_;
     try {
         struct stat st {};
         bool exists = false;
@@ -333,29 +334,31 @@ OutputStatus open_output(const std::string& name, const struct stat& program, co
         out.unnamed = out.fd >= 0;
         if (!out.unnamed) out.fd = create_hidden(out);
         int dup = out.fd >= 0 ? ::fcntl(out.fd, F_DUPFD_CLOEXEC, 0) : -1;
-        out.file = dup >= 0 ? ::fdopen(dup, "wb") : nullptr;
-        if (out.file == nullptr) {
+        file_ = dup >= 0 ? ::fdopen(dup, "wb") : nullptr;
+        if (file_ == nullptr) {
             if (dup >= 0) ::close(dup);
-            discard_output(out);
+            discard();
             return OutputStatus::cannot_create;
         }
         return OutputStatus::ok;
     } catch (const std::bad_alloc&) {
-        discard_output(out);
+        discard();
         return OutputStatus::out_of_memory;
     }
 }
 
-bool commit_output(PendingOutput& out) {
-    out.file = nullptr;
+bool PendingOutput::commit() {
+    OutputCopy& out = copy_;
     try {
         SignalsBlocked blocked;
+        bool ok = file_ != nullptr && std::fclose(file_) == 0;
+        file_ = nullptr;
         // The mode is set as marking the copy executable always was: when the
         // file system refuses it, the copy keeps the owner-only mode it was
         // made with.
         (void)::fchmod(out.fd, out.mode);
         struct stat mine {};
-        bool ok = ::fstat(out.fd, &mine) == 0 && (!out.unnamed || link_unnamed(out));
+        ok = ok && ::fstat(out.fd, &mine) == 0 && (!out.unnamed || link_unnamed(out));
         ok = ::close(out.fd) == 0 && ok;
         out.fd = -1;
         // Whoever can write the folder may have put something else under the
@@ -368,18 +371,20 @@ bool commit_output(PendingOutput& out) {
             out.temp.clear();
             g_temp[0] = '\0';
         }
-        discard_output(out);
+        discard();
         return ok;
     } catch (const std::bad_alloc&) {
-        discard_output(out);
+        discard();
         return false;
     }
 }
 
-void discard_output(PendingOutput& out) {
+void PendingOutput::discard() {
+    OutputCopy& out = copy_;
+    if (out.folder < 0 && file_ == nullptr && out.fd < 0) return;  // nothing open, nothing watched
     SignalsBlocked blocked;
-    if (out.file != nullptr) std::fclose(out.file);
-    out.file = nullptr;
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
     if (out.fd >= 0) ::close(out.fd);
     out.fd = -1;
     remove_temp(out);

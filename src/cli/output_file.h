@@ -15,30 +15,47 @@
 #include <cstdio>
 #include <string>
 
-struct PendingOutput {
-    int folder = -1;          // the output's folder
-    std::string name;         // the output's name in it
-    int fd = -1;              // the copy being written
-    bool unnamed = false;     // it has no name in the folder yet
-    std::string temp;         // its hidden name, while it has one
-    mode_t mode = 0;          // the mode the finished copy gets
-    std::FILE* file = nullptr;  // over a duplicate of fd; whoever writes closes it
+// Where the copy stands while it is written.
+struct OutputCopy {
+    int folder = -1;       // the output's folder
+    std::string name;      // the output's name in it
+    int fd = -1;           // the copy being written
+    bool unnamed = false;  // it has no name in the folder yet
+    std::string temp;      // its hidden name, while it has one
+    mode_t mode = 0;       // the mode the finished copy gets
 };
 
 enum class OutputStatus { ok, cannot_create, is_program, is_dictionary, out_of_memory };
 
-// Finds the file that opening name for writing would write (following
-// links), refuses what is not a regular file, is not writable, or is the
-// program or the dictionary (their stat given, as they were opened), and a
-// folder that could never give the copy its name; then creates the copy. Until the output is
-// committed or discarded, every signal that would end the process removes
-// the copy's hidden name first.
-OutputStatus open_output(const std::string& name, const struct stat& program, const struct stat& dictionary,
-                         PendingOutput& out);
+// The copy until it has the output's name. It owns the stream the copy is
+// written through: whoever writes it only flushes it. Unless committed, the
+// copy is discarded when the pending output goes.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    ~PendingOutput() { discard(); }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
 
-// After out.file has been closed: gives the copy its mode and its name.
-// Returns false, with nothing left behind, when it cannot.
-bool commit_output(PendingOutput& out);
+    // Finds the file that opening name for writing would write (following
+    // links), refuses what is not a regular file, is not writable, or is the
+    // program or the dictionary (their stat given, as they were opened), and
+    // a folder that could never give the copy its name; then creates the
+    // copy. Until the output is committed or discarded, every signal that
+    // would end the process removes the copy's hidden name first.
+    OutputStatus open(const std::string& name, const struct stat& program, const struct stat& dictionary);
 
-// Drops the copy; closes out.file first when it is still open.
-void discard_output(PendingOutput& out);
+    // Where the copy is written, once open.
+    std::FILE* stream() const { return file_; }
+
+    // Closes the stream, gives the copy its mode and its name. Returns false,
+    // with nothing left behind, when it cannot.
+    bool commit();
+
+private:
+    // Drops the copy, its stream closed first.
+    void discard();
+
+    OutputCopy copy_;
+    std::FILE* file_ = nullptr;  // over a duplicate of copy_.fd
+};

@@ -5,27 +5,28 @@
 
 #include "input_file.h"
 
-bool open_program(const std::string& name, ProgramFile& p, bool fifo) {
+ProgramFile::~ProgramFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool ProgramFile::open(const std::string& name, bool fifo) {
     struct stat st {};
     int fd = open_input(name, fifo, st);
     if (fd < 0) return false;
-    p.file = ::fdopen(fd, "rb");
-    if (p.file == nullptr) {
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
         ::close(fd);
         return false;
     }
-    p.at_open = st;
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = file;
+    at_open_ = st;
     return true;
 }
 
-bool read_unchanged(const ProgramFile& p) {
-    if (!S_ISREG(p.at_open.st_mode)) return true;
+bool ProgramFile::read_unchanged() const {
+    if (!S_ISREG(at_open_.st_mode)) return true;
     struct stat now {};
-    return ::fstat(::fileno(p.file), &now) == 0 && now.st_size == p.at_open.st_size &&
-           ::ftello(p.file) == p.at_open.st_size;
-}
-
-void close_program(ProgramFile& p) {
-    if (p.file != nullptr) std::fclose(p.file);
-    p.file = nullptr;
+    return ::fstat(::fileno(file_), &now) == 0 && now.st_size == at_open_.st_size &&
+           ::ftello(file_) == at_open_.st_size;
 }

@@ -31,3 +31,14 @@ bool is_standard_output(const char* name) {
     struct stat file {};
     return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(name, &file) == 0 && same_file(out, file);
 }
+
+MessageSink to_standard_output(bool flush) {
+    return [flush](std::string_view text) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (flush) std::fflush(stdout);
+    };
+}
+
+MessageSink to_standard_error() {
+    return [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); };
+}

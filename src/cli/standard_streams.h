@@ -1,5 +1,8 @@
-// The standard streams as both programs begin and end with them.
+// The standard streams as every program begins and ends with them, and the
+// sinks through which the engine's messages reach them.
 #pragma once
+
+#include "message_sink.h"
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no
 // file the program opens later takes one of them and receives its messages.
@@ -14,3 +17,10 @@ bool close_standard_output();
 // Whether standard output is the file name names (the same file, by device
 // and inode), as when the shell was told "> name".
 bool is_standard_output(const char* name);
+
+// The engine's messages onto standard output; with flush, each is flushed at
+// once (a progress line shows while the run goes on).
+MessageSink to_standard_output(bool flush = false);
+
+// The engine's messages onto standard error.
+MessageSink to_standard_error();

@@ -204,13 +204,10 @@ TemplateLine template_line(std::string_view text) {
 }
 
 bool reads_back(std::string_view line, std::string_view text) {
-    ReadResult r = read_trans_bytes(line.data(), line.size(), nullptr);
-    const Trans_Tbl* e = r.head;
-    bool same = e != nullptr && e->next == nullptr && text.size() < kTextField &&
-                std::string_view(e->org_name) == text && std::string_view(e->new_name) == text &&
-                std::string_view(e->new_name_full) == text;
-    free_trans(r.head);
-    return same;
+    ReadResult r = read_trans_bytes(line.data(), line.size(), {});
+    const Trans_Tbl* e = r.entries.get();
+    return e != nullptr && e->next == nullptr && text.size() < kTextField && std::string_view(e->org_name) == text &&
+           std::string_view(e->new_name) == text && std::string_view(e->new_name_full) == text;
 }
 
 void write_comment(std::FILE* out, std::string_view message) {

@@ -1,0 +1,41 @@
+// The extract: a template line for every text of a program that vorlang
+// could replace at its strict level, once each in order of first
+// occurrence. In an ELF or PE program the lines are grouped by section and
+// the texts that stand only where the program never shows them are left
+// out; with wide, the UTF-16 texts are merged in by their first offset.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "dictionary.h"
+
+struct ExtractSettings {
+    std::string program;                    // its file name, for the header
+    std::optional<std::string> dictionary;  // its file name, when its texts are left out
+    const Trans_Tbl* known = nullptr;       // the dictionary's entries: their originals are left out
+    std::size_t min_size = 4;               // the shortest text
+    bool all = false;                       // also the texts the program never shows
+    bool wide = false;                      // also the UTF-16 texts
+};
+
+struct ExtractCounts {
+    std::size_t lines = 0;
+    std::size_t comments = 0;
+    std::size_t left_out = 0;  // translated in the dictionary
+    // The texts that stand only where the program never shows them; counted
+    // when the format is known and they were left out.
+    std::optional<std::size_t> not_shown;
+};
+
+enum class ExtractStatus { ok, read_error, write_error, out_of_memory };
+
+// Reads prog (from its start; with wide twice) and writes the template to
+// out, stopping at the first write that fails. The header comes with the
+// first line, or at the end once read_whole has said the program was read
+// whole: a program that cannot be read leaves out empty.
+ExtractStatus extract_template(std::FILE* prog, const ExtractSettings& settings, std::FILE* out,
+                               const std::function<bool()>& read_whole, ExtractCounts& counts);
