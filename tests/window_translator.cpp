@@ -20,6 +20,7 @@ bool is_ascii_alnum(unsigned char c) {
 struct Window {
     Trans_Tbl* head;
     int relax;
+    const HitObserver* observe;
     unsigned char w[kWindow] = {};
     std::size_t skip = 0;
     std::int64_t count = 0;
@@ -35,6 +36,8 @@ struct Window {
                 ++e->n_risc;
             }
             ++e->n_trans;
+            // Position 1 holds the byte at offset count: 99 bytes fill the window first.
+            if (observe != nullptr) (*observe)(e, count);
             std::memcpy(w + 1, e->new_name, len);
             skip = len;
         }
@@ -59,13 +62,26 @@ struct Window {
 
 }  // namespace
 
-void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+namespace {
+
+void slide(Trans_Tbl* head, std::string_view in, int relax, std::string& out, const HitObserver* observe) {
     out.assign(in);
     if (in.size() < kLookAhead) return;
-    Window win{head, relax};
+    Window win{head, relax, observe};
     std::memcpy(win.w + 1, in.data(), kLookAhead);
     for (std::size_t i = kLookAhead; i < in.size(); ++i) {
         out[i - kLookAhead] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));
     }
     std::memcpy(out.data() + in.size() - kLookAhead, win.w + 1, kLookAhead);
+}
+
+}  // namespace
+
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out) {
+    slide(head, in, relax, out, nullptr);
+}
+
+void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out,
+                            const HitObserver& observe) {
+    slide(head, in, relax, out, &observe);
 }
