@@ -156,25 +156,8 @@ struct Reader {
         put(c);
     }
 
-    // The same as feed for each byte, taking runs without CR or LF whole.
     void feed_all(const char* data, std::size_t size) {
-        std::size_t i = 0;
-        while (i < size) {
-            if (pending_cr || data[i] == '\r' || data[i] == '\n') {
-                feed(data[i++]);
-                continue;
-            }
-            std::size_t stop = std::min(size, i + (kReadPiece - chunk.size()));
-            std::size_t j = i;
-            while (j < stop && data[j] != '\r' && data[j] != '\n') ++j;
-            chunk.append(data + i, j - i);
-            line_length += j - i;
-            i = j;
-            if (chunk.size() == kReadPiece) {
-                if (!out_of_memory) line(chunk);
-                chunk.clear();
-            }
-        }
+        for (std::size_t i = 0; i < size; ++i) feed(data[i]);
     }
 
     ~Reader() { free_trans(head); }

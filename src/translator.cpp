@@ -322,8 +322,9 @@ TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* ou
     return run_translation(head, prog, out, relax, block, wide, nullptr, progress);
 }
 
-TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe) {
-    return run_translation(head, prog, nullptr, relax, kBlockSize, wide, &observe, {});
+TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe,
+                           std::size_t block) {
+    return run_translation(head, prog, nullptr, relax, block, wide, &observe, {});
 }
 
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,

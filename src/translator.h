@@ -39,7 +39,9 @@ TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* ou
 
 // Reads prog to its end as translate does, at the same places and with the
 // same counts, and tells observe of every replacement, but writes no copy.
-TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe);
+// Blocks of block bytes are read (tests use tiny ones).
+TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe,
+                           std::size_t block = kBlockSize);
 
 // The same over bytes held in memory; the copy is returned in out.
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide = false,

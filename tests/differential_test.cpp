@@ -1,6 +1,8 @@
 // The translator against the literal window (and, with -u, the window
-// followed by the literal wide pass) on generated files and dictionaries.
-// Every seed gives one file, one dictionary, one relax level and one block
+// followed by the literal wide pass) on generated files and dictionaries:
+// the copy, the counts and, from a search that writes no copy, the offset of
+// every hit, which a block must not shift. Every seed gives one file, one
+// dictionary, one relax level and one block
 // size; a mismatch names its seed. VORLANG_DIFF_SEEDS and VORLANG_DIFF_FIRST
 // widen or move the run, e.g. to replay one seed.
 #include <gtest/gtest.h>
@@ -11,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "dictionary.h"
@@ -167,28 +171,49 @@ struct Result {
     std::string out;
     std::string progress;
     std::vector<std::int64_t> counters;
+    std::vector<std::pair<std::int64_t, std::size_t>> hits;  // offset and entry, sorted
 };
 
+// translator(head, out, progress, observe) fills out and may tell observe of
+// its hits.
 template <class F>
 Result run(const std::vector<Pair>& pairs, F translator) {
     OwnedList list = make_list(pairs);
+    std::unordered_map<const Trans_Tbl*, std::size_t> place;
+    for (const Trans_Tbl* e = list.get(); e != nullptr; e = e->next) place.emplace(e, place.size());
     Result result;
-    translator(list.get(), result.out, collect(result.progress));
+    HitObserver observe = [&](const Trans_Tbl* e, std::int64_t offset) { result.hits.emplace_back(offset, place.at(e)); };
+    translator(list.get(), result.out, collect(result.progress), observe);
     result.counters = counters(list.get());
+    std::sort(result.hits.begin(), result.hits.end());
     return result;
 }
 
+// The file must not be empty (fmemopen refuses it).
+std::FILE* open_bytes(std::string& file) {
+    return file.empty() ? std::fopen("/dev/null", "rb") : fmemopen(file.data(), file.size(), "rb");
+}
+
 Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
-    return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+    return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress, const HitObserver&) {
         char* buf = nullptr;
         std::size_t len = 0;
         std::FILE* copy = open_memstream(&buf, &len);
-        std::FILE* prog = file.empty() ? std::fopen("/dev/null", "rb") : fmemopen(file.data(), file.size(), "rb");
+        std::FILE* prog = open_bytes(file);
         EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide, progress), TranslateStatus::ok);
         std::fclose(prog);
         std::fclose(copy);
         out.assign(buf, len);
         std::free(buf);
+    });
+}
+
+// The hits the search reports, which writes no copy.
+Result run_search(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
+    return run(pairs, [&](Trans_Tbl* head, std::string&, const MessageSink&, const HitObserver& observe) {
+        std::FILE* prog = open_bytes(file);
+        EXPECT_EQ(find_texts(head, prog, relax, wide, observe, block), TranslateStatus::ok);
+        std::fclose(prog);
     });
 }
 
@@ -208,6 +233,19 @@ bool same(const Result& want, const Result& got, const char* what, std::uint64_t
 
 const std::size_t kBlocks[] = {1, 2, 3, 5, 8, 64, 97, 98, 99, 100, 101, 255, 256, 257, 4096, kBlockSize};
 
+// The search tells the window's offsets and counts, and shows no progress.
+bool same_hits(const Result& want, const Result& got, const char* what, std::uint64_t seed) {
+    if (want.hits == got.hits && want.counters == got.counters && got.progress.empty()) return true;
+    auto first = std::mismatch(want.hits.begin(), want.hits.end(), got.hits.begin(), got.hits.end());
+    ADD_FAILURE() << what << " differs from the window for seed " << seed << " (replay with VORLANG_DIFF_FIRST="
+                  << seed << " VORLANG_DIFF_SEEDS=1): " << want.hits.size() << " hits against " << got.hits.size()
+                  << (first.first != want.hits.end() ? ", first missing at offset " + std::to_string(first.first->first)
+                                                     : std::string())
+                  << ", counters " << (want.counters == got.counters ? "same" : "differ") << ", progress "
+                  << (got.progress.empty() ? "none" : "shown");
+    return false;
+}
+
 TEST(Differential, TranslatorEqualsWindow) {
     std::uint64_t first = env_number("VORLANG_DIFF_FIRST", 1);
     std::uint64_t seeds = env_number("VORLANG_DIFF_SEEDS", 300);
@@ -226,16 +264,19 @@ TEST(Differential, TranslatorEqualsWindow) {
         std::size_t block = kBlocks[r.below(std::size(kBlocks))];
         bytes += file.size();
 
-        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
-            window_translate_bytes(head, file, relax, out, progress);
+        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress,
+                                     const HitObserver& observe) {
+            window_translate_bytes(head, file, relax, out, progress, &observe);
         });
-        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress,
+                                             const HitObserver&) {
             translate_bytes(head, file, relax, out, false, progress);
         });
         Result blocks_result = run_blocks(pairs, file, relax, block);
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes", seed);
         ok = same(want, blocks_result, "translate_blocks", seed) && ok;
+        ok = same_hits(want, run_search(pairs, file, relax, block), "find_texts", seed) && ok;
         if (!ok) ++failures;
     }
     std::fprintf(stderr, "compared %llu seeds from %llu: %llu bytes, %lld counts\n",
@@ -333,17 +374,20 @@ TEST(Differential, WidePassEqualsReference) {
         int relax = static_cast<int>(r.below(4));
         std::size_t block = kBlocks[r.below(std::size(kBlocks))];
 
-        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
-            window_translate_bytes(head, file, relax, out, progress);
-            wide_reference(head, out, relax);
+        Result want = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress,
+                                     const HitObserver& observe) {
+            window_translate_bytes(head, file, relax, out, progress, &observe);
+            wide_reference(head, out, relax, &observe);
         });
-        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress) {
+        Result bytes_result = run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress,
+                                             const HitObserver&) {
             translate_bytes(head, file, relax, out, true, progress);
         });
         Result blocks_result = run_blocks(pairs, file, relax, block, true);
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes -u", seed);
         ok = same(want, blocks_result, "translate_blocks -u", seed) && ok;
+        ok = same_hits(want, run_search(pairs, file, relax, block, true), "find_texts -u", seed) && ok;
         if (!ok) ++failures;
     }
     std::fprintf(stderr, "compared %llu seeds with -u: %lld counts\n", static_cast<unsigned long long>(seeds),

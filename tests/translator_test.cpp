@@ -130,29 +130,6 @@ TEST(WindowProgress, LineEveryHundredThousandBytesAfterTheFirst99) {
     }
 }
 
-TEST(WindowStream, FileTranslationEqualsByteTranslation) {
-    std::string in = inside("\0File\0x/File\0"s) + std::string(200000, 'y') + "\0File\0"s + std::string(98, 'z');
-    OwnedList list_a = dictionary("File Bestand\n");
-    OwnedList list_b = dictionary("File Bestand\n");
-    Trans_Tbl* a = list_a.get();
-    Trans_Tbl* b = list_b.get();
-    std::string want;
-    std::string progress;
-    translate_bytes(a, in, 1, want, false, collect(progress));
-    std::FILE* prog = fmemopen(in.data(), in.size(), "rb");
-    char* buf = nullptr;
-    std::size_t len = 0;
-    std::FILE* out = open_memstream(&buf, &len);
-    ASSERT_EQ(translate(b, prog, out, 1, false, collect(progress)), TranslateStatus::ok);
-    std::fclose(prog);
-    std::fclose(out);
-    EXPECT_EQ(std::string(buf, len), want);
-    EXPECT_EQ(counts(a, false), counts(b, false));
-    EXPECT_EQ(counts(a, true), counts(b, true));
-    EXPECT_EQ(progress, "100000      \r200000      \r100000      \r200000      \r");
-    std::free(buf);
-}
-
 // A copy that cannot be written, whether the blocks go to the writer's
 // thread or are written in the caller, is a write error, not a success.
 TEST(WindowStream, WriteFailureIsReported) {

@@ -18,7 +18,7 @@ bool letter_or_digit(std::uint32_t u) {
 
 }  // namespace
 
-void wide_reference(Trans_Tbl* head, std::string& f, int relax) {
+void wide_reference(Trans_Tbl* head, std::string& f, int relax, const HitObserver* observe) {
     std::vector<std::pair<Trans_Tbl*, WideForm>> forms;
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         WideForm w;
@@ -39,6 +39,7 @@ void wide_reference(Trans_Tbl* head, std::string& f, int relax) {
             f.replace(p, n, w.translation);
             ++e->n_trans;
             if (risky) ++e->n_risc;
+            if (observe != nullptr) (*observe)(e, static_cast<std::int64_t>(p));
             next = p + n + (counted ? 0 : 2);
             break;
         }

@@ -21,6 +21,7 @@ struct Window {
     Trans_Tbl* head;
     int relax;
     const MessageSink& progress;
+    const HitObserver* observe;
     unsigned char w[kWindow] = {};
     std::size_t skip = 0;
     std::int64_t count = 0;
@@ -36,6 +37,8 @@ struct Window {
                 ++e->n_risc;
             }
             ++e->n_trans;
+            // Position 1 holds the byte at offset count: 99 bytes fill the window first.
+            if (observe != nullptr) (*observe)(e, count);
             std::memcpy(w + 1, e->new_name, len);
             skip = len;
         }
@@ -62,10 +65,10 @@ struct Window {
 }  // namespace
 
 void window_translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out,
-                            const MessageSink& progress) {
+                            const MessageSink& progress, const HitObserver* observe) {
     out.assign(in);
     if (in.size() < kLookAhead) return;
-    Window win{head, relax, progress};
+    Window win{head, relax, progress, observe};
     std::memcpy(win.w + 1, in.data(), kLookAhead);
     for (std::size_t i = kLookAhead; i < in.size(); ++i) {
         out[i - kLookAhead] = static_cast<char>(win.step(static_cast<unsigned char>(in[i])));

@@ -9,7 +9,10 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+// VORLANG_PORTABLE builds the loops that a machine without SSE2 runs, so
+// that they are tested on x86 too.
+#if defined(__SSE2__) && !defined(VORLANG_PORTABLE)
+#define VORLANG_SSE2_MASKS 1
 #include <emmintrin.h>
 #endif
 
@@ -32,7 +35,7 @@ inline ChunkMasks chunk_masks_portable(const unsigned char* b, unsigned char lo,
 }
 
 inline ChunkMasks chunk_masks(const unsigned char* b, unsigned char lo, unsigned char span) {
-#if defined(__SSE2__)
+#if defined(VORLANG_SSE2_MASKS)
     const __m128i zero = _mm_setzero_si128();
     const __m128i low = _mm_set1_epi8(static_cast<char>(lo));
     const __m128i width = _mm_set1_epi8(static_cast<char>(span));
@@ -64,7 +67,7 @@ inline std::uint64_t units_in_range_portable(const unsigned char* b, std::uint16
 }
 
 inline std::uint64_t units_in_range(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
-#if defined(__SSE2__)
+#if defined(VORLANG_SSE2_MASKS)
     const __m128i zero = _mm_setzero_si128();
     const __m128i low = _mm_set1_epi16(static_cast<short>(lo));
     const __m128i width = _mm_set1_epi16(static_cast<short>(span));
@@ -130,7 +133,7 @@ public:
         : before_max_(static_cast<unsigned char>(before_max < 255 ? before_max : 255)),
           at_(byte_range(at)),
           after_(byte_range(after))
-#if defined(__SSE2__)
+#if defined(VORLANG_SSE2_MASKS)
           ,
           v_before_max_(set(before_max_)),
           v_at_lo_(set(at_.lo)),
@@ -142,7 +145,7 @@ public:
     }
 
     std::uint32_t operator()(const unsigned char* b) const {
-#if defined(__SSE2__)
+#if defined(VORLANG_SSE2_MASKS)
         const __m128i zero = _mm_setzero_si128();
         __m128i hit[2];
         for (unsigned h = 0; h < 2; ++h) {
@@ -190,7 +193,7 @@ private:
     unsigned char before_max_;
     UnitRange at_;
     UnitRange after_;
-#if defined(__SSE2__)
+#if defined(VORLANG_SSE2_MASKS)
     static __m128i set(std::uint16_t byte) { return _mm_set1_epi8(static_cast<char>(byte)); }
     static __m128i load(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     __m128i v_before_max_, v_at_lo_, v_at_span_, v_after_lo_, v_after_span_;
