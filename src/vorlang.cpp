@@ -109,7 +109,7 @@ void warn_not_wide(const Trans_Tbl* head) {
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
         if (has_wide_form(original_of(e), full_translation_of(e))) continue;
         std::string unused;
-        if (utf8_to_utf16le(e->org_name, unused)) {
+        if (utf8_to_utf16le(original_of(e), unused)) {
             std::printf("Warn: the translation of '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
         } else {
             std::printf("Warn: '%s' is no UTF-8 text: not sought as UTF-16.\n", e->org_name);
