@@ -105,11 +105,14 @@ public:
     // Skips to the next multiple of 4 from the resource's start (the padding
     // need not be there at the very end).
     void align4() { pos_ = std::min(bytes_.size(), (pos_ + 3) & ~std::size_t{3}); }
-    // Whether what is left is exactly the zeros up to the next multiple of 4:
+    // Whether what is left is 1 to 3 zeros up to the next multiple of 4:
     // padding that an encode writes again, whatever the length before it.
+    // (An end already on a boundary is taken as unpadded, as resource
+    // compilers write it.)
     bool rest_is_padding() const {
         std::string_view r = rest();
-        return pos_ + r.size() == ((pos_ + 3) & ~std::size_t{3}) && r.find_first_not_of('\0') == std::string_view::npos;
+        return !r.empty() && pos_ + r.size() == ((pos_ + 3) & ~std::size_t{3}) &&
+               r.find_first_not_of('\0') == std::string_view::npos;
     }
 
 private:
