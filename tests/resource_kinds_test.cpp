@@ -271,7 +271,7 @@ std::string small_version() {
 
 TEST(ResourceKinds, FixturesRoundTripAndReadBackEdited) {
     const std::vector<std::pair<std::uint16_t, std::string>> fixtures{
-        {6, small_strings()}, {5, small_dialog()}, {4, small_menuex()}, {11, small_messages()}, {16, small_version()}};
+        {6, small_strings()}, {6, small_strings() + word(0)}, {5, small_dialog()}, {4, small_menuex()}, {11, small_messages()}, {16, small_version()}};
     for (const auto& [type, bytes] : fixtures) {
         const Kind* k = kind_of(type);
         ResourceResult<std::string> again = k->rewrite(bytes, same);
@@ -282,11 +282,14 @@ TEST(ResourceKinds, FixturesRoundTripAndReadBackEdited) {
 }
 
 // Whatever a title's length, each control starts on a 4-byte boundary and
-// the padding is zeros; the menu's popup help id alike.
-TEST(ResourceKinds, DialogControlsAndMenuexItemsStayAligned) {
+// the padding is zeros; the menu's popup help id and a message entry's end
+// alike.
+TEST(ResourceKinds, DialogControlsMenuexItemsAndMessagesStayAligned) {
     for (std::size_t n = 0; n < 6; ++n) {
         ResourceText title(n, u'w');
-        Dialog d = decode_dialog(small_dialog()).value;
+        ResourceResult<Dialog> dialog = decode_dialog(small_dialog());
+        ASSERT_TRUE(dialog.ok() && dialog.value.controls.size() == 2) << dialog.error;
+        Dialog d = dialog.value;
         d.title = title;
         d.controls[0].title.name = title;
         std::string bytes = encode_dialog(d).value;
@@ -300,19 +303,37 @@ TEST(ResourceKinds, DialogControlsAndMenuexItemsStayAligned) {
         std::size_t second = (first + 18 + 4 + 2 * n + 2 + 2 + 3) & ~std::size_t{3};
         EXPECT_EQ(bytes.substr(second, 4), dword(0x50010000)) << n;
 
-        Menu m = decode_menu(small_menuex()).value;
+        ResourceResult<Menu> menu = decode_menu(small_menuex());
+        ASSERT_TRUE(menu.ok() && menu.value.items.size() == 3) << menu.error;
+        Menu m = menu.value;
         m.items[0].text = title;
         bytes = encode_menu(m).value;
         std::size_t help = (8 + 14 + 2 * n + 2 + 3) & ~std::size_t{3};
         EXPECT_EQ(bytes.substr(help, 4), dword(0x1234)) << n;
-        EXPECT_EQ(decode_menu(bytes).value.items[2].state, 8u) << n;
+        menu = decode_menu(bytes);
+        ASSERT_TRUE(menu.ok() && menu.value.items.size() == 3) << menu.error;
+        EXPECT_EQ(menu.value.items[2].state, 8u) << n;
+
+        // A message entry ends with a zero unit and as many more as reach a
+        // boundary.
+        MessageTable t = decode_message_table(small_messages()).value;
+        t.blocks[0].entries[0].text = title;
+        bytes = encode_message_table(t).value;
+        std::size_t length = field16(bytes, 28);
+        EXPECT_EQ(length, (4 + 2 * n + 2 + 3) & ~std::size_t{3}) << n;
+        EXPECT_EQ(bytes.substr(28 + 4 + 2 * n, length - 4 - 2 * n), std::string(length - 4 - 2 * n, '\0')) << n;
     }
 }
 
 // Every length and value length follows the texts: a String block is its
 // header, key, padding and value; its parents end where it ends.
 TEST(ResourceKinds, VersionLengthsFollowTheTexts) {
-    VersionBlock root = decode_version(small_version()).value;
+    ResourceResult<VersionBlock> decoded = decode_version(small_version());
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    VersionBlock root = decoded.value;
+    ASSERT_EQ(root.children.size(), 1u);
+    ASSERT_EQ(root.children[0].children.size(), 1u);
+    ASSERT_EQ(root.children[0].children[0].children.size(), 2u);
     struct Case {
         ResourceText company;
         std::uint16_t string_length, value_length, table_length;
@@ -334,7 +355,9 @@ TEST(ResourceKinds, VersionLengthsFollowTheTexts) {
 }
 
 TEST(ResourceKinds, StringTableBlocksHoldSixteenSlots) {
-    StringTableBlock b = decode_string_table(small_strings()).value;
+    ResourceResult<StringTableBlock> decoded = decode_string_table(small_strings());
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    StringTableBlock& b = decoded.value;
     b.strings[0] = u"Zero";
     b.strings[1].clear();
     std::string bytes = encode_string_table(b).value;
