@@ -77,9 +77,11 @@ public:
         const char* p = take(n, what);
         return failed() ? std::string() : std::string(p, n);
     }
+    void skip(std::size_t n, const char* what) { take(n, what); }
     // Units up to a zero unit, which is read but not kept.
     ResourceText text() {
         ResourceText out;
+        if (failed()) return out;
         for (;;) {
             std::uint16_t u = u16();
             if (failed()) {

@@ -21,7 +21,7 @@ ResourceResult<VersionBlock> decode_block(std::string_view bytes, std::size_t ba
     if (depth == max_depth) return resource_failure<VersionBlock>("version blocks nested past 8 levels", base);
 
     ResourceReader in(bytes.substr(0, length));
-    in.bytes(header_size, "the header");
+    in.skip(header_size, "the header");
     b.key = in.text();
     if (value_length > 0) {
         in.align4();
@@ -49,7 +49,7 @@ ResourceResult<VersionBlock> decode_block(std::string_view bytes, std::size_t ba
         if (!child.ok()) return child;
         std::uint16_t child_length = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
                                                                 static_cast<unsigned char>(bytes[at + 1]) << 8);
-        in.bytes(child_length, "a version block");
+        in.skip(child_length, "a version block");
         b.children.push_back(std::move(child.value));
     }
     return r;
