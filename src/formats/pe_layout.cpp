@@ -73,7 +73,7 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
     // What follows it in memory and in the file.
     const PeSection* after = nullptr;
     bool last_but_after = rsrc != nullptr;
-    std::uint64_t image_end = img.headers_size;  // of the raw data
+    std::uint64_t image_end = std::min<std::uint64_t>(img.headers_size, size);  // of the raw data
     std::uint64_t memory_end = 0;
     for (const PeSection& s : img.sections) {
         memory_end = std::max(memory_end, virtual_end(s, sa));
