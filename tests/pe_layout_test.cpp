@@ -52,6 +52,7 @@ struct Shape {
     std::string overlay;    // bytes after the last section
     bool certificate;       // a signature after those
     bool full_headers;      // no zero bytes left after the section table
+    const char* rsrc_name = ".rsrc";
 };
 
 struct Built {
@@ -96,7 +97,7 @@ Built build(const Shape& s) {
     };
     section(0, ".text", 0x1000, 0x200, 0x400, 0x60000020);
     for (int i = 0; i < 0x200; ++i) b[0x400 + i] = static_cast<unsigned char>(0x90 + i);
-    section(1, ".rsrc", 0x2000, static_cast<std::uint32_t>(rsrc.size()), 0x600, 0x40000040);
+    section(1, s.rsrc_name, 0x2000, static_cast<std::uint32_t>(rsrc.size()), 0x600, 0x40000040);
     std::copy(rsrc.begin(), rsrc.end(), b.begin() + 0x600);
     const std::uint32_t third = 0x600 + rsrc_raw;
     if (s.after != After::nothing) {
@@ -150,6 +151,8 @@ const Row kRows[] = {
      LayoutWay::in_place},
     {"certificate dropped, growing", {true, After::reloc, "", true, false}, 5000, LayoutError::none,
      LayoutWay::extended},
+    {"resources in .rdata, which may hold more: a new section", {false, After::nothing, "", false, false, ".rdata"},
+     120, LayoutError::none, LayoutWay::new_section},
     {"certificate dropped, overlay kept", {false, After::nothing, "PAYLOAD!", true, false}, 120, LayoutError::none,
      LayoutWay::in_place},
 };
@@ -211,7 +214,7 @@ TEST(PeLayout, PlacesTheResourcesByTheSafestWay) {
         }
         if (row.way == LayoutWay::new_section) {
             EXPECT_EQ(raw_of(b, after[1], after[1].raw_size), raw_of(old.bytes, before[1], before[1].raw_size));
-            EXPECT_EQ(after[3].flags, 0x40000040u);
+            EXPECT_EQ(after.back().flags, 0x40000040u);
         }
         // The sections follow one another in memory and in the file, each
         // aligned, and the image's sizes follow them.

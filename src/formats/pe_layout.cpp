@@ -64,11 +64,14 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
     }
     const bool overlay = end > img.overlay.begin;
 
-    // The resource section: the one whose raw data start with the root.
+    // The resource section: .rsrc, its raw data starting with the root. A
+    // section of another name may hold more than the resources (a linker
+    // can merge them into .rdata): it is left alone.
     const PeDirectory old_dir = img.directory(PeDirectoryIndex::resources);
     const PeSection* rsrc = nullptr;
     for (std::size_t i : img.by_address) {
-        if (old_dir.rva != 0 && img.sections[i].virtual_address == old_dir.rva) rsrc = &img.sections[i];
+        const PeSection& s = img.sections[i];
+        if (old_dir.rva != 0 && s.virtual_address == old_dir.rva && s.name == ".rsrc") rsrc = &s;
     }
     // What follows it in memory and in the file.
     const PeSection* after = nullptr;

@@ -1,8 +1,8 @@
 // Places a resource tree into a PE image as a new resource section, and
 // gives the new file's bytes. The ways, safest first:
-// - in place: the new section fits in the old one's raw data (which must
-//   start with the resource root) and in its virtual range; the rest of the
-//   raw data becomes zeros;
+// - in place: the new section fits in the old one's raw data (a section
+//   named .rsrc that starts with the resource root) and in its virtual
+//   range; the rest of the raw data becomes zeros;
 // - extended: the old section is the last one, or only the relocations
 //   (.reloc) follow it, in the file and in memory; it grows, and what
 //   followed it moves up, with every directory that pointed there;
