@@ -157,23 +157,8 @@ const Row kRows[] = {
      LayoutWay::in_place},
 };
 
-struct SectionView {
-    std::string name;
-    std::uint32_t va, vsize, raw_at, raw_size, flags;
-};
-
-std::vector<SectionView> sections_of(const std::vector<unsigned char>& b, const PeImage& img) {
-    std::vector<SectionView> out;
-    for (std::size_t i = 0; i < img.sections.size(); ++i) {
-        const PeSection& s = img.sections[i];
-        out.push_back({s.name, s.virtual_address, s.virtual_size, s.raw_offset, s.raw_size,
-                       le32(&b[img.section_table.begin + 40 * i + 36])});
-    }
-    return out;
-}
-
-std::vector<unsigned char> raw_of(const std::vector<unsigned char>& b, const SectionView& s, std::uint32_t n) {
-    return {b.begin() + s.raw_at, b.begin() + s.raw_at + n};
+std::vector<unsigned char> raw_of(const std::vector<unsigned char>& b, const PeSection& s, std::uint32_t n) {
+    return {b.begin() + s.raw_offset, b.begin() + s.raw_offset + n};
 }
 
 TEST(PeLayout, PlacesTheResourcesByTheSafestWay) {
@@ -182,7 +167,7 @@ TEST(PeLayout, PlacesTheResourcesByTheSafestWay) {
         const Built old = build(row.shape);
         FileBytes old_bytes(old.bytes.data(), old.bytes.size());
         const PeImage old_img = *read_pe_image(old_bytes);
-        const std::vector<SectionView> before = sections_of(old.bytes, old_img);
+        const std::vector<PeSection>& before = old_img.sections;
         const ResourceTree tree = tree_with(row.grown);
 
         const LayoutResult r = lay_out_resources(old.bytes.data(), old.bytes.size(), tree);
@@ -203,30 +188,31 @@ TEST(PeLayout, PlacesTheResourcesByTheSafestWay) {
         ASSERT_TRUE(back.ok()) << back.message;
         EXPECT_EQ(back.tree, tree);
 
-        const std::vector<SectionView> after = sections_of(b, *img);
+        const std::vector<PeSection>& after = img->sections;
         ASSERT_EQ(after.size(), before.size() + (row.way == LayoutWay::new_section));
         EXPECT_EQ(raw_of(b, after[0], 0x200), raw_of(old.bytes, before[0], 0x200));  // .text as it was
         if (before.size() == 3) {
             EXPECT_EQ(after[2].name, before[2].name);
             EXPECT_EQ(raw_of(b, after[2], 12), raw_of(old.bytes, before[2], 12));
             const bool reloc = row.shape.after == After::reloc;
-            EXPECT_EQ(img->directory(static_cast<PeDirectoryIndex>(5)).rva, reloc ? after[2].va : 0);
+            EXPECT_EQ(img->directory(static_cast<PeDirectoryIndex>(5)).rva, reloc ? after[2].virtual_address : 0);
         }
         if (row.way == LayoutWay::new_section) {
             EXPECT_EQ(raw_of(b, after[1], after[1].raw_size), raw_of(old.bytes, before[1], before[1].raw_size));
-            EXPECT_EQ(after.back().flags, 0x40000040u);
+            EXPECT_EQ(after.back().characteristics, 0x40000040u);
         }
         // The sections follow one another in memory and in the file, each
         // aligned, and the image's sizes follow them.
         std::uint64_t memory = 0x1000, raw = 0x400, initialized = 0;
-        for (const SectionView& s : after) {
-            EXPECT_GE(s.va, memory) << s.name;
-            EXPECT_GE(s.raw_at, raw) << s.name;
-            EXPECT_EQ(s.va % kSectionAlign + s.raw_at % kFileAlign + s.raw_size % kFileAlign, 0u) << s.name;
-            EXPECT_LE(s.vsize, s.raw_size) << s.name;
-            memory = s.va + align(s.vsize, kSectionAlign);
-            raw = s.raw_at + s.raw_size;
-            if (s.flags & 0x40) initialized += s.raw_size;
+        for (const PeSection& s : after) {
+            EXPECT_GE(s.virtual_address, memory) << s.name;
+            EXPECT_GE(s.raw_offset, raw) << s.name;
+            EXPECT_EQ(s.virtual_address % kSectionAlign + s.raw_offset % kFileAlign + s.raw_size % kFileAlign, 0u)
+                << s.name;
+            EXPECT_LE(s.virtual_size, s.raw_size) << s.name;
+            memory = s.virtual_address + align(s.virtual_size, kSectionAlign);
+            raw = s.raw_offset + s.raw_size;
+            if (s.characteristics & 0x40) initialized += s.raw_size;
         }
         EXPECT_EQ(le32(&b[old.optional + 56]), memory);
         EXPECT_EQ(le32(&b[old.optional + 8]), initialized);
