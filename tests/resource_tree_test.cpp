@@ -178,6 +178,11 @@ TEST(ResourceTree, WriterRefusesWhatNoTreeCanHold) {
         EXPECT_EQ(w.bytes.empty(), row.error != ResourceError::none) << row.what;
     }
     EXPECT_EQ(write_resource_tree(sample(), 0xFFFFFF00u).error, ResourceError::too_large);
+    ResourceTree wide;
+    for (std::uint32_t id = 1; id <= 0xFFFF; ++id) wide.entries.push_back(entry(ResourceKey::of(6), ResourceKey::of(id), 0, ""));
+    EXPECT_EQ(write_resource_tree(wide, 0).error, ResourceError::none);
+    wide.entries.push_back(entry(ResourceKey::of(6), ResourceKey::of(0x10000), 0, ""));
+    EXPECT_EQ(write_resource_tree(wide, 0).error, ResourceError::too_large);
 }
 
 }  // namespace

@@ -255,7 +255,6 @@ ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
         }
     }
 
-    // The directories, breadth first: the root, then each level's in order.
     // The directories, depth first: each directory before those below it,
     // which follow it in the order of its entries. One pass over the sorted
     // entries builds them in that order.
@@ -286,6 +285,13 @@ ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
     for (Dir& d : dirs) {
         d.offset = at;
         at += kDirSize + kEntrySize * d.keys.size();
+        // Its named entries and its ids are counted in 16 bits each.
+        const auto named = std::count_if(d.keys.begin(), d.keys.end(), [](auto k) { return k->named; });
+        if (named > 0xFFFF || d.keys.size() - named > 0xFFFF) {
+            img.error = ResourceError::too_large;
+            img.message = "a resource directory would hold more than 65,535 names or ids";
+            return img;
+        }
     }
     std::vector<std::uint64_t> string_at;  // per key, in the order written below
     for (const Dir& d : dirs) {

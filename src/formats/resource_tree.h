@@ -74,7 +74,7 @@ enum class ResourceError {
     bad_shape,      // a data entry above the language level or a directory below it
     too_many,       // more entries or copied bytes than the bytes can hold
     duplicate,      // writing: two entries with the same type, name and language
-    too_large,      // writing: the section would pass 4 GiB or a name 65,535 units
+    too_large,      // writing: past 4 GiB, a name past 65,535 units, a directory past 65,535 ids
 };
 
 struct ResourceRead {
