@@ -33,7 +33,8 @@ std::uint32_t checksum_of(const std::vector<unsigned char>& b, std::size_t field
 ResourceTree tree_with(std::size_t grown) {
     ResourceTree t;
     auto add = [&](ResourceKey type, std::uint32_t name, std::uint32_t lang, std::string data) {
-        t.entries.push_back({std::move(type), ResourceKey::of(name), ResourceKey::of(lang), 0, {data.begin(), data.end()}});
+        t.entries.push_back(
+            {std::move(type), ResourceKey::of(name), ResourceKey::of(lang), 0, {data.begin(), data.end()}});
     };
     add(ResourceKey::of(u"PLAINTEXT"), 1, 0, "notes");
     add(ResourceKey::of(4), 1, 0x409, std::string(76, 'm'));

@@ -21,7 +21,7 @@ ResourceTree sample() {
     t.time_stamp = 0x12345678;
     t.entries = {
         entry(ResourceKey::of(u"PLAINTEXT"), ResourceKey::of(u"NOTES"), 0, "a named type and name"),
-        entry(ResourceKey::of(4), ResourceKey::of(1), 0x409, std::string("\0\0\x10\0&File\0", 12)),
+        entry(ResourceKey::of(4), ResourceKey::of(1), 0x409, std::string("\0\0\x10\0&File\0", 10)),
         entry(ResourceKey::of(6), ResourceKey::of(1), 0x409, "Untitled", 1252),
         entry(ResourceKey::of(6), ResourceKey::of(1), 0x413, "Naamloos"),
         entry(ResourceKey::of(6), ResourceKey::of(2), 0x409, ""),
@@ -66,7 +66,8 @@ TEST(ResourceTree, WriterSortsEachDirectoryNamedFirstThenIds) {
     ASSERT_TRUE(r.ok()) << r.message;
     std::vector<std::string> order;
     for (const ResourceEntry& e : r.tree.entries) order.emplace_back(e.data.begin(), e.data.end());
-    const std::vector<std::string> expected = {"a named type and name", "x", "y", "z", std::string("\0\0\x10\0&File\0", 12),
+    const std::vector<std::string> expected = {"a named type and name", "x", "y", "z",
+                                               std::string("\0\0\x10\0&File\0", 10),
                                                "Untitled", "Naamloos", "", std::string(301, 'v')};
     EXPECT_EQ(order, expected);
 }
@@ -145,7 +146,9 @@ TEST(ResourceTree, HostileTreesGiveAnErrorNotACrash) {
 TEST(ResourceTree, CopiesPastTheBudgetAreRefused) {
     ResourceTree t;
     t.entries.push_back(entry(ResourceKey::of(10), ResourceKey::of(1), 0, std::string(64 * 1024, 'd')));
-    for (std::uint32_t lang = 1; lang < 40; ++lang) t.entries.push_back(entry(ResourceKey::of(10), ResourceKey::of(1), lang, ""));
+    for (std::uint32_t lang = 1; lang < 40; ++lang) {
+        t.entries.push_back(entry(ResourceKey::of(10), ResourceKey::of(1), lang, ""));
+    }
     std::vector<unsigned char> b = write_resource_tree(t, 0).bytes;
     const std::uint32_t first = le32(&b[0x40 + 4]);  // the language directory's first entry
     for (std::uint32_t i = 1; i < 40; ++i) {
@@ -179,7 +182,9 @@ TEST(ResourceTree, WriterRefusesWhatNoTreeCanHold) {
     }
     EXPECT_EQ(write_resource_tree(sample(), 0xFFFFFF00u).error, ResourceError::too_large);
     ResourceTree wide;
-    for (std::uint32_t id = 1; id <= 0xFFFF; ++id) wide.entries.push_back(entry(ResourceKey::of(6), ResourceKey::of(id), 0, ""));
+    for (std::uint32_t id = 1; id <= 0xFFFF; ++id) {
+        wide.entries.push_back(entry(ResourceKey::of(6), ResourceKey::of(id), 0, ""));
+    }
     EXPECT_EQ(write_resource_tree(wide, 0).error, ResourceError::none);
     wide.entries.push_back(entry(ResourceKey::of(6), ResourceKey::of(0x10000), 0, ""));
     EXPECT_EQ(write_resource_tree(wide, 0).error, ResourceError::too_large);

@@ -142,7 +142,8 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         const std::uint64_t after_va = align_up(rsrc->virtual_address + new_size, sa);
         const std::uint64_t after_raw = after == nullptr || raw_growth == 0 ? (after ? after->raw_offset : 0)
                                                                             : rsrc->raw_offset + raw;
-        const std::uint64_t after_extent = after != nullptr ? align_up(std::max(after->virtual_size, after->raw_size), sa) : 0;
+        const std::uint64_t after_extent =
+            after != nullptr ? align_up(std::max(after->virtual_size, after->raw_size), sa) : 0;
         if (after_va + after_extent > UINT32_MAX) {
             return failed(LayoutError::resources, "the resources would pass the 4 GiB an image can address");
         }
@@ -175,8 +176,8 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         for (const PeSection& s : img.sections) {
             if (s.has_bytes()) room = std::min<std::uint64_t>(room, s.raw_offset);
         }
-        const bool zeros = header + kSectionSize <= room &&
-                           std::all_of(file + header, file + header + kSectionSize, [](unsigned char c) { return c == 0; });
+        const bool zeros = header + kSectionSize <= room && std::all_of(file + header, file + header + kSectionSize,
+                                                                        [](unsigned char c) { return c == 0; });
         if (!zeros || img.sections.size() >= 0xFFFF) {
             return failed(LayoutError::no_room, "the resources fit neither in place nor by growing their section, "
                                                 "and the headers have no room for one more section header");
@@ -212,15 +213,17 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         new_memory_end = va + align_up(new_size, sa);
     }
 
-    put32(out, dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources), new_rva);
-    put32(out, dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources) + 4, static_cast<std::uint32_t>(new_size));
+    const std::uint64_t resources_at = dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources);
+    put32(out, resources_at, new_rva);
+    put32(out, resources_at + 4, static_cast<std::uint32_t>(new_size));
     if (r.certificate_removed) {
         put32(out, dirs_at + 8 * kCertificates, 0);
         put32(out, dirs_at + 8 * kCertificates + 4, 0);
     }
     const std::uint64_t opt = img.optional_offset;
     const std::uint32_t image_size = le32(&out[opt + kImageSizeAt]);
-    put32(out, opt + kImageSizeAt, static_cast<std::uint32_t>(std::max<std::uint64_t>(image_size, align_up(new_memory_end, sa))));
+    put32(out, opt + kImageSizeAt,
+          static_cast<std::uint32_t>(std::max<std::uint64_t>(image_size, align_up(new_memory_end, sa))));
     put32(out, opt + kInitializedSizeAt, static_cast<std::uint32_t>(le32(&out[opt + kInitializedSizeAt]) + raw_growth));
     if (le32(&out[opt + kChecksumAt]) != 0) {
         put32(out, opt + kChecksumAt, pe_checksum(out.data(), out.size(), opt + kChecksumAt));
