@@ -1,0 +1,232 @@
+#include "pe_layout.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kSectionSize = 40;
+constexpr std::uint32_t kInitializedData = 0x40, kReadable = 0x40000000;
+constexpr unsigned kCertificates = 4, kRelocations = 5;
+
+// Optional-header fields, the same in PE32 and PE32+.
+constexpr std::size_t kInitializedSizeAt = 8, kImageSizeAt = 56, kChecksumAt = 64;
+
+bool power_of_two(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+std::uint64_t align_up(std::uint64_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+
+void put32(std::vector<unsigned char>& b, std::uint64_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(at) + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+LayoutResult failed(LayoutError e, std::string message) {
+    LayoutResult r;
+    r.error = e;
+    r.message = std::move(message);
+    return r;
+}
+
+// How far a section reaches in memory.
+std::uint64_t virtual_end(const PeSection& s, std::uint32_t alignment) {
+    return s.virtual_address + align_up(std::max(s.virtual_size, s.raw_size), alignment);
+}
+
+}  // namespace
+
+std::uint32_t pe_checksum(const unsigned char* file, std::size_t size, std::size_t checksum_at) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < size; i += 2) {
+        if (i >= checksum_at && i < checksum_at + 4) continue;
+        sum += file[i] | (i + 1 < size ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint32_t>(sum + size);
+}
+
+LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree) {
+    FileBytes bytes(file, size);
+    const std::optional<PeImage> read = read_pe_image(bytes);
+    if (!read) return failed(LayoutError::not_pe, "the file is no PE image, or its headers do not make sense");
+    const PeImage& img = *read;
+    const std::uint32_t sa = img.section_alignment, fa = img.file_alignment;
+    if (!power_of_two(sa) || !power_of_two(fa) || img.directories.size() <= kCertificates) {
+        return failed(LayoutError::not_pe, "the PE headers give no usable alignment or data directories");
+    }
+    LayoutResult r;
+
+    // The certificate goes; its bytes too when they end the file.
+    std::uint64_t end = size;
+    const PeDirectory cert = img.directories[kCertificates];
+    if (cert.rva != 0 || cert.size != 0) {
+        r.certificate_removed = true;
+        if (cert.rva >= img.overlay.begin && std::uint64_t{cert.rva} + cert.size == size) end = cert.rva;
+    }
+    const bool overlay = end > img.overlay.begin;
+
+    // The resource section: .rsrc, its raw data starting with the root. A
+    // section of another name may hold more than the resources (a linker
+    // can merge them into .rdata): it is left alone.
+    const PeDirectory old_dir = img.directory(PeDirectoryIndex::resources);
+    const PeSection* rsrc = nullptr;
+    for (std::size_t i : img.by_address) {
+        const PeSection& s = img.sections[i];
+        if (old_dir.rva != 0 && s.virtual_address == old_dir.rva && s.name == ".rsrc") rsrc = &s;
+    }
+    // What follows it in memory and in the file.
+    const PeSection* after = nullptr;
+    bool last_but_after = rsrc != nullptr;
+    std::uint64_t image_end = std::min<std::uint64_t>(img.headers_size, size);  // of the raw data
+    std::uint64_t memory_end = 0;
+    for (const PeSection& s : img.sections) {
+        memory_end = std::max(memory_end, virtual_end(s, sa));
+        if (s.has_bytes()) image_end = std::max<std::uint64_t>(image_end, std::uint64_t{s.raw_offset} + s.raw_size);
+        if (rsrc == nullptr || &s == rsrc || s.virtual_address < rsrc->virtual_address) continue;
+        if (after == nullptr || s.virtual_address < after->virtual_address) after = &s;
+    }
+    if (rsrc != nullptr) {
+        for (const PeSection& s : img.sections) {
+            if (&s == rsrc || &s == after) continue;
+            // Another section in memory, or raw data in the file, past the
+            // resources' where they would grow.
+            if (s.virtual_address > rsrc->virtual_address || (s.has_bytes() && s.raw_offset >= rsrc->raw_offset)) {
+                last_but_after = false;
+            }
+        }
+        if (after != nullptr) {
+            const bool reloc = after->name == ".reloc" ||
+                               (img.directories.size() > kRelocations &&
+                                img.directories[kRelocations].rva == after->virtual_address);
+            for (const PeSection& s : img.sections) {
+                if (&s != after && s.virtual_address > after->virtual_address) last_but_after = false;
+            }
+            if (!reloc || !after->has_bytes() ||
+                after->raw_offset < std::uint64_t{rsrc->raw_offset} + rsrc->raw_size) {
+                last_but_after = false;
+            }
+        }
+    }
+
+    ResourceImage section = write_resource_tree(tree, rsrc != nullptr ? rsrc->virtual_address : 0);
+    if (!section.ok()) return failed(LayoutError::resources, section.message);
+    const std::uint64_t new_size = section.bytes.size();
+
+    std::vector<unsigned char>& out = r.bytes;
+    const std::uint64_t dirs_at = img.optional_offset + (img.plus ? 112 : 96);
+    auto header_of = [&](const PeSection* s) {
+        return img.section_table.begin + kSectionSize * static_cast<std::uint64_t>(s - img.sections.data());
+    };
+    std::uint32_t new_rva = 0;
+    std::uint64_t raw_growth = 0;  // of the initialized data
+    std::uint64_t new_memory_end = memory_end;
+    const std::uint64_t next_va = after != nullptr ? after->virtual_address : UINT64_MAX;
+
+    if (rsrc != nullptr && new_size <= rsrc->raw_size && rsrc->virtual_address + align_up(new_size, sa) <= next_va) {
+        r.way = LayoutWay::in_place;
+        new_rva = rsrc->virtual_address;
+        out.assign(file, file + end);
+        std::fill_n(out.begin() + rsrc->raw_offset, rsrc->raw_size, 0);
+        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + rsrc->raw_offset);
+        put32(out, header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
+        new_memory_end = std::max(memory_end, rsrc->virtual_address + align_up(new_size, sa));
+    } else if (last_but_after) {
+        const std::uint64_t raw = std::max<std::uint64_t>(rsrc->raw_size, align_up(new_size, fa));
+        raw_growth = raw - rsrc->raw_size;
+        if (overlay && raw_growth != 0) {
+            return failed(LayoutError::overlay, "the resources would grow into the " +
+                                                    std::to_string(end - img.overlay.begin) +
+                                                    " bytes that follow the last section");
+        }
+        r.way = LayoutWay::extended;
+        new_rva = rsrc->virtual_address;
+        const std::uint64_t after_va = align_up(rsrc->virtual_address + new_size, sa);
+        const std::uint64_t after_raw = after == nullptr || raw_growth == 0 ? (after ? after->raw_offset : 0)
+                                                                            : rsrc->raw_offset + raw;
+        const std::uint64_t after_extent =
+            after != nullptr ? align_up(std::max(after->virtual_size, after->raw_size), sa) : 0;
+        if (after_va + after_extent > UINT32_MAX) {
+            return failed(LayoutError::resources, "the resources would pass the 4 GiB an image can address");
+        }
+        out.assign(file, file + end);
+        if (raw_growth != 0) out.resize(static_cast<std::size_t>(after != nullptr ? after_raw + after->raw_size
+                                                                                  : rsrc->raw_offset + raw));
+        std::fill_n(out.begin() + rsrc->raw_offset, raw, 0);
+        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + rsrc->raw_offset);
+        put32(out, header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
+        put32(out, header_of(rsrc) + 16, static_cast<std::uint32_t>(raw));
+        new_memory_end = after_va;
+        if (after != nullptr) {
+            std::copy_n(file + after->raw_offset, after->raw_size, out.begin() + after_raw);
+            put32(out, header_of(after) + 12, static_cast<std::uint32_t>(after_va));
+            put32(out, header_of(after) + 20, static_cast<std::uint32_t>(after_raw));
+            // The directories that pointed into it (the relocations) move along.
+            const std::uint64_t shift = after_va - after->virtual_address;
+            for (std::size_t i = 0; i < img.directories.size(); ++i) {
+                const PeDirectory& d = img.directories[i];
+                if (i == kCertificates || d.rva < after->virtual_address || d.rva >= virtual_end(*after, sa)) continue;
+                put32(out, dirs_at + 8 * i, static_cast<std::uint32_t>(d.rva + shift));
+            }
+            new_memory_end = after_va + after_extent;
+        }
+    } else {
+        // A new section: its header after the last one, in zero bytes the
+        // headers hold and no section's raw data begins in.
+        const std::uint64_t header = img.section_table.end;
+        std::uint64_t room = std::min<std::uint64_t>(img.headers_size, size);
+        for (const PeSection& s : img.sections) {
+            if (s.has_bytes()) room = std::min<std::uint64_t>(room, s.raw_offset);
+        }
+        const bool zeros = header + kSectionSize <= room && std::all_of(file + header, file + header + kSectionSize,
+                                                                        [](unsigned char c) { return c == 0; });
+        if (!zeros || img.sections.size() >= 0xFFFF) {
+            return failed(LayoutError::no_room, "the resources fit neither in place nor by growing their section, "
+                                                "and the headers have no room for one more section header");
+        }
+        if (overlay) {
+            return failed(LayoutError::overlay, "a new resource section would go where the " +
+                                                    std::to_string(end - img.overlay.begin) +
+                                                    " bytes after the last section lie");
+        }
+        const std::uint64_t va = align_up(std::max<std::uint64_t>(memory_end, img.headers_size), sa);
+        const std::uint64_t raw_at = align_up(image_end, fa), raw = align_up(new_size, fa);
+        if (va + align_up(new_size, sa) > UINT32_MAX || raw_at + raw > UINT32_MAX) {
+            return failed(LayoutError::resources, "the resources would pass the 4 GiB an image can address");
+        }
+        r.way = LayoutWay::new_section;
+        new_rva = static_cast<std::uint32_t>(va);
+        section = write_resource_tree(tree, new_rva);
+        if (!section.ok()) return failed(LayoutError::resources, section.message);
+        out.assign(file, file + image_end);
+        out.resize(static_cast<std::size_t>(raw_at + raw), 0);
+        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(raw_at));
+        static const char name[8] = {'.', 'r', 's', 'r', 'c'};
+        std::memcpy(&out[header], name, sizeof name);
+        put32(out, header + 8, static_cast<std::uint32_t>(new_size));
+        put32(out, header + 12, new_rva);
+        put32(out, header + 16, static_cast<std::uint32_t>(raw));
+        put32(out, header + 20, static_cast<std::uint32_t>(raw_at));
+        put32(out, header + 36, kInitializedData | kReadable);
+        const std::uint64_t count_at = img.pe_offset + 6;
+        out[count_at] = static_cast<unsigned char>(img.sections.size() + 1);
+        out[count_at + 1] = static_cast<unsigned char>((img.sections.size() + 1) >> 8);
+        raw_growth = raw;
+        new_memory_end = va + align_up(new_size, sa);
+    }
+
+    const std::uint64_t resources_at = dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources);
+    put32(out, resources_at, new_rva);
+    put32(out, resources_at + 4, static_cast<std::uint32_t>(new_size));
+    if (r.certificate_removed) {
+        put32(out, dirs_at + 8 * kCertificates, 0);
+        put32(out, dirs_at + 8 * kCertificates + 4, 0);
+    }
+    const std::uint64_t opt = img.optional_offset;
+    const std::uint32_t image_size = le32(&out[opt + kImageSizeAt]);
+    put32(out, opt + kImageSizeAt,
+          static_cast<std::uint32_t>(std::max<std::uint64_t>(image_size, align_up(new_memory_end, sa))));
+    put32(out, opt + kInitializedSizeAt, static_cast<std::uint32_t>(le32(&out[opt + kInitializedSizeAt]) + raw_growth));
+    if (le32(&out[opt + kChecksumAt]) != 0) {
+        put32(out, opt + kChecksumAt, pe_checksum(out.data(), out.size(), opt + kChecksumAt));
+    }
+    return r;
+}

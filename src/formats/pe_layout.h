@@ -1,0 +1,53 @@
+// Places a resource tree into a PE image as a new resource section, and
+// gives the new file's bytes. The ways, safest first:
+// - in place: the new section fits in the old one's raw data (a section
+//   named .rsrc that starts with the resource root) and in its virtual
+//   range; the rest of the raw data becomes zeros;
+// - extended: the old section is the last one, or only the relocations
+//   (.reloc) follow it, in the file and in memory; it grows, and what
+//   followed it moves up, with every directory that pointed there;
+// - a new section after the last one, when the header has 40 zero bytes
+//   left for its header; the old resources stay where they were, unused.
+// Then the image size, the size of initialized data, the resource directory
+// and the checksum (where it was not zero) are set anew.
+//
+// Bytes past the last section's raw data (an overlay: an installer's
+// payload, COFF symbols) are kept byte for byte; when the section would have
+// to grow into them, the layout is refused. A certificate (an Authenticode
+// signature) cannot survive a change: its directory is zeroed, its bytes
+// dropped when they end the file, and the result says so.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resource_tree.h"
+
+enum class LayoutError {
+    none,
+    not_pe,        // no PE image, or headers that do not make sense
+    resources,     // the tree cannot be written (see message)
+    overlay,       // growing would move the bytes after the last section
+    no_room,       // no way in place or by growing, and no room for one more section header
+};
+
+enum class LayoutWay { in_place, extended, new_section };
+
+struct LayoutResult {
+    std::vector<unsigned char> bytes;  // the new file
+    LayoutError error = LayoutError::none;
+    std::string message;
+    LayoutWay way = LayoutWay::in_place;
+    bool certificate_removed = false;  // the caller warns: the program is no longer signed
+    bool ok() const { return error == LayoutError::none; }
+};
+
+// The file with its resources replaced by tree. May throw std::bad_alloc.
+LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree);
+
+// The PE checksum of the file: its 16-bit words summed with the carries
+// folded back in, the checksum field (4 bytes at checksum_at) taken as zero,
+// plus the file's length.
+std::uint32_t pe_checksum(const unsigned char* file, std::size_t size, std::size_t checksum_at);

@@ -1,0 +1,106 @@
+// The resource tree of a PE image (data directory 2) as a flat list of its
+// data entries, each with the type, name and language that lead to it; and
+// the writer that lays such a list out as a new resource section.
+//
+// The reader checks every offset, refuses a directory met twice (a loop or
+// a shared subtree), a tree deeper or shallower than type / name / language,
+// more entries than the bytes could hold (one per 8 bytes) and copies past a
+// budget of a few times the section's size, so that no input costs more
+// than a bounded amount of work and memory.
+//
+// The writer's normal form, which the loader reads as any other layout:
+// - all directories first, depth first (each directory followed by those
+//   its entries lead to, in their order), as resource compilers lay them
+//   out; every directory has the root's characteristics, time stamp and
+//   version;
+// - in each directory the named entries first, ordered by their names with
+//   ASCII and Latin-1 letters folded to upper case (then by the units
+//   themselves, so that the order is total), then the ids ascending;
+// - then the directory strings (a length unit and the units, each at an
+//   even offset) in the order the directories name them, none shared;
+// - then the data entries (16 bytes each, from an offset aligned to 8) in
+//   the order of the tree;
+// - then the data, each at an offset aligned to 8, zeros between.
+// Writing a tree read from that form gives the same bytes again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pe_image.h"
+#include "section_readers.h"
+
+// A type, name or language: an id or a UTF-16 name.
+struct ResourceKey {
+    bool named = false;
+    std::uint32_t id = 0;  // when not named
+    std::u16string name;   // when named
+
+    static ResourceKey of(std::uint32_t id) { return ResourceKey{false, id, {}}; }
+    static ResourceKey of(std::u16string name) { return ResourceKey{true, 0, std::move(name)}; }
+    bool operator==(const ResourceKey&) const = default;
+};
+
+// The order of the entries of a directory: negative, zero or positive.
+int compare_resource_keys(const ResourceKey& a, const ResourceKey& b);
+
+struct ResourceEntry {
+    ResourceKey type;      // e.g. 4 a menu, 5 a dialog, 6 a string-table block
+    ResourceKey name;
+    ResourceKey language;  // an id (0x0409 en-US) in every file built by a resource compiler
+    std::uint32_t code_page = 0;
+    std::vector<unsigned char> data;
+    bool operator==(const ResourceEntry&) const = default;
+};
+
+struct ResourceTree {
+    // The root directory's header fields, written on every directory.
+    std::uint32_t characteristics = 0;
+    std::uint32_t time_stamp = 0;
+    std::uint16_t major_version = 0;
+    std::uint16_t minor_version = 0;
+    // In the order the directories list them (sorted in the normal form).
+    std::vector<ResourceEntry> entries;
+    bool operator==(const ResourceTree&) const = default;
+};
+
+enum class ResourceError {
+    none,
+    no_resources,   // the image has no resource directory
+    out_of_bounds,  // an offset or size past the resource bytes
+    loop,           // a directory met twice
+    bad_shape,      // a data entry above the language level or a directory below it
+    too_many,       // more entries or copied bytes than the bytes can hold
+    duplicate,      // writing: two entries with the same type, name and language
+    too_large,      // writing: past 4 GiB, a name past 65,535 units, a directory past 65,535 ids
+};
+
+struct ResourceRead {
+    ResourceTree tree;
+    ResourceError error = ResourceError::none;
+    std::string message;  // what is wrong and where, for the caller's report
+    bool ok() const { return error == ResourceError::none; }
+};
+
+struct ResourceImage {
+    std::vector<unsigned char> bytes;  // the section's bytes, unpadded
+    ResourceError error = ResourceError::none;
+    std::string message;
+    bool ok() const { return error == ResourceError::none; }
+};
+
+// The tree whose root lies at the start of bytes, which the image maps at
+// rva: every directory, string and data entry within bytes. May throw
+// std::bad_alloc.
+ResourceRead read_resource_tree(const unsigned char* bytes, std::size_t size, std::uint32_t rva);
+
+// The tree of the image's resource directory: from its root to the end of
+// the raw data of the section that holds it. Data outside that range are
+// refused (out_of_bounds). May throw std::bad_alloc.
+ResourceRead read_resource_tree(FileBytes& file, const PeImage& image);
+
+// The tree laid out in the normal form for a section mapped at rva.
+// May throw std::bad_alloc.
+ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva);
