@@ -11,6 +11,8 @@ void read_options(int argc, char** argv, CommonOptions& common,
         if (arg == "-r") common.relax = kRelaxNonAlnum;
         if (arg == "-R") common.relax = kRelaxAny;
         if (arg == "-u") common.wide = true;
+        if (arg == "-g") common.resources = true;
+        if (before == "-l") common.languages.push_back(arg);
         if (own) own(before, arg);
     }
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "file_names.h"
 #include "relax.h"
@@ -18,6 +19,8 @@ struct CommonOptions {
     std::optional<std::string> language;    // -t
     int relax = kRelaxStrict;               // -r, -R
     bool wide = false;                      // -u: also the UTF-16 texts
+    bool resources = false;                 // -g: a Windows program's resources by their structure
+    std::vector<std::string> languages;     // -l: the resource languages to take (hex ids), all when none
 };
 
 // Reads the common options into common and hands every argument, with the
