@@ -1,14 +1,17 @@
 // vorlang-extract: writes a dictionary template for a program, a line for
 // every text that vorlang could replace at its strict level.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "extract.h"
 #include "file_names.h"
 #include "inputs.h"
+#include "resource_template.h"
 #include "run.h"
 #include "standard_streams.h"
 #include "text_limits.h"
@@ -17,6 +20,8 @@ namespace {
 
 constexpr const char* kToolName = "vorlang-extract";
 constexpr std::size_t kDefaultMinText = 4;
+// -g on a program whose resources cannot be read.
+constexpr int kStatusNoResources = -7;
 
 // -r and -R are read but change nothing here.
 struct Settings : CommonOptions {
@@ -34,6 +39,8 @@ void usage() {
     std::fprintf(stderr, "                -t <language>        appends _<language> (alone: <prog>%s_<language>)\n", kDictSuffix);
     std::fprintf(stderr, "                -u                   also the UTF-16 texts\n");
     std::fprintf(stderr, "                -a                   also the names the program never shows\n");
+    std::fprintf(stderr, "                -g                   the texts of a Windows program's resources only\n");
+    std::fprintf(stderr, "                -l <langid>          with -g: their language, in hex (default: English)\n");
     std::fprintf(stderr, "\n");
     std::fprintf(stderr, "Writes to standard output a dictionary for <prog>.exe that translates\n");
     std::fprintf(stderr, "every text vorlang can replace to itself, in order of first occurrence.\n");
@@ -76,20 +83,41 @@ RunFailure run(const Settings& s) {
         return Failure{kStatusOption, "Error: -m " + *s.min_text + " is no number from 1 to " +
                                           std::to_string(kLongestOriginal) + ".\n"};
     }
+    // -l is read by every program; it matters here only with -g.
+    std::vector<std::uint16_t> languages;
+    for (const std::string& l : s.resources ? s.languages : std::vector<std::string>{}) {
+        const std::optional<std::uint16_t> id = parse_language_id(l);
+        if (!id) return Failure{kStatusOption, "Error: -l " + l + " is no language id (hex, e.g. 0409).\n"};
+        languages.push_back(*id);
+    }
     Inputs in;
     InputPlan plan;
     plan.program = program_file_name(s.program);
     plan.dictionary = dictionary_name(s);
     plan.purpose = "extract";
     plan.refuse_dictionary_as_output = true;
-    if (s.wide) plan.read_more_than_once = ": -u reads it twice, a FIFO only once";
+    if (s.resources) {
+        plan.read_more_than_once = ": -g reads it by offset, a FIFO only in order";
+    } else if (s.wide) {
+        plan.read_more_than_once = ": -u reads it twice, a FIFO only once";
+    }
     plan.reader_messages = to_standard_error();
     if (RunFailure failed = read_inputs(plan, in)) return failed;
 
     const ExtractSettings settings{plan.program, plan.dictionary, in.entries.get(), min_size, s.all, s.wide};
     ExtractCounts counts;
-    switch (extract_template(in.program.file(), settings, stdout, [&] { return in.program.read_unchanged(); },
-                             counts)) {
+    ExtractStatus status = ExtractStatus::ok;
+    std::string reason;
+    if (s.resources) {
+        const ResourceExtract r = extract_resource_template(in.program.file(), settings, languages, stdout,
+                                                            [&] { return in.program.read_unchanged(); }, counts);
+        status = r.status;
+        reason = r.reason;
+    } else {
+        status = extract_template(in.program.file(), settings, stdout, [&] { return in.program.read_unchanged(); },
+                                  counts);
+    }
+    switch (status) {
         case ExtractStatus::ok:
             break;
         case ExtractStatus::out_of_memory:
@@ -98,6 +126,12 @@ RunFailure run(const Settings& s) {
             return Failure{kStatusProgram, "Error: Can't read file " + plan.program + ".\n"};
         case ExtractStatus::write_error:
             return cannot_write();
+        case ExtractStatus::no_resources:
+            return Failure{kStatusNoResources,
+                           "Error: " + plan.program + " has no resources that -g can read: " + reason + ".\n"};
+        case ExtractStatus::no_language:
+            return Failure{kStatusNoResources,
+                           "Error: " + plan.program + " has no resources of language " + reason + ".\n"};
     }
     if (!close_standard_output()) return cannot_write();
     std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", plan.program.c_str(), counts.lines, counts.comments);

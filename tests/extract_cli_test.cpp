@@ -110,6 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"MinZero", {{"dornevo.exe", kProgram}}, {"-m", "0"}, -4, "", "Error: -m 0 is no number from 1 to 97.\n"},
         Case{"MinTooBig", {{"dornevo.exe", kProgram}}, {"-m", "98"}, -4, "", "Error: -m 98 is no number from 1 to 97.\n"},
         Case{"MinNoNumber", {{"dornevo.exe", kProgram}}, {"-m", "4x"}, -4, "", "Error: -m 4x is no number from 1 to 97.\n"},
+        Case{"ResourcesOfNoPE", {{"dornevo.exe", kProgram}}, {"-g"}, -7, "",
+             "Error: dornevo.exe has no resources that -g can read: it is no PE program.\n"},
+        Case{"ResourcesOfNoLanguage", {{"dornevo.exe", kProgram}}, {"-g", "-l", "0x409"}, -4, "",
+             "Error: -l 0x409 is no language id (hex, e.g. 0409).\n"},
+        Case{"LanguageWithoutResourcesChangesNothing", {{"dornevo.exe", kProgram}}, {"-l", "zz"}, 0,
+             header("dornevo.exe") + kBody, "Texts of dornevo.exe: lines 4, comments 1.\n"},
         Case{"ProgramNameInHeaderIsEscaped", {{"a\"b\\.exe", kProgram}}, {"-p", "a\"b\\"}, 0,
              header("a\\\"b\\\\.exe") + kBody, "Texts of a\"b\\.exe: lines 4, comments 1.\n"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });

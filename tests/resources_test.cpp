@@ -4,6 +4,7 @@
 // should by pefile's reading. Skipped, saying why, without those tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "dictionary.h"
 #include "pe_layout.h"
+#include "run_tool.h"
 
 namespace {
 
@@ -100,6 +103,64 @@ TEST(WindowsProgram, GrownResourceLaidOutReadsRightInPefile) {
         while (std::fgets(buf, sizeof buf, p) != nullptr) said += buf;
         EXPECT_EQ(::pclose(p), 0) << command << "\n" << said;
         std::filesystem::remove(path);
+    }
+}
+
+// vorlang-extract -g on the program: its texts of one language by their
+// structure, each line read back by vorlang's dictionary reader as the text
+// translated to itself, no byte of an id word in any.
+TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
+    if (std::string(TINY_WIN_EXE).empty()) GTEST_SKIP() << "no x86_64-w64-mingw32-gcc and -windres: no Windows program";
+    const std::string head = "!# Dictionary template for \"tiny_win.exe\"\n!# Texts of ";
+    struct Row {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{},  // English by default; OK is shorter than -m's 4
+         head + "4 bytes or more, each translated to itself.\n"
+                "!# Resources of language en-US (0409); -l picks another.\n"
+                "!# menu 1, en-US\n&File &File\n\"&Open...\tCtrl+O\" \"&Open...\tCtrl+O\"\nE&xit E&xit\n"
+                "!# dialog 102, en-US\n\"Page Setup\" \"Page Setup\"\nHeader: Header:\nCancel Cancel\n"
+                "!# string table 1, en-US\nUntitled Untitled\n!# keep %ld %ld in this order\n"
+                "\"Line %ld, column %ld\" \"Line %ld, column %ld\"\n"
+                "!# string table 2, en-US\n\"Save changes?\" \"Save changes?\"\n",
+         "Texts of tiny_win.exe: lines 9, comments 0.\n"},
+        {{"-l", "413", "-m", "2"},
+         head + "2 bytes or more, each translated to itself.\n"
+                "!# Resources of language nl-NL (0413); -l picks another.\n"
+                "!# string table 1, nl-NL\nNaamloos Naamloos\n",
+         "Texts of tiny_win.exe: lines 1, comments 0.\n"},
+        {{"-l", "040c", "-l", "0413", "-m", "9"},  // the first language it has
+         head + "9 bytes or more, each translated to itself.\n"
+                "!# Resources of language nl-NL (0413); -l picks another.\n",
+         "Texts of tiny_win.exe: lines 0, comments 0.\n"},
+        {{"-l", "040c"}, "", "Error: tiny_win.exe has no resources of language 040c.\n"},
+    };
+    TempDir dir;
+    dir.write("tiny_win.exe", read_file(TINY_WIN_EXE));
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"-g", "-p", "tiny_win"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = run_program(VORLANG_EXTRACT_BIN, dir.path(), args);
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        EXPECT_EQ(r.status, row.out.empty() ? -7 : 0);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.err, row.err);
+        const ReadResult read = read_trans_bytes(r.out.data(), r.out.size(), {});
+        std::size_t entries = 0;
+        for (const Trans_Tbl* e = read.entries.get(); e != nullptr; e = e->next, ++entries) {
+            EXPECT_STREQ(e->org_name, e->new_name_full);
+            for (const char* c = e->org_name; *c != '\0'; ++c) {
+                EXPECT_TRUE(static_cast<unsigned char>(*c) >= 0x20 || *c == '\t') << e->org_name;
+            }
+        }
+        std::size_t lines = 0;  // not comments
+        for (std::size_t at = 0; at < row.out.size(); at = row.out.find('\n', at) + 1) {
+            lines += row.out.compare(at, 2, "!#") != 0 ? 1 : 0;
+        }
+        EXPECT_EQ(entries, lines);
     }
 }
 

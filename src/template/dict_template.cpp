@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dictionary.h"
+#include "format_directives.h"
 #include "utf8.h"
 
 namespace {
@@ -242,4 +243,17 @@ void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text)
                       text.size());
     }
     write_comment(out, message, text);
+}
+
+bool write_template_entry(std::FILE* out, std::string_view text) {
+    TemplateLine t = template_line(text);
+    if (t.problem == LineProblem::none && !reads_back({t.line, t.size}, text)) t.problem = LineProblem::no_read_back;
+    if (t.problem != LineProblem::none) {
+        write_problem(out, t, text);
+        return false;
+    }
+    const std::string directives = directive_list(text);
+    if (!directives.empty()) write_comment(out, "keep " + directives + " in this order");
+    std::fwrite(t.line, 1, t.size, out);
+    return true;
 }

@@ -50,6 +50,10 @@ void write_comment(std::FILE* out, std::string_view message, std::string_view te
 // Writes the comment for a text that got no line: the reason and the text.
 void write_problem(std::FILE* out, const TemplateLine& t, std::string_view text);
 
+// Writes the line for text, after a comment naming the printf directives
+// it must keep, or else the comment for why it has none: true for a line.
+bool write_template_entry(std::FILE* out, std::string_view text);
+
 // The escape of a byte in a C string literal ("\\n" for an LF, "\\x01"),
 // written to out (room for 5); 0 when the byte stands for itself.
 std::size_t escape_byte(unsigned char c, char* out);

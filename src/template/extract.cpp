@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "dict_template.h"
-#include "format_directives.h"
 #include "program_sections.h"
 #include "string_scan.h"
 #include "wide_scan.h"
@@ -76,17 +75,9 @@ struct Extract {
         }
         header();
         section(offset);
-        TemplateLine t = template_line(text);
-        if (t.problem == LineProblem::none && !reads_back({t.line, t.size}, text)) {
-            t.problem = LineProblem::no_read_back;
-        }
-        if (t.problem == LineProblem::none) {
-            const std::string directives = directive_list(text);
-            if (!directives.empty()) write_comment(out, "keep " + directives + " in this order");
-            std::fwrite(t.line, 1, t.size, out);
+        if (write_template_entry(out, text)) {
             ++counts.lines;
         } else {
-            write_problem(out, t, text);
             ++counts.comments;
         }
     }

@@ -31,7 +31,14 @@ struct ExtractCounts {
     std::optional<std::size_t> not_shown;
 };
 
-enum class ExtractStatus { ok, read_error, write_error, out_of_memory };
+enum class ExtractStatus {
+    ok,
+    read_error,
+    write_error,
+    out_of_memory,
+    no_resources,  // resources only: no PE program, or its resources do not parse
+    no_language,   // resources only: none of the languages asked for
+};
 
 // Reads prog (from its start; with wide twice) and writes the template to
 // out, stopping at the first write that fails. The header comes with the
