@@ -112,10 +112,12 @@ TEST(WindowsProgram, GrownResourceLaidOutReadsRightInPefile) {
 TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
     if (std::string(TINY_WIN_EXE).empty()) GTEST_SKIP() << "no x86_64-w64-mingw32-gcc and -windres: no Windows program";
     const std::string head = "!# Dictionary template for \"tiny_win.exe\"\n!# Texts of ";
+    enum Spoil { none, menu_version, root_count };
     struct Row {
         std::vector<std::string> args;
         std::string out;
-        std::string err;
+        std::string err;  // ending in ": ", the start of the message
+        Spoil spoil = none;
     };
     const Row rows[] = {
         {{},  // English by default; OK is shorter than -m's 4
@@ -136,18 +138,41 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
          head + "9 bytes or more, each translated to itself.\n"
                 "!# Resources of language nl-NL (0413); -l picks another.\n",
          "Texts of tiny_win.exe: lines 0, comments 0.\n"},
+        {{"-l", "0"},  // the language-neutral version information
+         head + "4 bytes or more, each translated to itself.\n!# Resources of language 0000; -l picks another.\n"
+                "!# version 1, lang 0x0000\n\"Tiny test program\" \"Tiny test program\"\n1.2.3.4 1.2.3.4\n",
+         "Texts of tiny_win.exe: lines 2, comments 0.\n"},
         {{"-l", "040c"}, "", "Error: tiny_win.exe has no resources of language 040c.\n"},
+        {{}, "", "Error: tiny_win.exe has no resources that -g can read: menu 1, en-US: ", menu_version},
+        {{"-l", "0413"}, "", "Error: tiny_win.exe has no resources that -g can read: ", root_count},
     };
+    const std::string program = read_file(TINY_WIN_EXE);
     TempDir dir;
-    dir.write("tiny_win.exe", read_file(TINY_WIN_EXE));
     for (const Row& row : rows) {
+        std::string spoilt = program;
+        if (row.spoil == menu_version) {
+            // The menu's version word, 6 bytes before its first item's text.
+            const std::size_t text = spoilt.find(std::string("&\0F\0i\0l\0e\0", 10));
+            ASSERT_NE(text, std::string::npos);
+            spoilt[text - 6] = 5;
+        } else if (row.spoil == root_count) {
+            // The root directory claims 65,535 id entries.
+            FileBytes bytes(reinterpret_cast<const unsigned char*>(program.data()), program.size());
+            const std::optional<PeImage> img = read_pe_image(bytes);
+            ASSERT_TRUE(img);
+            const std::optional<PeSpan> root = img->span(img->directory(PeDirectoryIndex::resources).rva, 16);
+            ASSERT_TRUE(root);
+            spoilt[root->offset + 14] = spoilt[root->offset + 15] = '\xff';
+        }
+        dir.write("tiny_win.exe", spoilt);
         std::vector<std::string> args{"-g", "-p", "tiny_win"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         const RunResult r = run_program(VORLANG_EXTRACT_BIN, dir.path(), args);
         SCOPED_TRACE(testing::PrintToString(row.args));
         EXPECT_EQ(r.status, row.out.empty() ? -7 : 0);
         EXPECT_EQ(r.out, row.out);
-        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(row.err.ends_with(": ") ? r.err.substr(0, row.err.size()) : r.err, row.err);
+        EXPECT_TRUE(r.err.ends_with(".\n")) << r.err;
         const ReadResult read = read_trans_bytes(r.out.data(), r.out.size(), {});
         std::size_t entries = 0;
         for (const Trans_Tbl* e = read.entries.get(); e != nullptr; e = e->next, ++entries) {
