@@ -138,6 +138,15 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
          head + "9 bytes or more, each translated to itself.\n"
                 "!# Resources of language nl-NL (0413); -l picks another.\n",
          "Texts of tiny_win.exe: lines 0, comments 0.\n"},
+        {{"-d", "old"},  // what it translates is left out, and a resource left empty has no comment
+         head.substr(0, head.size() - 12) + "!# Leaving out the texts translated in \"old.txt\"\n" +
+             "!# Texts of 4 bytes or more, each translated to itself.\n"
+             "!# Resources of language en-US (0409); -l picks another.\n"
+             "!# menu 1, en-US\n\"&Open...\tCtrl+O\" \"&Open...\tCtrl+O\"\nE&xit E&xit\n"
+             "!# dialog 102, en-US\n\"Page Setup\" \"Page Setup\"\nHeader: Header:\nCancel Cancel\n"
+             "!# string table 1, en-US\nUntitled Untitled\n!# keep %ld %ld in this order\n"
+             "\"Line %ld, column %ld\" \"Line %ld, column %ld\"\n",
+         "Texts of tiny_win.exe: lines 7, comments 0, left out 2.\n"},
         {{"-l", "0"},  // the language-neutral version information
          head + "4 bytes or more, each translated to itself.\n!# Resources of language 0000; -l picks another.\n"
                 "!# version 1, lang 0x0000\n\"Tiny test program\" \"Tiny test program\"\n1.2.3.4 1.2.3.4\n",
@@ -148,6 +157,7 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
     };
     const std::string program = read_file(TINY_WIN_EXE);
     TempDir dir;
+    dir.write("old.txt", "&File &Bestand\n\"Save changes?\" \"Opslaan?\"\n");
     for (const Row& row : rows) {
         std::string spoilt = program;
         if (row.spoil == menu_version) {
