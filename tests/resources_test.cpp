@@ -4,14 +4,21 @@
 // should by pefile's reading. Skipped, saying why, without those tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pe_layout.h"
+#include "resource_dialog.h"
+#include "resource_menu.h"
+#include "resource_strings.h"
+#include "resource_version.h"
+#include "run_tool.h"
 
 namespace {
 
@@ -100,6 +107,123 @@ TEST(WindowsProgram, GrownResourceLaidOutReadsRightInPefile) {
         while (std::fgets(buf, sizeof buf, p) != nullptr) said += buf;
         EXPECT_EQ(::pclose(p), 0) << command << "\n" << said;
         std::filesystem::remove(path);
+    }
+}
+
+// What a command says on its standard output and standard error.
+std::string output_of(const std::string& command) {
+    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) return "popen failed";
+    std::string said;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) said += buf;
+    ::pclose(p);
+    return said;
+}
+
+// Every text of the resources of one kind in the file, any name and language.
+std::vector<std::u16string> texts_of(const std::string& file, std::uint32_t type) {
+    std::vector<std::u16string> found;
+    FileBytes bytes(reinterpret_cast<const unsigned char*>(file.data()), file.size());
+    const std::optional<PeImage> img = read_pe_image(bytes);
+    if (!img) return found;
+    ResourceRead r = read_resource_tree(bytes, *img);
+    for (ResourceEntry& e : r.tree.entries) {
+        if (e.type != ResourceKey::of(type)) continue;
+        const std::string_view data(reinterpret_cast<const char*>(e.data.data()), e.data.size());
+        auto add = [&](auto decoded, auto texts) {
+            if (!decoded.ok()) return;
+            for (const std::u16string* t : texts(decoded.value)) found.push_back(*t);
+        };
+        if (type == 4) add(decode_menu(data), menu_texts);
+        if (type == 5) add(decode_dialog(data), dialog_texts);
+        if (type == 6) add(decode_string_table(data), string_table_texts);
+        if (type == 16) add(decode_version(data), version_texts);
+    }
+    return found;
+}
+
+// vorlang -g on the program, with translations longer than the originals.
+TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
+    need_tools();
+    const std::string dictionary =
+        "\"&Open...\tCtrl+O\" \"&Openen van een bestand...\tCtrl+O\"\n"
+        "\"Header:\" \"Koptekst van de pagina:\"\n"
+        "\"Untitled\" \"Naamloos document\"\n"
+        "\"Tiny test program\" \"Een heel klein testprogramma\"\n";
+    // Without -g nothing is found: the resource texts are UTF-16, read as
+    // bytes they are no zero-terminated texts.
+    const std::string plain_report =
+        "Program   =tiny\nDictionary=nl.txt\n"
+        "Warn: '&Open...\tCtrl+O' ->\n      '&Openen van een bestand...\tCtrl+O': clipped to\n"
+        "      '&Openen van een'\n"
+        "Warn: 'Header:' ->\n      'Koptekst van de pagina:': clipped to\n      'Kopteks'\n"
+        "Warn: 'Untitled' ->\n      'Naamloos document': clipped to\n      'Naamloos'\n"
+        "Warn: 'Tiny test program' ->\n      'Een heel klein testprogramma': clipped to\n"
+        "      'Een heel klein te'\n"
+        "Translated:\n0x  &Open...\tCtrl+O -> &Openen van een\n0x  Header: -> Kopteks\n"
+        "0x  Untitled -> Naamloos\n0x  Tiny test program -> Een heel klein te\n"
+        "Not translated:\n0x  &Open...\tCtrl+O -> &Openen van een\n0x  Header: -> Kopteks\n"
+        "0x  Untitled -> Naamloos\n0x  Tiny test program -> Een heel klein te\n";
+    enum class Copy { none, original, translated };
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        const char* program;
+        int status;
+        Copy copy;
+        std::string out_has;  // "" : the whole standard output is plain_report
+        std::string err;
+    };
+    const Row rows[] = {
+        {"-g", {"-g"}, "tiny", 0, Copy::translated,
+         "Translated in full in the resources:\n1x  &Open...\tCtrl+O -> &Openen van een bestand...\tCtrl+O\n"
+         "1x  Header: -> Koptekst van de pagina:\n1x  Untitled -> Naamloos document\n"
+         "1x  Tiny test program -> Een heel klein testprogramma\nTranslation complete: out.exe.\n",
+         ""},
+        {"without -g", {}, "tiny", 0, Copy::original, "", ""},
+        {"-l of a language it lacks", {"-g", "-l", "0407"}, "tiny", 0, Copy::original,
+         "Translated in full in the resources:\nNot translated:\n", ""},
+        {"no PE", {"-g"}, "text", -7, Copy::none, "",
+         "Error: text.exe has no resources that -g can read: it is no PE image.\n"},
+    };
+    const std::string original = read_file(TINY_WIN_EXE);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        dir.write("tiny.exe", original);
+        dir.write("text.exe", "no program here\n");
+        dir.write("nl.txt", dictionary);
+        std::vector<std::string> args = row.args;
+        for (const char* a : {"-p", row.program, "-d", "nl", "-o", "out"}) args.push_back(a);
+        const RunResult r = run_vorlang(dir.path(), args);
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.err, row.err);
+        if (row.out_has.empty() && row.status == 0) {
+            EXPECT_EQ(r.out, plain_report);
+        } else if (!row.out_has.empty()) {
+            EXPECT_NE(r.out.find(row.out_has), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(dir.exists("out.exe"), row.copy != Copy::none);
+        if (row.copy == Copy::original) {
+            EXPECT_TRUE(dir.read("out.exe") == original);
+        }
+        if (row.copy != Copy::translated) continue;
+        const std::string copy = dir.read("out.exe");
+        EXPECT_EQ(output_of(std::string(PYTHON3_BIN) +
+                            " -c 'import pefile, sys; [print(w) for w in pefile.PE(sys.argv[1]).get_warnings()]' " +
+                            dir.file("out.exe")),
+                  "");
+        const std::pair<std::uint32_t, std::u16string> wanted[] = {
+            {4, u"&Openen van een bestand...\tCtrl+O"},
+            {5, u"Koptekst van de pagina:"},
+            {6, u"Naamloos document"},
+            {16, u"Een heel klein testprogramma"},
+        };
+        for (const auto& [type, text] : wanted) {
+            const std::vector<std::u16string> texts = texts_of(copy, type);
+            EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << "resource type " << type;
+        }
     }
 }
 
