@@ -199,6 +199,8 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
          "Translated in full in the resources:\nNot translated:\n", ""},
         {"no PE", {"-g"}, "text", Tweak::none, untitled, -7, Copy::none, "",
          "Error: text.exe has no resources that -g can read: it is no PE image.\n"},
+        {"-l not hex", {"-g", "-l", "en"}, "tiny", Tweak::none, untitled, -4, Copy::none, "",
+         "Error: -l takes a hex language id such as 0409.\n"},
         {"an overlay in the way", {"-g"}, "tiny", Tweak::overlay, long_untitled, -8, Copy::none, "",
          "Error: the resources of tiny.exe cannot grow without moving the data after its last section.\n"},
         {"signed", {"-g"}, "tiny", Tweak::signed_, untitled, 0, Copy::translated,
