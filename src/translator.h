@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dictionary.h"
 #include "message_sink.h"
@@ -46,3 +47,29 @@ TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wid
 // The same over bytes held in memory; the copy is returned in out.
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide = false,
                      const MessageSink& progress = {});
+
+// -g: a Windows program's resources translated by their structure.
+enum class ResourceStatus {
+    ok,
+    unreadable,  // no PE image, or resources that do not parse (see reason)
+    overlay,     // the resources would have to grow into the bytes after the last section
+    no_room,     // they cannot grow and the header has no room for one more section
+    out_of_memory,
+};
+
+struct ResourceTranslation {
+    ResourceStatus status = ResourceStatus::ok;
+    std::string reason;                    // why, for unreadable and no_room
+    std::string copy;                      // the translated file when ok
+    std::vector<std::int64_t> full_counts;  // per entry in list order: texts replaced at full length
+    bool certificate_removed = false;      // the copy is no longer signed
+};
+
+// Translates the program held in file: the texts of its string tables,
+// menus, dialogs, version information and message tables that equal an
+// entry's original are replaced by its full translation, in the resource
+// languages given (every one when none); the rest of the file as
+// translate_bytes does. Counts every replacement in its entry's n_trans.
+ResourceTranslation translate_resources(Trans_Tbl* head, std::string_view file, int relax, bool wide,
+                                        const std::vector<std::uint32_t>& languages,
+                                        const MessageSink& progress = {});

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "dictionary.h"
@@ -18,6 +19,10 @@
 namespace {
 
 constexpr const char* kToolName = "vorlang";
+
+// -g's own statuses: resources it cannot read, a layout it refuses.
+constexpr int kStatusResources = -7;
+constexpr int kStatusLayout = -8;
 
 struct Settings : CommonOptions {
     std::string output;  // -o
@@ -81,7 +86,19 @@ void entry_line(std::int64_t count, const Trans_Tbl* e) {
     std::printf("%" PRId64 "x  %s -> %s\n", count, e->org_name, e->new_name);
 }
 
-void report(const Trans_Tbl* head, int relax, const std::string& output) {
+// With -g, the entries written at their full length in the resources.
+void report_full(const Trans_Tbl* head, const std::vector<std::int64_t>& full_counts) {
+    std::printf("Translated in full in the resources:\n");
+    std::size_t i = 0;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next, ++i) {
+        if (i < full_counts.size() && full_counts[i] != 0) {
+            std::printf("%" PRId64 "x  %s -> %s\n", full_counts[i], e->org_name, e->new_name_full);
+        }
+    }
+}
+
+void report(const Trans_Tbl* head, int relax, const std::string& output,
+            const std::optional<std::vector<std::int64_t>>& full_counts) {
     std::printf("Translated:\n");
     bool all_used = true;
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
@@ -94,6 +111,7 @@ void report(const Trans_Tbl* head, int relax, const std::string& output) {
             if (e->n_risc != 0) entry_line(e->n_risc, e);
         }
     }
+    if (full_counts) report_full(head, *full_counts);
     if (all_used) {
         std::printf("Translation complete: %s.\n", output.c_str());
         return;
@@ -129,7 +147,59 @@ Failure cannot_read_program(const std::string& program) {
     return {kStatusProgram, "Error: Can't read file " + program + " to translate.\n"};
 }
 
-RunFailure translate_to_output(const Settings& s, Inputs& in) {
+// -l's values as language ids: 1 to 4 hex digits each.
+std::optional<std::vector<std::uint32_t>> language_ids(const std::vector<std::string>& hex) {
+    std::vector<std::uint32_t> ids;
+    for (const std::string& h : hex) {
+        if (h.empty() || h.size() > 4 || h.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            return std::nullopt;
+        }
+        ids.push_back(static_cast<std::uint32_t>(std::stoul(h, nullptr, 16)));
+    }
+    return ids;
+}
+
+// -g: the program read whole, its resources translated by their structure
+// and the copy written in one piece. Gives the full-length counts.
+RunFailure translate_resources_to(const Settings& s, Inputs& in, PendingOutput& out,
+                                  std::vector<std::int64_t>& full_counts) {
+    std::string file;
+    char block[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(block, 1, sizeof block, in.program.file())) > 0) file.append(block, got);
+    if (std::ferror(in.program.file()) || !in.program.read_unchanged()) return cannot_read_program(s.program);
+    const std::optional<std::vector<std::uint32_t>> languages = language_ids(s.languages);
+    ResourceTranslation t =
+        translate_resources(in.entries.get(), file, s.relax, s.wide, *languages, to_standard_output(true));
+    switch (t.status) {
+        case ResourceStatus::ok:
+            break;
+        case ResourceStatus::out_of_memory:
+            return out_of_memory();
+        case ResourceStatus::unreadable:
+            return Failure{kStatusResources,
+                           "Error: " + s.program + " has no resources that -g can read: " + t.reason + ".\n"};
+        case ResourceStatus::overlay:
+            return Failure{kStatusLayout, "Error: the resources of " + s.program +
+                                              " cannot grow without moving the data after its last section.\n"};
+        case ResourceStatus::no_room:
+            return Failure{kStatusLayout, "Error: the resources of " + s.program +
+                                              " cannot grow: its header has no room for one more section.\n"};
+    }
+    file.clear();
+    file.shrink_to_fit();
+    if (std::fwrite(t.copy.data(), 1, t.copy.size(), out.stream()) != t.copy.size() ||
+        std::fflush(out.stream()) != 0 || !out.commit()) {
+        return cannot_write(s.output);
+    }
+    if (t.certificate_removed) {
+        std::printf("Warn: %s is no longer signed: its certificate was removed.\n", s.output.c_str());
+    }
+    full_counts = std::move(t.full_counts);
+    return std::nullopt;
+}
+
+RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std::vector<std::int64_t>>& full_counts) {
     PendingOutput out;
     switch (out.open(s.output, in.program.at_open(), in.dictionary)) {
         case OutputStatus::ok:
@@ -144,6 +214,7 @@ RunFailure translate_to_output(const Settings& s, Inputs& in) {
         case OutputStatus::cannot_create:
             return cannot_open_output(s.output);
     }
+    if (s.resources) return translate_resources_to(s, in, out, full_counts.emplace());
     TranslateStatus status =
         translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
     if (status == TranslateStatus::ok && !in.program.read_unchanged()) status = TranslateStatus::read_error;
@@ -154,6 +225,9 @@ RunFailure translate_to_output(const Settings& s, Inputs& in) {
 }
 
 RunFailure run(Settings& s) {
+    if (s.resources && !language_ids(s.languages)) {
+        return Failure{kStatusOption, "Error: -l takes a hex language id such as 0409.\n"};
+    }
     form_names(s);
     const MessageSink messages = to_standard_output();
     Inputs in;
@@ -169,8 +243,9 @@ RunFailure run(Settings& s) {
     if (s.wide) warn_not_wide(in.entries.get());
     if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
     if (s.check_only) return std::nullopt;
-    if (RunFailure failed = translate_to_output(s, in)) return failed;
-    report(in.entries.get(), s.relax, s.output);
+    std::optional<std::vector<std::int64_t>> full_counts;  // with -g only
+    if (RunFailure failed = translate_to_output(s, in, full_counts)) return failed;
+    report(in.entries.get(), s.relax, s.output, full_counts);
     return std::nullopt;
 }
 

@@ -23,11 +23,12 @@ find src -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' \) | LC_ALL=C so
 LC_ALL=C awk -v allow="$allow" '
 # What each room may include besides its own headers. The engine is
 # dictionary.* and translator.* at the top, with the translator internals
-# in translate/, private to it.
+# in translate/, private to it; its resource pass (-g) reads the PE model
+# of formats/.
 BEGIN {
     USES["core"] = ""
     USES["engine"] = "core translate"
-    USES["translate"] = "core engine"
+    USES["translate"] = "core engine formats"
     USES["template"] = "core engine formats"
     USES["formats"] = "core"
     USES["lint"] = "core engine formats template"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,10 @@
 
 #include "dictionary.h"
 #include "pe_layout.h"
+#include "resource_dialog.h"
+#include "resource_menu.h"
+#include "resource_strings.h"
+#include "resource_version.h"
 #include "run_tool.h"
 
 namespace {
@@ -196,6 +201,160 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
             lines += row.out.compare(at, 2, "!#") != 0 ? 1 : 0;
         }
         EXPECT_EQ(entries, lines);
+    }
+}
+
+// What a command says on its standard output and standard error.
+std::string output_of(const std::string& command) {
+    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) return "popen failed";
+    std::string said;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) said += buf;
+    ::pclose(p);
+    return said;
+}
+
+// Every text of the resources of one kind in the file, any name and language.
+std::vector<std::u16string> texts_of(const std::string& file, std::uint32_t type) {
+    std::vector<std::u16string> found;
+    FileBytes bytes(reinterpret_cast<const unsigned char*>(file.data()), file.size());
+    const std::optional<PeImage> img = read_pe_image(bytes);
+    if (!img) return found;
+    ResourceRead r = read_resource_tree(bytes, *img);
+    for (ResourceEntry& e : r.tree.entries) {
+        if (e.type != ResourceKey::of(type)) continue;
+        const std::string_view data(reinterpret_cast<const char*>(e.data.data()), e.data.size());
+        auto add = [&](auto decoded, auto texts) {
+            if (!decoded.ok()) return;
+            for (const std::u16string* t : texts(decoded.value)) found.push_back(*t);
+        };
+        if (type == 4) add(decode_menu(data), menu_texts);
+        if (type == 5) add(decode_dialog(data), dialog_texts);
+        if (type == 6) add(decode_string_table(data), string_table_texts);
+        if (type == 16) add(decode_version(data), version_texts);
+    }
+    return found;
+}
+
+// vorlang -g on the program, with translations longer than the originals.
+TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
+    need_tools();
+    auto dictionary = [](const std::string& untitled) {
+        return "\"&Open...\tCtrl+O\" \"&Openen van een bestand...\tCtrl+O\"\n"
+               "\"Header:\" \"Koptekst van de pagina:\"\n"
+               "\"Untitled\" \"" + untitled + "\"\n"
+               "\"Tiny test program\" \"Een heel klein testprogramma\"\n";
+    };
+    const std::string untitled = "Naamloos document";  // all four fit in the section's slack
+    // Past the 224 bytes of slack: the section grows and .reloc moves.
+    const std::string long_untitled =
+        "Naamloos document zonder titel, nog niet opgeslagen en nog niet afgedrukt of verstuurd";
+    // Without -g nothing is found: the resource texts are UTF-16, read as
+    // bytes they are no zero-terminated texts.
+    const std::string plain_report =
+        "Program   =tiny\nDictionary=nl.txt\n"
+        "Warn: '&Open...\tCtrl+O' ->\n      '&Openen van een bestand...\tCtrl+O': clipped to\n"
+        "      '&Openen van een'\n"
+        "Warn: 'Header:' ->\n      'Koptekst van de pagina:': clipped to\n      'Kopteks'\n"
+        "Warn: 'Untitled' ->\n      'Naamloos document': clipped to\n      'Naamloos'\n"
+        "Warn: 'Tiny test program' ->\n      'Een heel klein testprogramma': clipped to\n"
+        "      'Een heel klein te'\n"
+        "Translated:\n0x  &Open...\tCtrl+O -> &Openen van een\n0x  Header: -> Kopteks\n"
+        "0x  Untitled -> Naamloos\n0x  Tiny test program -> Een heel klein te\n"
+        "Not translated:\n0x  &Open...\tCtrl+O -> &Openen van een\n0x  Header: -> Kopteks\n"
+        "0x  Untitled -> Naamloos\n0x  Tiny test program -> Een heel klein te\n";
+    enum class Copy { none, original, translated };
+    // What is done to the program first: data appended after its last
+    // section, or a certificate appended and named by its directory.
+    enum class Tweak { none, overlay, signed_ };
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        const char* program;
+        Tweak tweak;
+        std::string untitled;
+        int status;
+        Copy copy;
+        std::string out_has;  // when it succeeds; "": the whole standard output is plain_report
+        std::string err;
+    };
+    const std::string in_full =
+        "Translated in full in the resources:\n1x  &Open...\tCtrl+O -> &Openen van een bestand...\tCtrl+O\n"
+        "1x  Header: -> Koptekst van de pagina:\n1x  Untitled -> ";
+    const Row rows[] = {
+        {"-g", {"-g"}, "tiny", Tweak::none, untitled, 0, Copy::translated,
+         in_full + untitled + "\n1x  Tiny test program -> Een heel klein testprogramma\nTranslation complete: out.exe.\n",
+         ""},
+        {"-g, the section grown", {"-g", "-l", "0409", "-l", "0"}, "tiny", Tweak::none, long_untitled, 0,
+         Copy::translated, in_full + long_untitled + "\n", ""},
+        {"without -g", {}, "tiny", Tweak::none, untitled, 0, Copy::original, "", ""},
+        {"-l of a language it lacks", {"-g", "-l", "0407"}, "tiny", Tweak::none, untitled, 0, Copy::original,
+         "Translated in full in the resources:\nNot translated:\n", ""},
+        {"no PE", {"-g"}, "text", Tweak::none, untitled, -7, Copy::none, "",
+         "Error: text.exe has no resources that -g can read: it is no PE image.\n"},
+        {"-l not hex", {"-g", "-l", "en"}, "tiny", Tweak::none, untitled, -4, Copy::none, "",
+         "Error: -l takes a hex language id such as 0409.\n"},
+        {"an overlay in the way", {"-g"}, "tiny", Tweak::overlay, long_untitled, -8, Copy::none, "",
+         "Error: the resources of tiny.exe cannot grow without moving the data after its last section.\n"},
+        {"signed", {"-g"}, "tiny", Tweak::signed_, untitled, 0, Copy::translated,
+         "Warn: out.exe is no longer signed: its certificate was removed.\nTranslated:\n", ""},
+    };
+    const std::string original = read_file(TINY_WIN_EXE);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        std::string program = original;
+        if (row.tweak != Tweak::none) program.append(16, 'x');
+        if (row.tweak == Tweak::signed_) {
+            // PE32+: the certificate directory (index 4) at 112 + 4 * 8 in
+            // the optional header, which follows the 24-byte COFF header.
+            const std::size_t at = le32(reinterpret_cast<const unsigned char*>(original.data()) + 0x3C) + 24 + 144;
+            const std::uint32_t fields[2] = {static_cast<std::uint32_t>(original.size()), 16};
+            for (int f = 0; f < 2; ++f) {
+                for (int b = 0; b < 4; ++b) program[at + 4 * f + b] = static_cast<char>(fields[f] >> (8 * b));
+            }
+        }
+        dir.write("tiny.exe", program);
+        dir.write("text.exe", "no program here\n");
+        dir.write("nl.txt", dictionary(row.untitled));
+        std::vector<std::string> args = row.args;
+        for (const char* a : {"-p", row.program, "-d", "nl", "-o", "out"}) args.push_back(a);
+        const RunResult r = run_vorlang(dir.path(), args);
+        EXPECT_EQ(r.status, row.status) << r.out << r.err;
+        EXPECT_EQ(r.err, row.err);
+        if (row.status != 0) {
+            EXPECT_EQ(r.out.find("Translated:"), std::string::npos) << r.out;  // no report
+        } else if (row.out_has.empty()) {
+            EXPECT_EQ(r.out, plain_report);
+        } else {
+            EXPECT_NE(r.out.find(row.out_has), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(dir.exists("out.exe"), row.copy != Copy::none);
+        if (row.copy == Copy::original) {
+            EXPECT_TRUE(dir.read("out.exe") == original);
+        }
+        if (row.copy != Copy::translated) continue;
+        const std::string copy = dir.read("out.exe");
+        // pefile also warns of a file that is half zeros; this small program
+        // is near that share (49%) before its section grows by a block of
+        // padding, so that guess is left out.
+        EXPECT_EQ(output_of(std::string(PYTHON3_BIN) +
+                            " -c 'import pefile, sys; [print(w) for w in pefile.PE(sys.argv[1]).get_warnings()"
+                            " if not w.startswith(\"Byte 0x00 makes up\")]' " +
+                            dir.file("out.exe")),
+                  "");
+        EXPECT_EQ(copy.size() > program.size(), row.untitled == long_untitled);  // grown, or in place
+        const std::pair<std::uint32_t, std::u16string> wanted[] = {
+            {4, u"&Openen van een bestand...\tCtrl+O"},
+            {5, u"Koptekst van de pagina:"},
+            {6, std::u16string(row.untitled.begin(), row.untitled.end())},
+            {16, u"Een heel klein testprogramma"},
+        };
+        for (const auto& [type, text] : wanted) {
+            const std::vector<std::u16string> texts = texts_of(copy, type);
+            EXPECT_NE(std::find(texts.begin(), texts.end(), text), texts.end()) << "resource type " << type;
+        }
     }
 }
 

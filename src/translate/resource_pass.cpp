@@ -1,0 +1,200 @@
+// -g: the resources of a Windows program translated by their structure,
+// the rest of the file by the byte (and wide) pass.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "pe_image.h"
+#include "pe_layout.h"
+#include "resource_dialog.h"
+#include "resource_menu.h"
+#include "resource_messages.h"
+#include "resource_strings.h"
+#include "resource_tree.h"
+#include "resource_version.h"
+#include "section_readers.h"
+#include "translator.h"
+#include "wide_text.h"
+
+namespace {
+
+// The entries by their original, the first in list order for each, with
+// their full translations as resources hold texts.
+class Originals {
+public:
+    explicit Originals(Trans_Tbl* head) {
+        std::size_t i = 0;
+        for (Trans_Tbl* e = head; e != nullptr; e = e->next, ++i) {
+            entries_.push_back(e);
+            std::string bytes;
+            if (original_of(e).empty() || !utf8_to_utf16le(full_translation_of(e), bytes)) continue;
+            ResourceText units(bytes.size() / 2, u'\0');
+            for (std::size_t k = 0; k < units.size(); ++k) {
+                units[k] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                                 static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
+            }
+            if (by_original_.emplace(std::string(original_of(e)), i).second) translations_.emplace(i, std::move(units));
+        }
+    }
+
+    std::size_t size() const { return entries_.size(); }
+    Trans_Tbl* entry(std::size_t i) const { return entries_[i]; }
+
+    // Replaces each text that equals an original; gives the entries that acted.
+    std::vector<std::size_t> replace(const std::vector<ResourceText*>& texts) const {
+        std::vector<std::size_t> hits;
+        std::string le;
+        std::string utf8;
+        for (ResourceText* t : texts) {
+            if (t->empty()) continue;
+            le.clear();
+            for (char16_t u : *t) {
+                le.push_back(static_cast<char>(u & 0xFF));
+                le.push_back(static_cast<char>(u >> 8));
+            }
+            utf8.clear();
+            if (!utf16le_to_utf8(reinterpret_cast<const unsigned char*>(le.data()), t->size(), utf8)) continue;
+            auto it = by_original_.find(utf8);
+            if (it == by_original_.end()) continue;
+            *t = translations_.at(it->second);
+            hits.push_back(it->second);
+        }
+        return hits;
+    }
+
+private:
+    std::vector<Trans_Tbl*> entries_;
+    std::unordered_map<std::string, std::size_t> by_original_;
+    std::unordered_map<std::size_t, ResourceText> translations_;
+};
+
+// Decodes data as one kind, replaces its texts and encodes it again. The
+// data change only when a text was replaced and the encode succeeded, so a
+// resource the codec cannot read or write stays as it was.
+template <class Decode, class Texts, class Encode>
+std::vector<std::size_t> translate_kind(std::vector<unsigned char>& data, const Originals& originals, Decode decode,
+                                        Texts texts, Encode encode) {
+    auto model = decode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!model.ok()) return {};
+    std::vector<std::size_t> hits = originals.replace(texts(model.value));
+    if (hits.empty()) return {};
+    ResourceResult<std::string> bytes = encode(model.value);
+    if (!bytes.ok()) return {};
+    data.assign(bytes.value.begin(), bytes.value.end());
+    return hits;
+}
+
+std::vector<std::size_t> translate_resource(ResourceEntry& r, const Originals& originals) {
+    if (r.type.named) return {};
+    switch (r.type.id) {
+        case 4:
+            return translate_kind(r.data, originals, decode_menu, menu_texts, encode_menu);
+        case 5:
+            return translate_kind(r.data, originals, decode_dialog, dialog_texts, encode_dialog);
+        case 6:
+            return translate_kind(r.data, originals, decode_string_table, string_table_texts, encode_string_table);
+        case 11:
+            return translate_kind(r.data, originals, decode_message_table, message_texts, encode_message_table);
+        case 16:
+            return translate_kind(r.data, originals, decode_version, version_texts, encode_version);
+        default:
+            return {};  // carried byte for byte
+    }
+}
+
+bool language_taken(const ResourceEntry& r, const std::vector<std::uint32_t>& languages) {
+    if (languages.empty()) return true;
+    return !r.language.named && std::find(languages.begin(), languages.end(), r.language.id) != languages.end();
+}
+
+// The raw bytes of the section that holds the resource directory.
+std::optional<FileRange> resource_section(const PeImage& image) {
+    const PeDirectory dir = image.directory(PeDirectoryIndex::resources);
+    for (const PeSection& s : image.sections) {
+        if (!s.has_bytes()) continue;
+        const std::uint32_t extent = std::max(s.virtual_size, s.raw_size);
+        if (dir.rva >= s.virtual_address && dir.rva - s.virtual_address < extent) {
+            return FileRange{s.raw_offset, std::uint64_t{s.raw_offset} + s.raw_size};
+        }
+    }
+    return std::nullopt;
+}
+
+ResourceTranslation refused(ResourceStatus status, std::string reason) {
+    ResourceTranslation t;
+    t.status = status;
+    t.reason = std::move(reason);
+    return t;
+}
+
+ResourceTranslation translate_in_memory(Trans_Tbl* head, std::string_view file, int relax, bool wide,
+                                        const std::vector<std::uint32_t>& languages, const MessageSink& progress) {
+    const auto* data = reinterpret_cast<const unsigned char*>(file.data());
+    FileBytes bytes(data, file.size());
+    std::optional<PeImage> image = read_pe_image(bytes);
+    if (!image) return refused(ResourceStatus::unreadable, "it is no PE image");
+    ResourceRead read = read_resource_tree(bytes, *image);
+    if (!read.ok()) return refused(ResourceStatus::unreadable, read.message);
+    std::optional<FileRange> section = resource_section(*image);
+    if (!section) return refused(ResourceStatus::unreadable, "its resource directory lies in no section");
+
+    // The byte and wide passes see the resource section as zeros, so they
+    // find nothing in it (a text there would be cut, and a counted length
+    // or id word may pass for a text's neighbour); its own bytes go back
+    // before the new section is laid out.
+    const auto begin = static_cast<std::size_t>(section->begin);
+    const auto size = static_cast<std::size_t>(section->end - section->begin);
+    std::string masked(file);
+    std::memset(masked.data() + begin, 0, size);
+    ResourceTranslation result;
+    translate_bytes(head, masked, relax, result.copy, wide, progress);
+    masked.clear();
+    masked.shrink_to_fit();
+    std::memcpy(result.copy.data() + begin, file.data() + begin, size);
+
+    Originals originals(head);
+    result.full_counts.assign(originals.size(), 0);
+    bool changed = false;
+    for (ResourceEntry& r : read.tree.entries) {
+        if (!language_taken(r, languages)) continue;
+        for (std::size_t i : translate_resource(r, originals)) {
+            ++originals.entry(i)->n_trans;
+            ++result.full_counts[i];
+            changed = true;
+        }
+    }
+    if (!changed) return result;  // the section as it was, not rewritten
+
+    LayoutResult laid = lay_out_resources(reinterpret_cast<const unsigned char*>(result.copy.data()),
+                                          result.copy.size(), read.tree);
+    switch (laid.error) {
+        case LayoutError::none:
+            break;
+        case LayoutError::overlay:
+            return refused(ResourceStatus::overlay, laid.message);
+        case LayoutError::no_room:
+            return refused(ResourceStatus::no_room, laid.message);
+        case LayoutError::not_pe:
+        case LayoutError::resources:
+            return refused(ResourceStatus::unreadable, laid.message);
+    }
+    result.copy.assign(laid.bytes.begin(), laid.bytes.end());
+    result.certificate_removed = laid.certificate_removed;
+    return result;
+}
+
+}  // namespace
+
+ResourceTranslation translate_resources(Trans_Tbl* head, std::string_view file, int relax, bool wide,
+                                        const std::vector<std::uint32_t>& languages, const MessageSink& progress) {
+    try {
+        return translate_in_memory(head, file, relax, wide, languages, progress);
+    } catch (const std::bad_alloc&) {
+        return refused(ResourceStatus::out_of_memory, "");
+    }
+}
