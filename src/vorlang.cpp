@@ -20,10 +20,6 @@ namespace {
 
 constexpr const char* kToolName = "vorlang";
 
-// -g's own statuses: resources it cannot read, a layout it refuses.
-constexpr int kStatusResources = -7;
-constexpr int kStatusLayout = -8;
-
 struct Settings : CommonOptions {
     std::string output;  // -o
     bool check_only = false;

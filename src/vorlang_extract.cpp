@@ -21,7 +21,6 @@ namespace {
 constexpr const char* kToolName = "vorlang-extract";
 constexpr std::size_t kDefaultMinText = 4;
 // -g on a program whose resources cannot be read.
-constexpr int kStatusNoResources = -7;
 
 // -r and -R are read but change nothing here.
 struct Settings : CommonOptions {
@@ -127,10 +126,10 @@ RunFailure run(const Settings& s) {
         case ExtractStatus::write_error:
             return cannot_write();
         case ExtractStatus::no_resources:
-            return Failure{kStatusNoResources,
+            return Failure{kStatusResources,
                            "Error: " + plan.program + " has no resources that -g can read: " + reason + ".\n"};
         case ExtractStatus::no_language:
-            return Failure{kStatusNoResources,
+            return Failure{kStatusResources,
                            "Error: " + plan.program + " has no resources of language " + reason + ".\n"};
     }
     if (!close_standard_output()) return cannot_write();

@@ -16,6 +16,8 @@ constexpr int kStatusDictionary = -3;
 constexpr int kStatusOption = -4;
 constexpr int kStatusOutput = -5;
 constexpr int kStatusReport = -6;
+constexpr int kStatusResources = -7;  // -g: no PE program, or resources that do not parse
+constexpr int kStatusLayout = -8;     // -g: the new resources find no place
 
 struct Failure {
     int status;
