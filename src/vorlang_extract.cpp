@@ -20,7 +20,6 @@ namespace {
 
 constexpr const char* kToolName = "vorlang-extract";
 constexpr std::size_t kDefaultMinText = 4;
-// -g on a program whose resources cannot be read.
 
 // -r and -R are read but change nothing here.
 struct Settings : CommonOptions {
