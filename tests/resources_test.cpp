@@ -375,6 +375,10 @@ TEST(WindowsProgram, LintGChecksResourceTextsAsWrittenWhole) {
         {{}, "\"Untitled\" \"Naamloos document\"\n",
          "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n"
          "nl.txt:1: note: 'Untitled' is not in the program\n", 1},
+        // As UTF-16 it stands in the resource section, which -g reads by structure only.
+        {{"-g", "-u"}, "\"Untitled\" \"Naamloos document\"\n", "", 0},
+        {{"-u"}, "\"Untitled\" \"Naamloos document\"\n",
+         "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n", 1},
         // Not in the Dutch resources: cut where it would be written.
         {{"-g", "-l", "0413"}, "\"Untitled\" \"Naamloos document\"\n",
          "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n"
@@ -404,6 +408,7 @@ TEST(WindowsProgram, LintGChecksResourceTextsAsWrittenWhole) {
          "nl.txt:1: note: the translation 'Koptekst van de pagina:' has 16 characters more than the original's 7: "
          "it may not fit its control (dialog 102, en-US)\n", 0},
         {{"-g"}, "\"Header:\" \"Koptekst:\"\n", "", 0},  // 9 of 7: it fits
+        {{"-g"}, "\"Cancel\" \"&Annu&&leren\"\n", "", 0},  // 10 shown of 6, neither & a second hotkey
         {{"-g", "-l", "zz"}, "", "", -4, "Error: -l zz is no language id (hex, e.g. 0409).\n"},
         {{"-g"}, "\"Untitled\" \"Naamloos\"\n", "", -7, "Error: tiny_win.exe has no resources that -g can read: it is no PE program.\n", true},
     };

@@ -381,9 +381,14 @@ std::string_view shortcut(std::string_view text) {
     return tab == std::string_view::npos ? std::string_view() : text.substr(tab);
 }
 
+// The characters a control shows: a hotkey's & is none, && is one.
 std::size_t characters(std::string_view text) {
     std::size_t n = 0;
-    for (unsigned char c : text) n += (c & 0xC0) != 0x80 ? 1 : 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '&' && i + 1 < text.size()) ++i;  // the & of a hotkey, or the first of &&
+        n += (c & 0xC0) != 0x80 || c == '&' ? 1 : 0;
+    }
     return n;
 }
 
