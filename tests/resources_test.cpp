@@ -358,4 +358,75 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
     }
 }
 
+TEST(WindowsProgram, LintGChecksResourceTextsAsWrittenWhole) {
+    if (std::string(TINY_WIN_EXE).empty()) GTEST_SKIP() << "no x86_64-w64-mingw32-gcc and -windres: no Windows program";
+    const std::string open = "\"&Open...\tCtrl+O\" ";
+    struct Row {
+        std::vector<std::string> args;
+        std::string dictionary;
+        std::string out;
+        int status;
+        std::string err = "";  // else the stderr expected
+        bool no_pe = false;
+    };
+    const Row rows[] = {
+        // Written whole in the string table: no cut, nothing to say.
+        {{"-g"}, "\"Untitled\" \"Naamloos document\"\n", "", 0},
+        {{}, "\"Untitled\" \"Naamloos document\"\n",
+         "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n"
+         "nl.txt:1: note: 'Untitled' is not in the program\n", 1},
+        // As UTF-16 it stands in the resource section, which -g reads by structure only.
+        {{"-g", "-u"}, "\"Untitled\" \"Naamloos document\"\n", "", 0},
+        {{"-u"}, "\"Untitled\" \"Naamloos document\"\n",
+         "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n", 1},
+        // Not in the Dutch resources: cut where it would be written.
+        {{"-g", "-l", "0413"}, "\"Untitled\" \"Naamloos document\"\n",
+         "nl.txt:1: warning: translation has 17 bytes, room for 8: 'Naamloos'\n"
+         "nl.txt:1: note: 'Untitled' is not in the program\n", 1},
+        {{"-g"}, "\"Line %ld, column %ld\" \"Regel %ld van de tekst, kolom %s\"\n",
+         "nl.txt:1: error: printf directive 2 differs in kind: '%ld %ld' in the original, '%ld %s' in the "
+         "translation\n", 2},
+        {{"-g"}, "\"E&xit\" \"Afsluiten\"\n",
+         "nl.txt:1: warning: the translation 'Afsluiten' loses the hotkey '&x' (menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, "\"E&xit\" \"&Af&sluiten\"\n",
+         "nl.txt:1: warning: the translation '&Af&sluiten' has 2 hotkeys ('&A', '&s'), where one acts; write && "
+         "for an ampersand (menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, "\"E&xit\" \"A&fsluiten && weg\"\n", "", 0},  // && is an ampersand
+        {{"-g"}, open + "\"&Openen...\tCtrl+O\"\n\"E&xit\" \"&Opheffen\"\n",
+         "nl.txt:1: warning: the hotkey '&O' of '&Openen...\\tCtrl+O' is also that of '&Opheffen' on line 2 "
+         "(menu 1, en-US, under '&File')\n"
+         "nl.txt:2: warning: the hotkey '&O' of '&Opheffen' is also that of '&Openen...\\tCtrl+O' on line 1 "
+         "(menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, "\"E&xit\" \"&opheffen\"\n",  // the untranslated item's, case folded
+         "nl.txt:1: warning: the hotkey '&o' of '&opheffen' is also that of the untranslated "
+         "'&Open...\\tCtrl+O' (menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, open + "\"&Openen...\tStrg+O\"\n",
+         "nl.txt:1: warning: the shortcut '\\tCtrl+O' is changed to '\\tStrg+O' (menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, open + "\"&Openen...\"\n",
+         "nl.txt:1: warning: the translation loses the shortcut '\\tCtrl+O' (menu 1, en-US, under '&File')\n", 1},
+        {{"-g"}, "\"Header:\" \"Koptekst van de pagina:\"\n",
+         "nl.txt:1: note: the translation 'Koptekst van de pagina:' has 16 characters more than the original's 7: "
+         "it may not fit its control (dialog 102, en-US)\n", 0},
+        {{"-g"}, "\"Header:\" \"Koptekst:\"\n", "", 0},  // 9 of 7: it fits
+        {{"-g"}, "\"Cancel\" \"&Annu&&leren\"\n", "", 0},  // 10 shown of 6, neither & a second hotkey
+        {{"-g", "-l", "zz"}, "", "", -4, "Error: -l zz is no language id (hex, e.g. 0409).\n"},
+        {{"-g"}, "\"Untitled\" \"Naamloos\"\n", "", -7, "Error: tiny_win.exe has no resources that -g can read: it is no PE program.\n", true},
+    };
+    const std::string program = read_file(TINY_WIN_EXE);
+    TempDir dir;
+    for (const Row& row : rows) {
+        dir.write("tiny_win.exe", row.no_pe ? "no program" : program);
+        dir.write("nl.txt", row.dictionary);
+        std::vector<std::string> args{"-p", "tiny_win", "-d", "nl"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = run_program(VORLANG_LINT_BIN, dir.path(), args);
+        SCOPED_TRACE(row.dictionary + testing::PrintToString(row.args));
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.status, row.status);
+        if (row.status < 0) {
+            EXPECT_EQ(r.err, row.err);
+        }
+    }
+}
+
 }  // namespace

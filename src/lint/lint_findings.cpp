@@ -174,12 +174,14 @@ private:
     std::vector<std::vector<std::uint32_t>> next_run_;   // per translation: the next gap with entries
 };
 
-// The cut translation must keep the original's printf directives.
-void directive_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Finding>& out) {
-    DirectiveCheck c = compare_directives(e->org_name, e->new_name);
+// The translation written (cut, or whole) must keep the original's printf
+// directives.
+void directive_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Finding>& out, bool whole) {
+    const char* written = whole ? e->new_name_full : e->new_name;
+    DirectiveCheck c = compare_directives(e->org_name, written);
     if (c.mismatch == DirectiveMismatch::none) return;
     const std::string want = directive_list(e->org_name);
-    const std::string have = directive_list(e->new_name);
+    const std::string have = directive_list(written);
     std::string m;
     switch (c.mismatch) {
         case DirectiveMismatch::none:
@@ -224,7 +226,8 @@ std::string shadow_message(const EntryPlaces& p, std::size_t level, const Dictio
 
 }  // namespace
 
-void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out) {
+void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out,
+                         const std::vector<bool>& full_length) {
     Entries entries(head);
     for (const DictionaryLayout::Message& m : layout.messages) {
         std::string text = m.text.substr(0, m.text.find('\n'));
@@ -260,9 +263,10 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
             if (std::strcmp(e->org_name, e->new_name) != 0) m += "; it will never be applied";
             out.push_back({line, Severity::warning, m});
         }
+        const bool whole = i < full_length.size() && full_length[i];
         const std::size_t room = std::strlen(e->org_name);
         const std::size_t full = std::strlen(e->new_name_full);
-        if (full > room) {
+        if (full > room && !whole) {
             const std::string_view text = e->new_name_full;
             if (Utf8Cut cut = utf8_cut(text, room); cut.size != 0) {
                 out.push_back({line, Severity::error,
@@ -274,12 +278,12 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
                            "translation has " + std::to_string(full) + " bytes, room for " + std::to_string(room) +
                                ": " + q(e->new_name)});
         }
-        directive_findings(e, line, out);
+        directive_findings(e, line, out, whole);
     }
 }
 
 void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const std::vector<EntryPlaces>& found,
-                      int relax, bool wide, std::vector<Finding>& out) {
+                      int relax, bool wide, std::vector<Finding>& out, const std::vector<std::int64_t>& in_resources) {
     const std::size_t level = search_level(relax);
     // Where an earlier entry has the same original, it acts first: the
     // later one is told of as a conflict or a repeat, not as missing.
@@ -292,6 +296,7 @@ void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, con
         std::size_t lowest = 0;
         while (lowest < p.found.size() && p.found[lowest] == 0) ++lowest;
         if (lowest == p.found.size()) {
+            if (i < in_resources.size() && in_resources[i] != 0) continue;  // written there
             if (std::string m = shadow_message(p, level, layout); !m.empty()) {
                 out.push_back({line, Severity::warning, std::move(m)});
                 continue;
@@ -335,4 +340,143 @@ void sort_findings(std::vector<Finding>& findings) {
 std::string finding_line(const std::string& dictionary, const Finding& f) {
     static constexpr const char* kSeverity[] = {"error", "warning", "note"};
     return dictionary + ":" + std::to_string(f.line) + ": " + kSeverity[static_cast<int>(f.severity)] + ": " + f.message;
+}
+
+namespace {
+
+// The hotkeys of a menu or dialog text: what follows each & ("&&" is a
+// literal ampersand), one UTF-8 character each.
+std::vector<std::string> hotkeys(std::string_view text) {
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        std::uint32_t cp = 0;
+        std::size_t n = static_cast<unsigned char>(text[i + 1]) < 0x80 ? 1 : utf8_sequence(text, i + 1, cp);
+        keys.emplace_back(text.substr(i + 1, std::max<std::size_t>(n, 1)));
+    }
+    return keys;
+}
+
+// The key as the user presses it: ASCII letters folded.
+std::string folded(std::string key) {
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return key;
+}
+
+std::string key_list(const std::vector<std::string>& keys) {
+    std::string out;
+    for (const std::string& k : keys) out += (out.empty() ? "" : ", ") + q("&" + k);
+    return out;
+}
+
+// The shortcut part of a menu text: from its first tab on, or "".
+std::string_view shortcut(std::string_view text) {
+    const std::size_t tab = text.find('\t');
+    return tab == std::string_view::npos ? std::string_view() : text.substr(tab);
+}
+
+// The characters a control shows: a hotkey's & is none, && is one.
+std::size_t characters(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '&' && i + 1 < text.size()) ++i;  // the & of a hotkey, or the first of &&
+        n += (c & 0xC0) != 0x80 || c == '&' ? 1 : 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+void resource_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const ResourcePlaces& places,
+                       std::vector<Finding>& out) {
+    const Entries entries(head);
+    std::vector<Finding> found;
+    auto add = [&](std::size_t i, Severity severity, std::string message) {
+        const std::uint32_t line = line_of(layout, i);
+        for (const Finding& f : found) {
+            if (f.line == line && f.message == message) return;
+        }
+        found.push_back({line, severity, std::move(message)});
+    };
+    // Each entry once, at its first menu or dialog text.
+    std::vector<bool> told(entries.list.size());
+    for (const ResourceItem& item : places.items) {
+        if (item.entry == kNoEntry || told[item.entry]) continue;
+        told[item.entry] = true;
+        const Trans_Tbl* e = entries.list[item.entry];
+        const std::string_view original = e->org_name;
+        const std::string_view translation = e->new_name_full;
+        if (original == translation) continue;
+        const std::string& where = places.groups[item.group];
+        const std::vector<std::string> had = hotkeys(original);
+        const std::vector<std::string> has = hotkeys(translation);
+        if (!had.empty() && has.empty()) {
+            add(item.entry, Severity::warning,
+                "the translation " + q(translation) + " loses the hotkey " + q("&" + had.front()) + " (" + where + ")");
+        } else if (has.size() > 1 && has.size() > had.size()) {
+            add(item.entry, Severity::warning,
+                "the translation " + q(translation) + " has " + std::to_string(has.size()) + " hotkeys (" +
+                    key_list(has) + "), where one acts; write && for an ampersand (" + where + ")");
+        }
+        const std::string_view was = shortcut(original);
+        if (!was.empty()) {
+            const std::string_view is = shortcut(translation);
+            if (is.empty()) {
+                add(item.entry, Severity::warning, "the translation loses the shortcut " + q(was) + " (" + where + ")");
+            } else if (is != was) {
+                add(item.entry, Severity::warning,
+                    "the shortcut " + q(was) + " is changed to " + q(is) + " (" + where + ")");
+            }
+        }
+    }
+    for (const ResourceItem& item : places.items) {
+        if (!item.control || item.entry == kNoEntry) continue;
+        const Trans_Tbl* e = entries.list[item.entry];
+        const std::size_t was = characters(e->org_name);
+        const std::size_t is = characters(e->new_name_full);
+        if (2 * is > kLongerHalves * was && is >= was + kLongerBy) {
+            add(item.entry, Severity::note,
+                "the translation " + q(e->new_name_full) + " has " + std::to_string(is - was) +
+                    " characters more than the original's " + std::to_string(was) + ": it may not fit its control (" +
+                    places.groups[item.group] + ")");
+        }
+    }
+    // Two texts of one group that share a hotkey after translation, where
+    // they did not before.
+    auto text_of = [&](const ResourceItem& item) -> std::string_view {
+        return item.entry == kNoEntry ? std::string_view(item.text)
+                                      : std::string_view(entries.list[item.entry]->new_name_full);
+    };
+    auto first_key = [](std::string_view text) {
+        std::vector<std::string> keys = hotkeys(text);
+        return keys.empty() ? std::string() : folded(keys.front());
+    };
+    std::vector<std::vector<std::size_t>> groups(places.groups.size());
+    for (std::size_t a = 0; a < places.items.size(); ++a) groups[places.items[a].group].push_back(a);
+    for (std::size_t a = 0; a < places.items.size(); ++a) {
+        const ResourceItem& x = places.items[a];
+        if (x.entry == kNoEntry) continue;
+        const std::string key = first_key(text_of(x));
+        if (key.empty()) continue;
+        for (std::size_t b : groups[x.group]) {
+            const ResourceItem& y = places.items[b];
+            if (b == a || first_key(text_of(y)) != key) continue;
+            if (first_key(x.text) == first_key(y.text)) continue;  // so in the program already
+            std::string other = y.entry == kNoEntry
+                                    ? "the untranslated " + q(y.text)
+                                    : q(text_of(y)) + " on line " + std::to_string(line_of(layout, y.entry));
+            add(x.entry, Severity::warning,
+                "the hotkey " + q("&" + hotkeys(text_of(x)).front()) + " of " + q(text_of(x)) + " is also that of " +
+                    other + " (" + places.groups[x.group] + ")");
+        }
+    }
+    sort_findings(found);
+    out.insert(out.end(), found.begin(), found.end());
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dictionary.h"
+#include "resource_places.h"
 #include "text_places.h"
 
 enum class Severity { error, warning, note };
@@ -28,13 +29,31 @@ constexpr std::int64_t kManyPlaces = 101;
 constexpr std::int64_t kCodePlaces = 3;
 
 // The findings about the entries themselves: the lines the reader splits or
-// ignores, conflicts and repeats, cuts. Throws std::bad_alloc.
-void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out);
+// ignores, conflicts and repeats, cuts. An entry marked in full_length (by
+// list index; with -g, one that lands only in resources) is written whole:
+// it has no cut, and its full translation keeps the printf directives.
+// Throws std::bad_alloc.
+void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, std::vector<Finding>& out,
+                         const std::vector<bool>& full_length = {});
 
 // The findings about where the originals stand, for a run at level relax;
-// places as find_places gives them. Throws std::bad_alloc.
+// places as find_places gives them; an entry with places in_resources (by
+// list index, with -g) is in the program even when found nowhere else.
+// Throws std::bad_alloc.
 void program_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const std::vector<EntryPlaces>& places,
-                      int relax, bool wide, std::vector<Finding>& out);
+                      int relax, bool wide, std::vector<Finding>& out, const std::vector<std::int64_t>& in_resources = {});
+
+// A translation is much longer than its dialog control's text when it has
+// more than this many halves of the original's characters...
+constexpr std::size_t kLongerHalves = 3;
+// ...and at least this many characters more.
+constexpr std::size_t kLongerBy = 5;
+
+// With -g, the findings about the entries that land in menus and dialogs:
+// hotkeys lost, doubled or shared in a group, shortcuts after a tab
+// changed, dialog texts that may not fit. Throws std::bad_alloc.
+void resource_findings(const Trans_Tbl* head, const DictionaryLayout& layout, const ResourcePlaces& places,
+                       std::vector<Finding>& out);
 
 // Orders the findings by line, keeping the order of those on one line.
 void sort_findings(std::vector<Finding>& findings);

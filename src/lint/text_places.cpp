@@ -54,6 +54,15 @@ std::int64_t extent(const Trans_Tbl* e, bool wide) {
     return static_cast<std::int64_t>(std::max(bytes, units.size()));
 }
 
+// Whether a place lies in the range not counted.
+struct Skip {
+    std::uint64_t begin = 0, end = 0;
+    bool operator()(std::int64_t offset) const {
+        const auto at = static_cast<std::uint64_t>(offset);
+        return at >= begin && at < end;
+    }
+};
+
 // An entry found nowhere may stand where an earlier entry acts first: at
 // the same offset (a counted UTF-16 text that is its prefix), or over it (a
 // longer text replaced from before it, which the walk then passes over).
@@ -62,7 +71,7 @@ std::int64_t extent(const Trans_Tbl* e, bool wide) {
 // entry that acts at each is the hit of the whole list nearest before it
 // whose text reaches it.
 PlacesStatus find_shadows(const std::vector<Trans_Tbl*>& list, const std::unordered_map<const Trans_Tbl*, std::size_t>& index,
-                          std::FILE* prog, bool wide, std::vector<EntryPlaces>& places) {
+                          std::FILE* prog, bool wide, std::vector<EntryPlaces>& places, const Skip& skip) {
     std::vector<std::size_t> rest;
     std::unordered_set<std::string_view> originals;
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -75,7 +84,9 @@ PlacesStatus find_shadows(const std::vector<Trans_Tbl*>& list, const std::unorde
     for (bool more = !rest.empty(); more;) {
         SubList sub(list, rest);
         std::vector<bool> hit(rest.size());
-        const HitObserver observe = [&](const Trans_Tbl* e, std::int64_t) { hit[sub.position(e)] = true; };
+        const HitObserver observe = [&](const Trans_Tbl* e, std::int64_t offset) {
+            if (!skip(offset)) hit[sub.position(e)] = true;
+        };
         if (PlacesStatus s = search(sub.head(), prog, kRelaxAny, wide, observe); s != PlacesStatus::ok) return s;
         std::vector<std::size_t> hidden;
         for (std::size_t k = 0; k < rest.size(); ++k) (hit[k] ? standing : hidden).push_back(rest[k]);
@@ -89,7 +100,9 @@ PlacesStatus find_shadows(const std::vector<Trans_Tbl*>& list, const std::unorde
     SubList sub(list, standing);
     for (std::size_t level = 0; level < kSearchLevels.size(); ++level) {
         std::vector<std::pair<std::int64_t, std::size_t>> at;  // its places: offset, position in standing
-        const HitObserver alone = [&](const Trans_Tbl* e, std::int64_t offset) { at.emplace_back(offset, sub.position(e)); };
+        const HitObserver alone = [&](const Trans_Tbl* e, std::int64_t offset) {
+            if (!skip(offset)) at.emplace_back(offset, sub.position(e));
+        };
         if (PlacesStatus s = search(sub.head(), prog, kSearchLevels[level], wide, alone); s != PlacesStatus::ok) return s;
         if (at.empty()) continue;
         std::sort(at.begin(), at.end());
@@ -115,7 +128,8 @@ PlacesStatus find_shadows(const std::vector<Trans_Tbl*>& list, const std::unorde
 }  // namespace
 
 PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map, bool wide,
-                         std::vector<EntryPlaces>& places) {
+                         std::vector<EntryPlaces>& places, std::uint64_t skip_begin, std::uint64_t skip_end) {
+    const Skip skip{skip_begin, skip_end};
     try {
         std::unordered_map<const Trans_Tbl*, std::size_t> index;
         std::vector<Trans_Tbl*> list;
@@ -126,7 +140,12 @@ PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map
         places.assign(index.size(), EntryPlaces{});
         for (std::size_t level = 0; level < kSearchLevels.size(); ++level) {
             for (Trans_Tbl* e = head; e != nullptr; e = e->next) e->n_trans = e->n_risc = 0;
+            std::vector<std::int64_t> skipped(list.size());
             HitObserver observe = [&](const Trans_Tbl* entry, std::int64_t offset) {
+                if (skip(offset)) {
+                    ++skipped[index.at(entry)];
+                    return;
+                }
                 EntryPlaces& p = places[index.at(entry)];
                 auto at = static_cast<std::uint64_t>(offset);
                 const Section* s = section_at(map, at);
@@ -139,9 +158,12 @@ PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map
                 if (p.hidden[level]++ == 0) p.hidden_in[level] = s != nullptr ? s->name : kOutsideSections;
             };
             if (PlacesStatus s = search(head, prog, kSearchLevels[level], wide, observe); s != PlacesStatus::ok) return s;
-            for (const Trans_Tbl* e = head; e != nullptr; e = e->next) places[index.at(e)].found[level] = e->n_trans;
+            for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+                const std::size_t i = index.at(e);
+                places[i].found[level] = e->n_trans - skipped[i];
+            }
         }
-        PlacesStatus shadows = find_shadows(list, index, prog, wide, places);
+        PlacesStatus shadows = find_shadows(list, index, prog, wide, places, skip);
         for (Trans_Tbl* e = head; e != nullptr; e = e->next) e->n_trans = e->n_risc = 0;
         return shadows;
     } catch (const std::bad_alloc&) {

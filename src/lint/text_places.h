@@ -39,5 +39,7 @@ enum class PlacesStatus { ok, read_error, out_of_memory };
 // One record per entry, in list order. prog is read from its start for each
 // level, and again where an entry found nowhere may stand where another
 // acts first; a file that cannot be read again (a FIFO) is a read error.
+// Places from skip_begin to skip_end (with -g the resource section, which
+// is translated by its structure) are not counted.
 PlacesStatus find_places(Trans_Tbl* head, std::FILE* prog, const ProgramMap& map, bool wide,
-                         std::vector<EntryPlaces>& places);
+                         std::vector<EntryPlaces>& places, std::uint64_t skip_begin = 0, std::uint64_t skip_end = 0);
