@@ -1,6 +1,7 @@
 // The layout of a new resource section, on PE images built here: in place,
 // grown at the end or before .reloc, a new section, and the refusals; the
-// image's sizes, the checksum, the overlay and the certificate.
+// image's sizes, the checksum, the overlay, the COFF symbols and the
+// certificate.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -47,6 +48,22 @@ ResourceTree tree_with(std::size_t grown) {
 
 enum class After { nothing, reloc, data };
 
+// COFF symbols after the sections: none, right after them, after zero
+// padding, or with a string table whose size leaves its last bytes out.
+enum class Symbols { none, follow, padded, short_size };
+
+constexpr std::size_t kPadding = 16;
+
+// Two symbols and a string table of two long names.
+std::string symbol_bytes(Symbols s) {
+    std::string b;
+    for (int i = 0; i < 36; ++i) b += static_cast<char>(3 * i + 1);
+    const std::string names(".debug_info\0.eh_frame\0", 22);
+    const std::size_t size = names.size() + 4 - (s == Symbols::short_size ? 4 : 0);
+    for (unsigned i = 0; i < 4; ++i) b += static_cast<char>(size >> (8 * i));
+    return b + names;
+}
+
 struct Shape {
     bool plus;
     After after;            // the section after .rsrc
@@ -54,6 +71,7 @@ struct Shape {
     bool certificate;       // a signature after those
     bool full_headers;      // no zero bytes left after the section table
     const char* rsrc_name = ".rsrc";
+    Symbols symbols = Symbols::none;
 };
 
 struct Built {
@@ -114,6 +132,13 @@ Built build(const Shape& s) {
         }
     }
     if (s.full_headers) std::fill(b.begin() + table + 40 * count, b.begin() + 0x400, 0xCC);
+    if (s.symbols != Symbols::none) {
+        if (s.symbols == Symbols::padded) b.insert(b.end(), kPadding, 0);
+        put(b, pe + 12, b.size());
+        put(b, pe + 16, 2);
+        const std::string sym = symbol_bytes(s.symbols);
+        b.insert(b.end(), sym.begin(), sym.end());
+    }
     b.insert(b.end(), s.overlay.begin(), s.overlay.end());
     if (s.certificate) {
         b.resize(align(b.size(), 8));
@@ -156,6 +181,20 @@ const Row kRows[] = {
      120, LayoutError::none, LayoutWay::new_section},
     {"certificate dropped, overlay kept", {false, After::nothing, "PAYLOAD!", true, false}, 120, LayoutError::none,
      LayoutWay::in_place},
+    {"symbols kept when in place", {false, After::reloc, "", false, false, ".rsrc", Symbols::padded}, 120,
+     LayoutError::none, LayoutWay::in_place},
+    {"symbols after .reloc move when it does", {true, After::reloc, "", false, false, ".rsrc", Symbols::follow},
+     5000, LayoutError::none, LayoutWay::extended},
+    {".rsrc last, symbols after padding move", {false, After::nothing, "", false, false, ".rsrc", Symbols::padded},
+     5000, LayoutError::none, LayoutWay::extended},
+    {"symbols move after a new section", {false, After::data, "", false, false, ".rsrc", Symbols::padded}, 5000,
+     LayoutError::none, LayoutWay::new_section},
+    {"symbols move, certificate dropped", {true, After::reloc, "", true, false, ".rsrc", Symbols::follow}, 5000,
+     LayoutError::none, LayoutWay::extended},
+    {"symbols and a stray overlay refused", {false, After::reloc, "PAYLOAD!", false, false, ".rsrc",
+     Symbols::follow}, 5000, LayoutError::overlay, LayoutWay::in_place},
+    {"string table short of its bytes refused", {true, After::data, "", false, false, ".rsrc",
+     Symbols::short_size}, 5000, LayoutError::overlay, LayoutWay::in_place},
 };
 
 std::vector<unsigned char> raw_of(const std::vector<unsigned char>& b, const PeSection& s, std::uint32_t n) {
@@ -219,8 +258,21 @@ TEST(PeLayout, PlacesTheResourcesByTheSafestWay) {
         EXPECT_EQ(le32(&b[old.optional + 8]), initialized);
         EXPECT_EQ(img->directory(PeDirectoryIndex::resources).size, write_resource_tree(tree, 0).bytes.size());
         EXPECT_EQ(le32(&b[old.checksum]), checksum_of(b, old.checksum));
-        // What followed the sections, the certificate aside, is all that follows them now.
-        EXPECT_EQ(std::string(b.begin() + static_cast<std::ptrdiff_t>(raw), b.end()), row.shape.overlay);
+        // What followed the sections, the certificate aside, is all that
+        // follows them now; the symbols, moved, lose their padding and the
+        // header points to them.
+        std::string tail = row.shape.overlay;
+        if (row.shape.symbols != Symbols::none) {
+            tail = symbol_bytes(row.shape.symbols) + tail;
+            if (row.shape.symbols == Symbols::padded && row.way == LayoutWay::in_place) {
+                tail = std::string(kPadding, '\0') + tail;
+            }
+            const std::size_t moved = symbol_bytes(row.shape.symbols).size() + row.shape.overlay.size();
+            EXPECT_EQ(img->symbols_offset, b.size() - moved);
+            EXPECT_EQ(img->symbol_count, 2u);
+            EXPECT_EQ(img->string_table.end, img->symbols_offset + 36 + 26);
+        }
+        EXPECT_EQ(std::string(b.begin() + static_cast<std::ptrdiff_t>(raw), b.end()), tail);
         EXPECT_EQ(img->directory(static_cast<PeDirectoryIndex>(4)).rva, 0u);
     }
 }

@@ -62,7 +62,17 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         r.certificate_removed = true;
         if (cert.rva >= img.overlay.begin && std::uint64_t{cert.rva} + cert.size == size) end = cert.rva;
     }
-    const bool overlay = end > img.overlay.begin;
+    // COFF symbols and their string table after the sections, as the header
+    // points to them, are no foreign payload: they can move to the new end of
+    // the file. Long section names index the string table by offset, so it
+    // moves whole. Zero bytes may pad either side.
+    auto zeros = [&](std::uint64_t from, std::uint64_t to) {
+        return std::all_of(file + from, file + to, [](unsigned char c) { return c == 0; });
+    };
+    const bool symbols = img.symbols_offset != 0 && img.symbols_offset >= img.overlay.begin &&
+                         img.string_table.end <= end && zeros(img.overlay.begin, img.symbols_offset) &&
+                         zeros(img.string_table.end, end);
+    const bool overlay = end > img.overlay.begin && !symbols;
 
     // The resource section: .rsrc, its raw data starting with the root. A
     // section of another name may hold more than the resources (a linker
@@ -211,6 +221,15 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         out[count_at + 1] = static_cast<unsigned char>((img.sections.size() + 1) >> 8);
         raw_growth = raw;
         new_memory_end = va + align_up(new_size, sa);
+    }
+
+    if (symbols && raw_growth != 0) {
+        // The sections grew over where the symbols were: they follow them again.
+        if (out.size() > UINT32_MAX) {
+            return failed(LayoutError::resources, "the COFF symbols would pass the 4 GiB their pointer reaches");
+        }
+        put32(out, img.pe_offset + 12, static_cast<std::uint32_t>(out.size()));
+        out.insert(out.end(), file + img.symbols_offset, file + img.string_table.end);
     }
 
     const std::uint64_t resources_at = dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources);

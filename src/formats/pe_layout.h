@@ -12,8 +12,11 @@
 // and the checksum (where it was not zero) are set anew.
 //
 // Bytes past the last section's raw data (an overlay: an installer's
-// payload, COFF symbols) are kept byte for byte; when the section would have
-// to grow into them, the layout is refused. A certificate (an Authenticode
+// payload) are kept byte for byte; when the section would have to grow into
+// them, the layout is refused. The COFF symbols and their string table, when
+// they are all that follows (zero padding aside) and the header points to
+// them, move instead to the new end of the file, the header's pointer with
+// them. A certificate (an Authenticode
 // signature) cannot survive a change: its directory is zeroed, its bytes
 // dropped when they end the file, and the result says so.
 #pragma once
