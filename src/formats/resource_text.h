@@ -15,7 +15,43 @@
 #include <string_view>
 #include <utility>
 
+#include "wide_text.h"
+
 using ResourceText = std::u16string;
+
+// The resource types whose texts the codecs read.
+enum ResourceKind : std::uint32_t {
+    kResourceMenu = 4,
+    kResourceDialog = 5,
+    kResourceStringTable = 6,
+    kResourceMessageTable = 11,
+    kResourceVersion = 16,
+};
+
+// "menu", "dialog", ... for a type with texts; nullptr for any other.
+inline const char* resource_kind_name(std::uint32_t type) {
+    switch (type) {
+        case kResourceMenu: return "menu";
+        case kResourceDialog: return "dialog";
+        case kResourceStringTable: return "string table";
+        case kResourceMessageTable: return "message table";
+        case kResourceVersion: return "version";
+        default: return nullptr;
+    }
+}
+
+// The UTF-8 form of a text, as a dictionary holds it; false when one of its
+// units is half a surrogate pair.
+inline bool resource_text_utf8(const ResourceText& text, std::string& out) {
+    std::string le;
+    le.reserve(2 * text.size());
+    for (char16_t c : text) {
+        le.push_back(static_cast<char>(c & 0xFF));
+        le.push_back(static_cast<char>(c >> 8));
+    }
+    out.clear();
+    return utf16le_to_utf8(reinterpret_cast<const unsigned char*>(le.data()), text.size(), out);
+}
 
 // A decoded model or encoded bytes, or why there are none: what was wrong
 // and at which byte of the input (decode) or of the output (encode).

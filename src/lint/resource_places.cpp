@@ -21,35 +21,6 @@
 
 namespace {
 
-enum : std::uint32_t { kMenu = 4, kDialog = 5, kStringTable = 6, kMessageTable = 11, kVersion = 16 };
-
-bool to_utf8(const ResourceText& text, std::string& out) {
-    std::string le;
-    le.reserve(2 * text.size());
-    for (char16_t c : text) {
-        le.push_back(static_cast<char>(c & 0xFF));
-        le.push_back(static_cast<char>(c >> 8));
-    }
-    out.clear();
-    return utf16le_to_utf8(reinterpret_cast<const unsigned char*>(le.data()), text.size(), out);
-}
-
-std::string label(const char* kind, const ResourceEntry& e) {
-    std::string name;
-    if (!e.name.named) {
-        name = std::to_string(e.name.id);
-    } else if (!to_utf8(e.name.name, name)) {
-        name = "(a name that is no UTF-16 text)";
-    }
-    std::string tag = language_tag(e.language.id);
-    if (tag.empty()) {
-        char h[16];
-        std::snprintf(h, sizeof h, "lang 0x%04x", static_cast<unsigned>(e.language.id));
-        tag = h;
-    }
-    return std::string(kind) + " " + escaped(name) + ", " + tag;
-}
-
 class Reader {
 public:
     Reader(const Trans_Tbl* head, ResourcePlaces& out) : out_(out) {
@@ -60,7 +31,7 @@ public:
 
     // The entry whose original text is, or kNoEntry; counts the place.
     std::size_t take(const ResourceText& units, std::string& text) {
-        if (units.empty() || !to_utf8(units, text)) return kNoEntry;
+        if (units.empty() || !resource_text_utf8(units, text)) return kNoEntry;
         auto it = by_original_.find(text);
         if (it == by_original_.end()) return kNoEntry;
         ++out_.found[it->second];
@@ -150,35 +121,35 @@ ResourcePlacesStatus read(const Trans_Tbl* head, std::FILE* prog, const std::vec
         }
         const std::string_view bytes(reinterpret_cast<const char*>(e.data.data()), e.data.size());
         switch (e.type.id) {
-            case kMenu: {
-                const std::string where = label("menu", e);
+            case kResourceMenu: {
+                const std::string where = resource_heading(e);
                 auto m = decode_menu(bytes);
                 if (!decoded(m, where, reason)) return ResourcePlacesStatus::unreadable;
                 reader.menu(m.value, where);
                 break;
             }
-            case kDialog: {
-                const std::string where = label("dialog", e);
+            case kResourceDialog: {
+                const std::string where = resource_heading(e);
                 auto d = decode_dialog(bytes);
                 if (!decoded(d, where, reason)) return ResourcePlacesStatus::unreadable;
                 reader.dialog(d.value, where);
                 break;
             }
-            case kStringTable: {
+            case kResourceStringTable: {
                 auto t = decode_string_table(bytes);
-                if (!decoded(t, label("string table", e), reason)) return ResourcePlacesStatus::unreadable;
+                if (!decoded(t, resource_heading(e), reason)) return ResourcePlacesStatus::unreadable;
                 reader.texts(string_table_texts(t.value));
                 break;
             }
-            case kMessageTable: {
+            case kResourceMessageTable: {
                 auto t = decode_message_table(bytes);
-                if (!decoded(t, label("message table", e), reason)) return ResourcePlacesStatus::unreadable;
+                if (!decoded(t, resource_heading(e), reason)) return ResourcePlacesStatus::unreadable;
                 reader.texts(message_texts(t.value));
                 break;
             }
-            case kVersion: {
+            case kResourceVersion: {
                 auto t = decode_version(bytes);
-                if (!decoded(t, label("version", e), reason)) return ResourcePlacesStatus::unreadable;
+                if (!decoded(t, resource_heading(e), reason)) return ResourcePlacesStatus::unreadable;
                 reader.texts(version_texts(t.value));
                 break;
             }

@@ -20,33 +20,8 @@
 
 namespace {
 
-enum : std::uint32_t { kMenu = 4, kDialog = 5, kStringTable = 6, kMessageTable = 11, kVersion = 16 };
-
-const char* kind_name(std::uint32_t type) {
-    switch (type) {
-        case kMenu: return "menu";
-        case kDialog: return "dialog";
-        case kStringTable: return "string table";
-        case kMessageTable: return "message table";
-        case kVersion: return "version";
-        default: return nullptr;
-    }
-}
-
 bool has_texts(const ResourceEntry& e) {
-    return !e.type.named && !e.language.named && kind_name(e.type.id) != nullptr;
-}
-
-// UTF-8 of units; false when one of them is half a pair.
-bool to_utf8(const ResourceText& text, std::string& out) {
-    std::string le;
-    le.reserve(2 * text.size());
-    for (char16_t c : text) {
-        le.push_back(static_cast<char>(c & 0xFF));
-        le.push_back(static_cast<char>(c >> 8));
-    }
-    out.clear();
-    return utf16le_to_utf8(reinterpret_cast<const unsigned char*>(le.data()), text.size(), out);
+    return !e.type.named && !e.language.named && resource_kind_name(e.type.id) != nullptr;
 }
 
 std::string hex4(std::uint32_t id) {
@@ -61,12 +36,6 @@ std::string language_label(std::uint32_t id) {
     return tag.empty() ? "lang 0x" + hex4(id) : tag;
 }
 
-std::string key_label(const ResourceKey& key) {
-    if (!key.named) return std::to_string(key.id);
-    std::string name;
-    if (!to_utf8(key.name, name)) return "(a name that is no UTF-16 text)";
-    return escaped(name);
-}
 
 // English where the program has it, 0x0409 first; else its first language.
 std::uint16_t default_language(const ResourceTree& tree) {
@@ -101,11 +70,11 @@ bool take(ResourceResult<T> decoded, std::vector<ResourceText*> (*texts_of)(T&),
 bool decode(const ResourceEntry& e, ResourceTexts& r, std::string& reason) {
     const std::string_view bytes(reinterpret_cast<const char*>(e.data.data()), e.data.size());
     switch (e.type.id) {
-        case kMenu: return take(decode_menu(bytes), menu_texts, r, reason);
-        case kDialog: return take(decode_dialog(bytes), dialog_texts, r, reason);
-        case kStringTable: return take(decode_string_table(bytes), string_table_texts, r, reason);
-        case kMessageTable: return take(decode_message_table(bytes), message_texts, r, reason);
-        case kVersion: return take(decode_version(bytes), version_texts, r, reason);
+        case kResourceMenu: return take(decode_menu(bytes), menu_texts, r, reason);
+        case kResourceDialog: return take(decode_dialog(bytes), dialog_texts, r, reason);
+        case kResourceStringTable: return take(decode_string_table(bytes), string_table_texts, r, reason);
+        case kResourceMessageTable: return take(decode_message_table(bytes), message_texts, r, reason);
+        case kResourceVersion: return take(decode_version(bytes), version_texts, r, reason);
         default: return true;
     }
 }
@@ -153,7 +122,7 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
     for (const ResourceEntry& e : tree.tree.entries) {
         if (!has_texts(e) || e.language.id != result.language) continue;
         ResourceTexts r;
-        r.heading = std::string(kind_name(e.type.id)) + " " + key_label(e.name) + ", " + language_label(e.language.id);
+        r.heading = resource_heading(e);
         std::string reason;
         if (!decode(e, r, reason)) return failure(ExtractStatus::no_resources, reason);
         resources.push_back(std::move(r));
@@ -177,7 +146,7 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
         bool headed = false;
         for (const ResourceText& units : r.texts) {
             if (units.empty()) continue;
-            const bool whole = to_utf8(units, text);
+            const bool whole = resource_text_utf8(units, text);
             if (whole && (text.size() < s.min_size || !seen.insert(text).second)) continue;
             if (whole && known.count(text) != 0) {
                 ++counts.left_out;
@@ -215,6 +184,18 @@ constexpr Tag kTags[] = {
 };
 
 }  // namespace
+
+std::string resource_heading(const ResourceEntry& e) {
+    std::string name;
+    if (!e.name.named) {
+        name = std::to_string(e.name.id);
+    } else if (resource_text_utf8(e.name.name, name)) {
+        name = escaped(name);
+    } else {
+        name = "(a name that is no UTF-16 text)";
+    }
+    return std::string(resource_kind_name(e.type.id)) + " " + name + ", " + language_label(e.language.id);
+}
 
 std::string language_tag(std::uint32_t id) {
     for (const Tag& t : kTags) {

@@ -12,9 +12,14 @@
 #include <vector>
 
 #include "extract.h"
+#include "resource_tree.h"
 
 // The tag of a common language id (0x0409 "en-US"), or "" for others.
 std::string language_tag(std::uint32_t id);
+
+// "menu 2, en-US": the kind, the name or id and the language of a resource
+// with texts, as the template's comments and the lint's findings name it.
+std::string resource_heading(const ResourceEntry& e);
 
 // The language id that -l gives in hex ("0409"), or nothing when arg is
 // no such id (1 to 4 hex digits).

@@ -48,17 +48,9 @@ public:
     // Replaces each text that equals an original; gives the entries that acted.
     std::vector<std::size_t> replace(const std::vector<ResourceText*>& texts) const {
         std::vector<std::size_t> hits;
-        std::string le;
         std::string utf8;
         for (ResourceText* t : texts) {
-            if (t->empty()) continue;
-            le.clear();
-            for (char16_t u : *t) {
-                le.push_back(static_cast<char>(u & 0xFF));
-                le.push_back(static_cast<char>(u >> 8));
-            }
-            utf8.clear();
-            if (!utf16le_to_utf8(reinterpret_cast<const unsigned char*>(le.data()), t->size(), utf8)) continue;
+            if (t->empty() || !resource_text_utf8(*t, utf8)) continue;
             auto it = by_original_.find(utf8);
             if (it == by_original_.end()) continue;
             *t = translations_.at(it->second);
@@ -92,15 +84,15 @@ std::vector<std::size_t> translate_kind(std::vector<unsigned char>& data, const 
 std::vector<std::size_t> translate_resource(ResourceEntry& r, const Originals& originals) {
     if (r.type.named) return {};
     switch (r.type.id) {
-        case 4:
+        case kResourceMenu:
             return translate_kind(r.data, originals, decode_menu, menu_texts, encode_menu);
-        case 5:
+        case kResourceDialog:
             return translate_kind(r.data, originals, decode_dialog, dialog_texts, encode_dialog);
-        case 6:
+        case kResourceStringTable:
             return translate_kind(r.data, originals, decode_string_table, string_table_texts, encode_string_table);
-        case 11:
+        case kResourceMessageTable:
             return translate_kind(r.data, originals, decode_message_table, message_texts, encode_message_table);
-        case 16:
+        case kResourceVersion:
             return translate_kind(r.data, originals, decode_version, version_texts, encode_version);
         default:
             return {};  // carried byte for byte
