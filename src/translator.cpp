@@ -221,11 +221,25 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
 // writing the blocks before it. The wide pass (when wide is given) follows
 // the byte pass through each block, over the bytes the byte pass is done
 // with.
-bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
-            const MessageSink& progress) {
+// Bytes of the file that both passes read as zeros, and the copy holds as
+// zeros: -g lays the resource section out itself.
+struct Masked {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+};
+
+// E.g. a block of the file's bytes [4096, 8192) read into buf + held, with
+// the bytes [6000, 7000) masked: buf + held + 1904 gets 1000 zeros.
+void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked& masked) {
+    const std::int64_t begin = std::max(from, masked.begin);
+    const std::int64_t end = std::min(from + static_cast<std::int64_t>(got), masked.end);
+    if (begin < end) std::memset(read + (begin - from), 0, static_cast<std::size_t>(end - begin));
+}
+
+bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, bool copying, const Masked& masked,
+            int relax, std::size_t block, const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
-    BlockWriter writer(out, block >= kOverlapBlock);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
@@ -236,9 +250,10 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         writer.wait_pending(kBuffers - 1);  // the write of this buffer's last block is done
         if (held != 0) std::memcpy(buf, carried, held);
         std::size_t got = std::fread(buf + held, 1, block, prog);
+        mask(buf + held, base + static_cast<std::int64_t>(held), got, masked);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
-        if (out != nullptr) show_progress(progress, shown, end - kLook);  // a search without a copy is silent
+        if (copying) show_progress(progress, shown, end - kLook);  // a search without a copy is silent
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
@@ -289,11 +304,13 @@ void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::strin
 
 namespace {
 
-// Translates into out, or only counts (and observes) without it.
-TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
-                                bool wide, const HitObserver* observe, const MessageSink& progress) {
+// Translates into out or sink, or only counts (and observes) without them.
+TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, const ByteSink& sink,
+                                const Masked& masked, int relax, std::size_t block, bool wide,
+                                const HitObserver* observe, const MessageSink& progress) {
     bool written = false;
     bool out_of_memory = false;
+    block = std::max<std::size_t>(block, 1);
     try {
         TextIndex x;
         build_index(x, head, relax != kRelaxStrict);
@@ -302,7 +319,10 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         if (wide) build_wide_index(w, head);
         w.observer = observe;
         WideScan ws{w, relax};
-        written = stream(x, wide ? &ws : nullptr, prog, out, relax, std::max<std::size_t>(block, 1), progress);
+        const bool overlap = block >= kOverlapBlock;
+        BlockWriter writer = sink ? BlockWriter(sink, overlap) : BlockWriter(out, overlap);
+        written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
+                         progress);
         add_counts(x);
         add_wide_counts(w);
     } catch (const std::bad_alloc&) {
@@ -319,15 +339,21 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
 
 TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
                                  std::size_t block, bool wide, const MessageSink& progress) {
-    return run_translation(head, prog, out, relax, block, wide, nullptr, progress);
+    return run_translation(head, prog, out, {}, {}, relax, block, wide, nullptr, progress);
 }
 
 TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe,
                            std::size_t block) {
-    return run_translation(head, prog, nullptr, relax, block, wide, &observe, {});
+    return run_translation(head, prog, nullptr, {}, {}, relax, block, wide, &observe, {});
 }
 
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
                           const MessageSink& progress) {
     return translate_blocks(head, prog, out, relax, kBlockSize, wide, progress);
+}
+
+TranslateStatus translate_masked(Trans_Tbl* head, std::FILE* prog, const ByteSink& sink, std::uint64_t masked_begin,
+                                 std::uint64_t masked_end, int relax, bool wide, const MessageSink& progress) {
+    const Masked masked{static_cast<std::int64_t>(masked_begin), static_cast<std::int64_t>(masked_end)};
+    return run_translation(head, prog, nullptr, sink, masked, relax, kBlockSize, wide, nullptr, progress);
 }

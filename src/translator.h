@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_sink.h"
 #include "dictionary.h"
 #include "message_sink.h"
 #include "relax.h"
@@ -48,6 +49,11 @@ TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wid
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide = false,
                      const MessageSink& progress = {});
 
+// The same as translate, with the copy handed to sink, and the bytes of
+// [masked_begin, masked_end) read as zeros by both passes and so handed on.
+TranslateStatus translate_masked(Trans_Tbl* head, std::FILE* prog, const ByteSink& sink, std::uint64_t masked_begin,
+                                 std::uint64_t masked_end, int relax, bool wide, const MessageSink& progress = {});
+
 // -g: a Windows program's resources translated by their structure.
 enum class ResourceStatus {
     ok,
@@ -55,21 +61,35 @@ enum class ResourceStatus {
     overlay,     // the resources would have to grow into the bytes after the last section
     no_room,     // they cannot grow and the header has no room for one more section
     out_of_memory,
+    read_error,   // the program could not be read to its end, or changed meanwhile
+    write_error,
 };
 
 struct ResourceTranslation {
     ResourceStatus status = ResourceStatus::ok;
-    std::string reason;                    // why, for unreadable and no_room
-    std::string copy;                      // the translated file when ok
+    std::string reason;                     // why, for unreadable and no_room
     std::vector<std::int64_t> full_counts;  // per entry in list order: texts replaced at full length
-    bool certificate_removed = false;      // the copy is no longer signed
+    bool certificate_removed = false;       // the copy is no longer signed
 };
 
-// Translates the program held in file: the texts of its string tables,
+// Where -g reads the program: prog is read once, from its start, as the copy
+// is written; the headers and the resources are read by offset, from held
+// when the program is held in memory (a FIFO's bytes), else from prog's file
+// descriptor. size: the program's size.
+struct ProgramInput {
+    std::FILE* prog = nullptr;
+    std::uint64_t size = 0;
+    std::string_view held;
+};
+
+// Translates the program into out (a regular file, which is written once in
+// order and then at the checksum field): the texts of its string tables,
 // menus, dialogs, version information and message tables that equal an
 // entry's original are replaced by its full translation, in the resource
-// languages given (every one when none); the rest of the file as
-// translate_bytes does. Counts every replacement in its entry's n_trans.
-ResourceTranslation translate_resources(Trans_Tbl* head, std::string_view file, int relax, bool wide,
-                                        const std::vector<std::uint32_t>& languages,
+// languages given (every one when none), and the resource section laid out
+// anew; the rest of the file as translate does, with the resource section
+// out of its sight. Counts every replacement in its entry's n_trans. Nothing
+// is written unless the status is ok or a read or write error.
+ResourceTranslation translate_resources(Trans_Tbl* head, const ProgramInput& in, std::FILE* out, int relax,
+                                        bool wide, const std::vector<std::uint32_t>& languages,
                                         const MessageSink& progress = {});

@@ -1,5 +1,7 @@
 // The driver: command line, file names, the run sequence, the report and the
 // usage text.
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
@@ -155,23 +157,42 @@ std::optional<std::vector<std::uint32_t>> language_ids(const std::vector<std::st
     return ids;
 }
 
-// -g: the program read whole, its resources translated by their structure
-// and the copy written in one piece. Gives the full-length counts.
+// -g: the program read once as the copy is written, its headers and
+// resources read by offset beforehand. A FIFO can be read only once: its
+// bytes are held in memory and read from there. Gives the full-length
+// counts.
 RunFailure translate_resources_to(const Settings& s, Inputs& in, PendingOutput& out,
                                   std::vector<std::int64_t>& full_counts) {
-    std::string file;
-    char block[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, in.program.file())) > 0) file.append(block, got);
-    if (std::ferror(in.program.file()) || !in.program.read_unchanged()) return cannot_read_program(s.program);
+    ProgramInput program{in.program.file(), static_cast<std::uint64_t>(in.program.at_open().st_size), {}};
+    std::string held;
+    std::FILE* memory = nullptr;
+    if (S_ISFIFO(in.program.at_open().st_mode)) {
+        char block[1 << 16];
+        std::size_t got;
+        while ((got = std::fread(block, 1, sizeof block, in.program.file())) > 0) held.append(block, got);
+        if (std::ferror(in.program.file())) return cannot_read_program(s.program);
+        program.size = held.size();
+        program.held = held;
+        if (!held.empty()) {
+            memory = ::fmemopen(held.data(), held.size(), "rb");
+            if (memory == nullptr) return out_of_memory();
+            program.prog = memory;
+        }
+    }
     const std::optional<std::vector<std::uint32_t>> languages = language_ids(s.languages);
     ResourceTranslation t =
-        translate_resources(in.entries.get(), file, s.relax, s.wide, *languages, to_standard_output(true));
+        translate_resources(in.entries.get(), program, out.stream(), s.relax, s.wide, *languages,
+                            to_standard_output(true));
+    if (memory != nullptr) std::fclose(memory);
     switch (t.status) {
         case ResourceStatus::ok:
             break;
         case ResourceStatus::out_of_memory:
             return out_of_memory();
+        case ResourceStatus::read_error:
+            return cannot_read_program(s.program);
+        case ResourceStatus::write_error:
+            return cannot_write(s.output);
         case ResourceStatus::unreadable:
             return Failure{kStatusResources,
                            "Error: " + s.program + " has no resources that -g can read: " + t.reason + ".\n"};
@@ -182,12 +203,8 @@ RunFailure translate_resources_to(const Settings& s, Inputs& in, PendingOutput& 
             return Failure{kStatusLayout, "Error: the resources of " + s.program +
                                               " cannot grow: its header has no room for one more section.\n"};
     }
-    file.clear();
-    file.shrink_to_fit();
-    if (std::fwrite(t.copy.data(), 1, t.copy.size(), out.stream()) != t.copy.size() ||
-        std::fflush(out.stream()) != 0 || !out.commit()) {
-        return cannot_write(s.output);
-    }
+    if (!in.program.read_unchanged()) return cannot_read_program(s.program);
+    if (!out.commit()) return cannot_write(s.output);
     if (t.certificate_removed) {
         std::printf("Warn: %s is no longer signed: its certificate was removed.\n", s.output.c_str());
     }

@@ -1,7 +1,6 @@
 #include "pe_layout.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -14,10 +13,6 @@ constexpr std::size_t kInitializedSizeAt = 8, kImageSizeAt = 56, kChecksumAt = 6
 
 bool power_of_two(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 std::uint64_t align_up(std::uint64_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
-
-void put32(std::vector<unsigned char>& b, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(at) + i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 LayoutResult failed(LayoutError e, std::string message) {
     LayoutResult r;
@@ -34,19 +29,19 @@ std::uint64_t virtual_end(const PeSection& s, std::uint32_t alignment) {
 }  // namespace
 
 std::uint32_t pe_checksum(const unsigned char* file, std::size_t size, std::size_t checksum_at) {
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < size; i += 2) {
-        if (i >= checksum_at && i < checksum_at + 4) continue;
-        sum += file[i] | (i + 1 < size ? file[i + 1] << 8 : 0);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint32_t>(sum + size);
+    PeChecksum sum;
+    const std::size_t field = std::min(checksum_at, size);
+    sum.add(file, field);
+    const unsigned char zeros[4] = {};
+    const std::size_t n = std::min<std::size_t>(4, size - field);
+    sum.add(zeros, n);
+    sum.add(file + field + n, size - field - n);
+    return sum.value();
 }
 
-LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree) {
-    FileBytes bytes(file, size);
-    const std::optional<PeImage> read = read_pe_image(bytes);
+LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
+    const std::uint64_t size = file.size();
+    const std::optional<PeImage> read = read_pe_image(file);
     if (!read) return failed(LayoutError::not_pe, "the file is no PE image, or its headers do not make sense");
     const PeImage& img = *read;
     const std::uint32_t sa = img.section_alignment, fa = img.file_alignment;
@@ -54,6 +49,25 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         return failed(LayoutError::not_pe, "the PE headers give no usable alignment or data directories");
     }
     LayoutResult r;
+    bool readable = true;
+    auto field = [&](std::uint64_t at) {
+        unsigned char b[4] = {};
+        readable = file.read(at, b, 4) && readable;
+        return le32(b);
+    };
+    auto zeros = [&](std::uint64_t from, std::uint64_t to) {
+        unsigned char b[4096];
+        while (from < to) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof b, to - from));
+            if (!file.read(from, b, n)) {
+                readable = false;
+                return false;
+            }
+            if (!std::all_of(b, b + n, [](unsigned char c) { return c == 0; })) return false;
+            from += n;
+        }
+        return true;
+    };
 
     // The certificate goes; its bytes too when they end the file.
     std::uint64_t end = size;
@@ -66,9 +80,6 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
     // points to them, are no foreign payload: they can move to the new end of
     // the file. Long section names index the string table by offset, so it
     // moves whole. Zero bytes may pad either side.
-    auto zeros = [&](std::uint64_t from, std::uint64_t to) {
-        return std::all_of(file + from, file + to, [](unsigned char c) { return c == 0; });
-    };
     const bool symbols = img.symbols_offset != 0 && img.symbols_offset >= img.overlay.begin &&
                          img.string_table.end <= end && zeros(img.overlay.begin, img.symbols_offset) &&
                          zeros(img.string_table.end, end);
@@ -121,10 +132,16 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
     if (!section.ok()) return failed(LayoutError::resources, section.message);
     const std::uint64_t new_size = section.bytes.size();
 
-    std::vector<unsigned char>& out = r.bytes;
+    FilePlan& plan = r.plan;
     const std::uint64_t dirs_at = img.optional_offset + (img.plus ? 112 : 96);
     auto header_of = [&](const PeSection* s) {
         return img.section_table.begin + kSectionSize * static_cast<std::uint64_t>(s - img.sections.data());
+    };
+    // The new section's bytes padded with zeros to its raw size.
+    auto padded = [&](std::uint64_t raw) {
+        std::vector<unsigned char> b = std::move(section.bytes);
+        b.resize(static_cast<std::size_t>(raw), 0);
+        return b;
     };
     std::uint32_t new_rva = 0;
     std::uint64_t raw_growth = 0;  // of the initialized data
@@ -134,10 +151,10 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
     if (rsrc != nullptr && new_size <= rsrc->raw_size && rsrc->virtual_address + align_up(new_size, sa) <= next_va) {
         r.way = LayoutWay::in_place;
         new_rva = rsrc->virtual_address;
-        out.assign(file, file + end);
-        std::fill_n(out.begin() + rsrc->raw_offset, rsrc->raw_size, 0);
-        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + rsrc->raw_offset);
-        put32(out, header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
+        plan.keep(0, rsrc->raw_offset);
+        plan.add(padded(rsrc->raw_size));
+        plan.keep(std::uint64_t{rsrc->raw_offset} + rsrc->raw_size, end - (std::uint64_t{rsrc->raw_offset} + rsrc->raw_size));
+        plan.put32(header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
         new_memory_end = std::max(memory_end, rsrc->virtual_address + align_up(new_size, sa));
     } else if (last_but_after) {
         const std::uint64_t raw = std::max<std::uint64_t>(rsrc->raw_size, align_up(new_size, fa));
@@ -157,24 +174,26 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         if (after_va + after_extent > UINT32_MAX) {
             return failed(LayoutError::resources, "the resources would pass the 4 GiB an image can address");
         }
-        out.assign(file, file + end);
-        if (raw_growth != 0) out.resize(static_cast<std::size_t>(after != nullptr ? after_raw + after->raw_size
-                                                                                  : rsrc->raw_offset + raw));
-        std::fill_n(out.begin() + rsrc->raw_offset, raw, 0);
-        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + rsrc->raw_offset);
-        put32(out, header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
-        put32(out, header_of(rsrc) + 16, static_cast<std::uint32_t>(raw));
+        plan.keep(0, rsrc->raw_offset);
+        plan.add(padded(raw));
+        if (raw_growth == 0) {
+            // Nothing moves in the file: what followed stays where it was.
+            plan.keep(std::uint64_t{rsrc->raw_offset} + raw, end - (std::uint64_t{rsrc->raw_offset} + raw));
+        } else if (after != nullptr) {
+            plan.keep(after->raw_offset, after->raw_size);
+        }
+        plan.put32(header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
+        plan.put32(header_of(rsrc) + 16, static_cast<std::uint32_t>(raw));
         new_memory_end = after_va;
         if (after != nullptr) {
-            std::copy_n(file + after->raw_offset, after->raw_size, out.begin() + after_raw);
-            put32(out, header_of(after) + 12, static_cast<std::uint32_t>(after_va));
-            put32(out, header_of(after) + 20, static_cast<std::uint32_t>(after_raw));
+            plan.put32(header_of(after) + 12, static_cast<std::uint32_t>(after_va));
+            plan.put32(header_of(after) + 20, static_cast<std::uint32_t>(after_raw));
             // The directories that pointed into it (the relocations) move along.
             const std::uint64_t shift = after_va - after->virtual_address;
             for (std::size_t i = 0; i < img.directories.size(); ++i) {
                 const PeDirectory& d = img.directories[i];
                 if (i == kCertificates || d.rva < after->virtual_address || d.rva >= virtual_end(*after, sa)) continue;
-                put32(out, dirs_at + 8 * i, static_cast<std::uint32_t>(d.rva + shift));
+                plan.put32(dirs_at + 8 * i, static_cast<std::uint32_t>(d.rva + shift));
             }
             new_memory_end = after_va + after_extent;
         }
@@ -186,9 +205,7 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         for (const PeSection& s : img.sections) {
             if (s.has_bytes()) room = std::min<std::uint64_t>(room, s.raw_offset);
         }
-        const bool zeros = header + kSectionSize <= room && std::all_of(file + header, file + header + kSectionSize,
-                                                                        [](unsigned char c) { return c == 0; });
-        if (!zeros || img.sections.size() >= 0xFFFF) {
+        if (header + kSectionSize > room || !zeros(header, header + kSectionSize) || img.sections.size() >= 0xFFFF) {
             return failed(LayoutError::no_room, "the resources fit neither in place nor by growing their section, "
                                                 "and the headers have no room for one more section header");
         }
@@ -206,46 +223,50 @@ LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, cons
         new_rva = static_cast<std::uint32_t>(va);
         section = write_resource_tree(tree, new_rva);
         if (!section.ok()) return failed(LayoutError::resources, section.message);
-        out.assign(file, file + image_end);
-        out.resize(static_cast<std::size_t>(raw_at + raw), 0);
-        std::copy(section.bytes.begin(), section.bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(raw_at));
-        static const char name[8] = {'.', 'r', 's', 'r', 'c'};
-        std::memcpy(&out[header], name, sizeof name);
-        put32(out, header + 8, static_cast<std::uint32_t>(new_size));
-        put32(out, header + 12, new_rva);
-        put32(out, header + 16, static_cast<std::uint32_t>(raw));
-        put32(out, header + 20, static_cast<std::uint32_t>(raw_at));
-        put32(out, header + 36, kInitializedData | kReadable);
-        const std::uint64_t count_at = img.pe_offset + 6;
-        out[count_at] = static_cast<unsigned char>(img.sections.size() + 1);
-        out[count_at + 1] = static_cast<unsigned char>((img.sections.size() + 1) >> 8);
+        plan.keep(0, image_end);
+        plan.add(std::vector<unsigned char>(static_cast<std::size_t>(raw_at - image_end), 0));
+        plan.add(padded(raw));
+        plan.patches.push_back(FilePatch{header, {'.', 'r', 's', 'r', 'c', 0, 0, 0}});
+        plan.put32(header + 8, static_cast<std::uint32_t>(new_size));
+        plan.put32(header + 12, new_rva);
+        plan.put32(header + 16, static_cast<std::uint32_t>(raw));
+        plan.put32(header + 20, static_cast<std::uint32_t>(raw_at));
+        plan.put32(header + 36, kInitializedData | kReadable);
+        plan.put16(img.pe_offset + 6, static_cast<std::uint32_t>(img.sections.size() + 1));
         raw_growth = raw;
         new_memory_end = va + align_up(new_size, sa);
     }
 
     if (symbols && raw_growth != 0) {
         // The sections grew over where the symbols were: they follow them again.
-        if (out.size() > UINT32_MAX) {
+        const std::uint64_t symbols_at = plan.new_size();
+        if (symbols_at > UINT32_MAX) {
             return failed(LayoutError::resources, "the COFF symbols would pass the 4 GiB their pointer reaches");
         }
-        put32(out, img.pe_offset + 12, static_cast<std::uint32_t>(out.size()));
-        out.insert(out.end(), file + img.symbols_offset, file + img.string_table.end);
+        plan.put32(img.pe_offset + 12, static_cast<std::uint32_t>(symbols_at));
+        plan.keep(img.symbols_offset, img.string_table.end - img.symbols_offset);
     }
 
     const std::uint64_t resources_at = dirs_at + 8 * static_cast<unsigned>(PeDirectoryIndex::resources);
-    put32(out, resources_at, new_rva);
-    put32(out, resources_at + 4, static_cast<std::uint32_t>(new_size));
+    plan.put32(resources_at, new_rva);
+    plan.put32(resources_at + 4, static_cast<std::uint32_t>(new_size));
     if (r.certificate_removed) {
-        put32(out, dirs_at + 8 * kCertificates, 0);
-        put32(out, dirs_at + 8 * kCertificates + 4, 0);
+        plan.put32(dirs_at + 8 * kCertificates, 0);
+        plan.put32(dirs_at + 8 * kCertificates + 4, 0);
     }
     const std::uint64_t opt = img.optional_offset;
-    const std::uint32_t image_size = le32(&out[opt + kImageSizeAt]);
-    put32(out, opt + kImageSizeAt,
-          static_cast<std::uint32_t>(std::max<std::uint64_t>(image_size, align_up(new_memory_end, sa))));
-    put32(out, opt + kInitializedSizeAt, static_cast<std::uint32_t>(le32(&out[opt + kInitializedSizeAt]) + raw_growth));
-    if (le32(&out[opt + kChecksumAt]) != 0) {
-        put32(out, opt + kChecksumAt, pe_checksum(out.data(), out.size(), opt + kChecksumAt));
-    }
+    const std::uint32_t image_size = field(opt + kImageSizeAt);
+    plan.put32(opt + kImageSizeAt,
+               static_cast<std::uint32_t>(std::max<std::uint64_t>(image_size, align_up(new_memory_end, sa))));
+    plan.put32(opt + kInitializedSizeAt, static_cast<std::uint32_t>(field(opt + kInitializedSizeAt) + raw_growth));
+    if (field(opt + kChecksumAt) != 0) plan.checksum_at = opt + kChecksumAt;
+    if (!readable) return failed(LayoutError::not_pe, "the file was cut short while its layout was read");
+    return r;
+}
+
+LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree) {
+    FileBytes bytes(file, size);
+    LayoutResult r = lay_out_resources(bytes, tree);
+    if (r.ok()) r.bytes = spliced(r.plan, file, size);
     return r;
 }

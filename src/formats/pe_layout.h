@@ -1,5 +1,5 @@
 // Places a resource tree into a PE image as a new resource section, and
-// gives the new file's bytes. The ways, safest first:
+// gives the plan of the new file (see file_plan.h). The ways, safest first:
 // - in place: the new section fits in the old one's raw data (a section
 //   named .rsrc that starts with the resource root) and in its virtual
 //   range; the rest of the raw data becomes zeros;
@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "file_plan.h"
 #include "resource_tree.h"
 
 enum class LayoutError {
@@ -39,7 +40,8 @@ enum class LayoutError {
 enum class LayoutWay { in_place, extended, new_section };
 
 struct LayoutResult {
-    std::vector<unsigned char> bytes;  // the new file
+    FilePlan plan;                     // the new file, from the old one
+    std::vector<unsigned char> bytes;  // the new file, by the in-memory form only
     LayoutError error = LayoutError::none;
     std::string message;
     LayoutWay way = LayoutWay::in_place;
@@ -47,7 +49,12 @@ struct LayoutResult {
     bool ok() const { return error == LayoutError::none; }
 };
 
-// The file with its resources replaced by tree. May throw std::bad_alloc.
+// How to make the file with its resources replaced by tree: read are the
+// headers and what follows the sections, not the sections themselves. May
+// throw std::bad_alloc.
+LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree);
+
+// The same for a file held in memory, with the new file in bytes.
 LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree);
 
 // The PE checksum of the file: its 16-bit words summed with the carries

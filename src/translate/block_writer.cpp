@@ -1,9 +1,17 @@
 #include "block_writer.h"
 
 #include <system_error>
+#include <utility>
 
-BlockWriter::BlockWriter(std::FILE* out, bool overlap) : out_(out) {
-    if (!overlap) return;
+BlockWriter::BlockWriter(std::FILE* out, bool overlap)
+    : BlockWriter(out == nullptr ? ByteSink{}
+                                 : ByteSink{[out](const unsigned char* data, std::size_t n) {
+                                       return std::fwrite(data, 1, n, out) == n;
+                                   }},
+                  overlap) {}
+
+BlockWriter::BlockWriter(ByteSink sink, bool overlap) : sink_(std::move(sink)) {
+    if (!overlap || !sink_) return;
     try {
         thread_ = std::thread(&BlockWriter::run, this);
     } catch (const std::system_error&) {
@@ -14,9 +22,9 @@ BlockWriter::BlockWriter(std::FILE* out, bool overlap) : out_(out) {
 BlockWriter::~BlockWriter() { finish(); }
 
 void BlockWriter::write(const unsigned char* data, std::size_t len) {
-    if (out_ == nullptr) return;
+    if (!sink_) return;
     if (!thread_.joinable()) {
-        if (!failed_ && len != 0 && std::fwrite(data, 1, len, out_) != len) failed_ = true;
+        if (!failed_ && !put(Job{data, len})) failed_ = true;
         return;
     }
     {
@@ -56,10 +64,12 @@ void BlockWriter::run() {
         Job job = jobs_.front();
         bool skip = failed_;
         lock.unlock();
-        bool ok = skip || job.len == 0 || std::fwrite(job.data, 1, job.len, out_) == job.len;
+        bool ok = skip || put(job);
         lock.lock();
         if (!ok) failed_ = true;
         jobs_.pop_front();
         changed_.notify_all();
     }
 }
+
+bool BlockWriter::put(const Job& job) { return job.len == 0 || sink_(job.data, job.len); }

@@ -10,10 +10,14 @@
 #include <mutex>
 #include <thread>
 
+#include "byte_sink.h"
+
 class BlockWriter {
 public:
     // Without out, the blocks are dropped: nothing is written.
     BlockWriter(std::FILE* out, bool overlap);
+    // The blocks go to sink instead of a file.
+    BlockWriter(ByteSink sink, bool overlap);
     ~BlockWriter();
     BlockWriter(const BlockWriter&) = delete;
     BlockWriter& operator=(const BlockWriter&) = delete;
@@ -34,8 +38,9 @@ private:
         std::size_t len;
     };
     void run();
+    bool put(const Job& job);
 
-    std::FILE* out_;
+    ByteSink sink_;  // empty: the blocks are dropped
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> jobs_;  // the first is under way

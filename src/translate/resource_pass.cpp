@@ -1,6 +1,9 @@
 // -g: the resources of a Windows program translated by their structure,
 // the rest of the file by the byte (and wide) pass.
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -9,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "file_plan.h"
 #include "pe_image.h"
 #include "pe_layout.h"
 #include "resource_dialog.h"
@@ -124,10 +128,20 @@ ResourceTranslation refused(ResourceStatus status, std::string reason) {
     return t;
 }
 
-ResourceTranslation translate_in_memory(Trans_Tbl* head, std::string_view file, int relax, bool wide,
-                                        const std::vector<std::uint32_t>& languages, const MessageSink& progress) {
-    const auto* data = reinterpret_cast<const unsigned char*>(file.data());
-    FileBytes bytes(data, file.size());
+// Fills in the checksum field once the rest of the copy is written.
+bool write_checksum(std::FILE* out, std::uint64_t at, std::uint32_t sum) {
+    const unsigned char b[4] = {static_cast<unsigned char>(sum), static_cast<unsigned char>(sum >> 8),
+                                static_cast<unsigned char>(sum >> 16), static_cast<unsigned char>(sum >> 24)};
+    return std::fflush(out) == 0 && ::fseeko(out, static_cast<off_t>(at), SEEK_SET) == 0 &&
+           std::fwrite(b, 1, sizeof b, out) == sizeof b && std::fseek(out, 0, SEEK_END) == 0;
+}
+
+ResourceTranslation translate_streamed(Trans_Tbl* head, const ProgramInput& in, std::FILE* out, int relax,
+                                       bool wide, const std::vector<std::uint32_t>& languages,
+                                       const MessageSink& progress) {
+    FileBytes bytes = in.held.empty() ? FileBytes(fileno(in.prog), in.size)
+                                      : FileBytes(reinterpret_cast<const unsigned char*>(in.held.data()),
+                                                  in.held.size());
     std::optional<PeImage> image = read_pe_image(bytes);
     if (!image) return refused(ResourceStatus::unreadable, "it is no PE image");
     ResourceRead read = read_resource_tree(bytes, *image);
@@ -135,20 +149,7 @@ ResourceTranslation translate_in_memory(Trans_Tbl* head, std::string_view file, 
     std::optional<FileRange> section = resource_section(*image);
     if (!section) return refused(ResourceStatus::unreadable, "its resource directory lies in no section");
 
-    // The byte and wide passes see the resource section as zeros, so they
-    // find nothing in it (a text there would be cut, and a counted length
-    // or id word may pass for a text's neighbour); its own bytes go back
-    // before the new section is laid out.
-    const auto begin = static_cast<std::size_t>(section->begin);
-    const auto size = static_cast<std::size_t>(section->end - section->begin);
-    std::string masked(file);
-    std::memset(masked.data() + begin, 0, size);
     ResourceTranslation result;
-    translate_bytes(head, masked, relax, result.copy, wide, progress);
-    masked.clear();
-    masked.shrink_to_fit();
-    std::memcpy(result.copy.data() + begin, file.data() + begin, size);
-
     Originals originals(head);
     result.full_counts.assign(originals.size(), 0);
     bool changed = false;
@@ -160,10 +161,14 @@ ResourceTranslation translate_in_memory(Trans_Tbl* head, std::string_view file, 
             changed = true;
         }
     }
-    if (!changed) return result;  // the section as it was, not rewritten
-
-    LayoutResult laid = lay_out_resources(reinterpret_cast<const unsigned char*>(result.copy.data()),
-                                          result.copy.size(), read.tree);
+    LayoutResult laid;
+    if (changed) {
+        laid = lay_out_resources(bytes, read.tree);
+    } else {
+        laid.plan.keep(0, bytes.size());  // the section as it was, not rewritten
+    }
+    read.tree.entries.clear();
+    read.tree.entries.shrink_to_fit();
     switch (laid.error) {
         case LayoutError::none:
             break;
@@ -175,17 +180,48 @@ ResourceTranslation translate_in_memory(Trans_Tbl* head, std::string_view file, 
         case LayoutError::resources:
             return refused(ResourceStatus::unreadable, laid.message);
     }
-    result.copy.assign(laid.bytes.begin(), laid.bytes.end());
     result.certificate_removed = laid.certificate_removed;
+    // What the plan keeps of the old section (all of it, or all when a new
+    // section is added) comes from the program, not from the masked copy.
+    if (!take_from(laid.plan, bytes, section->begin, section->end)) return refused(ResourceStatus::read_error, "");
+
+    // The byte and wide passes see the resource section as zeros, so they
+    // find nothing in it (a text there would be cut, and a counted length
+    // or id word may pass for a text's neighbour); the plan puts the new
+    // section (or the old one's own bytes) there.
+    FileSplice splice(laid.plan, [out](const unsigned char* data, std::size_t n) {
+        return std::fwrite(data, 1, n, out) == n;
+    });
+    const TranslateStatus status =
+        translate_masked(head, in.prog, [&splice](const unsigned char* data, std::size_t n) {
+            return splice.put(data, n);
+        }, section->begin, section->end, relax, wide, progress);
+    switch (status) {
+        case TranslateStatus::ok:
+            break;
+        case TranslateStatus::out_of_memory:
+            return refused(ResourceStatus::out_of_memory, "");
+        case TranslateStatus::read_error:
+            return refused(ResourceStatus::read_error, "");
+        case TranslateStatus::write_error:
+            return refused(ResourceStatus::write_error, "");
+    }
+    if (!splice.finish()) return refused(std::ferror(out) != 0 ? ResourceStatus::write_error
+                                                               : ResourceStatus::read_error, "");
+    if (laid.plan.checksum_at && !write_checksum(out, *laid.plan.checksum_at, splice.checksum())) {
+        return refused(ResourceStatus::write_error, "");
+    }
+    if (std::fflush(out) != 0) return refused(ResourceStatus::write_error, "");
     return result;
 }
 
 }  // namespace
 
-ResourceTranslation translate_resources(Trans_Tbl* head, std::string_view file, int relax, bool wide,
-                                        const std::vector<std::uint32_t>& languages, const MessageSink& progress) {
+ResourceTranslation translate_resources(Trans_Tbl* head, const ProgramInput& in, std::FILE* out, int relax,
+                                        bool wide, const std::vector<std::uint32_t>& languages,
+                                        const MessageSink& progress) {
     try {
-        return translate_in_memory(head, file, relax, wide, languages, progress);
+        return translate_streamed(head, in, out, relax, wide, languages, progress);
     } catch (const std::bad_alloc&) {
         return refused(ResourceStatus::out_of_memory, "");
     }
