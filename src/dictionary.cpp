@@ -303,15 +303,19 @@ int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     }
 }
 
-int check_trans(const Trans_Tbl* head, const MessageSink& messages) {
+void warn_clipped(const Trans_Tbl* e, const MessageSink& messages) {
+    tell(messages, "Warn: '" + std::string(e->org_name) + "' ->\n      '" + e->new_name_full +
+                       "': clipped to\n      '" + e->new_name + "'\n");
+}
+
+int check_trans(const Trans_Tbl* head, const MessageSink& messages, bool clips) {
     CheckVisitor report{
         [&](const Trans_Tbl* e, const Trans_Tbl* p) {
             tell(messages, "ERR: inconsistent translation:\n  " + std::string(e->org_name) + "->" + e->new_name +
                                "\n  " + p->org_name + "->" + p->new_name + "\n");
         },
         [&](const Trans_Tbl* e) {
-            tell(messages, "Warn: '" + std::string(e->org_name) + "' ->\n      '" + e->new_name_full +
-                               "': clipped to\n      '" + e->new_name + "'\n");
+            if (clips) warn_clipped(e, messages);
         }};
     return visit_check(head, report);
 }

@@ -103,8 +103,13 @@ constexpr int kCheckOutOfMemory = -1;
 
 // Writes the errors and warnings to messages and returns the number of
 // errors (0 when the dictionary is consistent), or kCheckOutOfMemory.
-// Changes nothing in the list.
-int check_trans(const Trans_Tbl* head, const MessageSink& messages);
+// Changes nothing in the list. Without clips, the warnings of a translation
+// cut to its original's length are left to the caller (-g knows only after
+// the translation which entries were cut: see warn_clipped).
+int check_trans(const Trans_Tbl* head, const MessageSink& messages, bool clips = true);
+
+// The check's warning that e's translation is cut, to messages.
+void warn_clipped(const Trans_Tbl* e, const MessageSink& messages);
 
 // The check itself, its findings handed to visit; the same result.
 int visit_check(const Trans_Tbl* head, const CheckVisitor& visit);

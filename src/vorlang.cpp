@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -133,6 +134,17 @@ void warn_not_wide(const Trans_Tbl* head) {
     }
 }
 
+// -g: the warnings of the entries whose translation was cut, as the check
+// gives them, for those replaced outside the resources.
+void warn_cut_outside(const Trans_Tbl* head, const std::vector<std::int64_t>& full_counts,
+                      const MessageSink& messages) {
+    std::size_t i = 0;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next, ++i) {
+        const std::int64_t full = i < full_counts.size() ? full_counts[i] : 0;
+        if (e->n_trans > full && std::strlen(e->new_name_full) > std::strlen(e->org_name)) warn_clipped(e, messages);
+    }
+}
+
 Failure cannot_write(const std::string& output) {
     return {kStatusOutput, "Error: Can't write " + output + ".\n"};
 }
@@ -251,13 +263,17 @@ RunFailure run(Settings& s) {
     plan.missing_on_stdout = true;
     plan.reader_messages = messages;
     if (RunFailure failed = read_inputs(plan, in)) return failed;
-    int errors = check_trans(in.entries.get(), messages);
+    // With -g, only the entries found outside the resources are cut: their
+    // warnings follow the translation.
+    const bool clips_later = s.resources && !s.check_only;
+    int errors = check_trans(in.entries.get(), messages, !clips_later);
     if (errors == kCheckOutOfMemory) return out_of_memory();
     if (s.wide) warn_not_wide(in.entries.get());
     if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
     if (s.check_only) return std::nullopt;
     std::optional<std::vector<std::int64_t>> full_counts;  // with -g only
     if (RunFailure failed = translate_to_output(s, in, full_counts)) return failed;
+    if (clips_later) warn_cut_outside(in.entries.get(), *full_counts, messages);
     report(in.entries.get(), s.relax, s.output, full_counts);
     return std::nullopt;
 }

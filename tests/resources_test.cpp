@@ -297,6 +297,8 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
          "Error: -l takes a hex language id such as 0409.\n"},
         {"an overlay in the way", {"-g"}, "tiny", Tweak::overlay, long_untitled, -8, Copy::none, "",
          "Error: the resources of tiny.exe cannot grow without moving the data after its last section.\n"},
+        {"-g -c: the check cannot know what lands in the resources", {"-g", "-c"}, "tiny", Tweak::none, untitled, 0,
+         Copy::none, "Warn: 'Untitled' ->\n      'Naamloos document': clipped to\n      'Naamloos'\n", ""},
         {"signed", {"-g"}, "tiny", Tweak::signed_, untitled, 0, Copy::translated,
          "Warn: out.exe is no longer signed: its certificate was removed.\nTranslated:\n", ""},
     };
@@ -329,6 +331,9 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
             EXPECT_EQ(r.out, plain_report);
         } else {
             EXPECT_NE(r.out.find(row.out_has), std::string::npos) << r.out;
+        }
+        if (row.copy == Copy::translated) {  // every entry landed in the resources only: none was cut
+            EXPECT_EQ(r.out.find("clipped"), std::string::npos) << r.out;
         }
         EXPECT_EQ(dir.exists("out.exe"), row.copy != Copy::none);
         if (row.copy == Copy::original) {
