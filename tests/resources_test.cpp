@@ -125,15 +125,17 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
         Spoil spoil = none;
     };
     const Row rows[] = {
-        {{},  // English by default; OK is shorter than -m's 4
+        {{},  // English by default, with the neutral version information; OK is shorter than -m's 4
          head + "4 bytes or more, each translated to itself.\n"
                 "!# Resources of language en-US (0409); -l picks another.\n"
+                "!# And the language-neutral resources, which every language shows.\n"
                 "!# menu 1, en-US\n&File &File\n\"&Open...\tCtrl+O\" \"&Open...\tCtrl+O\"\nE&xit E&xit\n"
                 "!# dialog 102, en-US\n\"Page Setup\" \"Page Setup\"\nHeader: Header:\nCancel Cancel\n"
                 "!# string table 1, en-US\nUntitled Untitled\n!# keep %ld %ld in this order\n"
                 "\"Line %ld, column %ld\" \"Line %ld, column %ld\"\n"
-                "!# string table 2, en-US\n\"Save changes?\" \"Save changes?\"\n",
-         "Texts of tiny_win.exe: lines 9, comments 0.\n"},
+                "!# string table 2, en-US\n\"Save changes?\" \"Save changes?\"\n"
+                "!# version 1, lang 0x0000\n\"Tiny test program\" \"Tiny test program\"\n1.2.3.4 1.2.3.4\n",
+         "Texts of tiny_win.exe: lines 11, comments 0.\n"},
         {{"-l", "413", "-m", "2"},
          head + "2 bytes or more, each translated to itself.\n"
                 "!# Resources of language nl-NL (0413); -l picks another.\n"
@@ -147,11 +149,13 @@ TEST(WindowsProgram, ExtractListsTheResourceTextsOfOneLanguage) {
          head.substr(0, head.size() - 12) + "!# Leaving out the texts translated in \"old.txt\"\n" +
              "!# Texts of 4 bytes or more, each translated to itself.\n"
              "!# Resources of language en-US (0409); -l picks another.\n"
+             "!# And the language-neutral resources, which every language shows.\n"
              "!# menu 1, en-US\n\"&Open...\tCtrl+O\" \"&Open...\tCtrl+O\"\nE&xit E&xit\n"
              "!# dialog 102, en-US\n\"Page Setup\" \"Page Setup\"\nHeader: Header:\nCancel Cancel\n"
              "!# string table 1, en-US\nUntitled Untitled\n!# keep %ld %ld in this order\n"
-             "\"Line %ld, column %ld\" \"Line %ld, column %ld\"\n",
-         "Texts of tiny_win.exe: lines 7, comments 0, left out 2.\n"},
+             "\"Line %ld, column %ld\" \"Line %ld, column %ld\"\n"
+             "!# version 1, lang 0x0000\n\"Tiny test program\" \"Tiny test program\"\n1.2.3.4 1.2.3.4\n",
+         "Texts of tiny_win.exe: lines 9, comments 0, left out 2.\n"},
         {{"-l", "0"},  // the language-neutral version information
          head + "4 bytes or more, each translated to itself.\n!# Resources of language 0000; -l picks another.\n"
                 "!# version 1, lang 0x0000\n\"Tiny test program\" \"Tiny test program\"\n1.2.3.4 1.2.3.4\n",

@@ -37,17 +37,23 @@ std::string language_label(std::uint32_t id) {
 }
 
 
-// English where the program has it, 0x0409 first; else its first language.
+// Language-neutral resources (primary language 0: 0x0000, 0x0400, 0x0800,
+// ...) are shown whatever the user's language.
+bool neutral(std::uint32_t id) { return (id & 0x3FF) == 0; }
+
+// English where the program has it, 0x0409 first; else its first language
+// that is not neutral; else its first.
 std::uint16_t default_language(const ResourceTree& tree) {
-    std::optional<std::uint32_t> first, english;
+    std::optional<std::uint32_t> first, first_named, english;
     for (const ResourceEntry& e : tree.entries) {
         if (!has_texts(e)) continue;
         const std::uint32_t id = e.language.id;
         if (!first) first = id;
+        if (!first_named && !neutral(id)) first_named = id;
         if (id == 0x0409) return 0x0409;
         if ((id & 0x3FF) == 0x09 && !english) english = id;
     }
-    return static_cast<std::uint16_t>(english ? *english : *first);
+    return static_cast<std::uint16_t>(english ? *english : first_named ? *first_named : *first);
 }
 
 // The texts of one resource, copied out of its decoded model.
@@ -117,10 +123,18 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
         result.language = *it;
     }
 
+    // Without -l, the neutral resources come with the language taken: its
+    // users see them too.
+    const bool with_neutral = languages.empty() && !neutral(result.language);
+    bool neutral_taken = false;
     // Every resource is read before the first line is written.
     std::vector<ResourceTexts> resources;
     for (const ResourceEntry& e : tree.tree.entries) {
-        if (!has_texts(e) || e.language.id != result.language) continue;
+        if (!has_texts(e)) continue;
+        if (e.language.id != result.language) {
+            if (!with_neutral || !neutral(e.language.id)) continue;
+            neutral_taken = true;
+        }
         ResourceTexts r;
         r.heading = resource_heading(e);
         std::string reason;
@@ -137,6 +151,7 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
     const std::string tag = language_tag(result.language);
     write_comment(out, "Resources of language " + (tag.empty() ? "" : tag + " (") + hex4(result.language) +
                            (tag.empty() ? "" : ")") + "; -l picks another.");
+    if (neutral_taken) write_comment(out, "And the language-neutral resources, which every language shows.");
 
     std::unordered_set<std::string> known;
     for (const Trans_Tbl* e = s.known; e != nullptr; e = e->next) known.insert(e->org_name);

@@ -35,8 +35,8 @@ struct ResourceExtract {
 // Reads prog, a PE program, and writes the template of its resources of
 // one language to out: the first of languages the program has, or with
 // none given, its English (0x0409 first, then any of primary language 9),
-// else its first language in tree order. Every resource of that language
-// is read before the first line is written, so that a program whose
+// else its first language in tree order that is not neutral, together
+// with its language-neutral resources. Every resource taken is read before the first line is written, so that a program whose
 // resources do not parse leaves out empty; read_whole is asked once the
 // program was read. The settings' wide and all are not used.
 ResourceExtract extract_resource_template(std::FILE* prog, const ExtractSettings& settings,
