@@ -17,6 +17,7 @@
 #include "pe_layout.h"
 #include "resource_dialog.h"
 #include "resource_menu.h"
+#include "resource_messages.h"
 #include "resource_strings.h"
 #include "resource_version.h"
 #include "run_tool.h"
@@ -29,17 +30,23 @@ std::vector<unsigned char> slurp(const std::string& path) {
 }
 
 // Skips the test unless the program was built and pefile is there.
-void need_tools() {
-    if (std::string(TINY_WIN_EXE).empty()) GTEST_SKIP() << "no x86_64-w64-mingw32-gcc and -windres: no Windows program";
-    ASSERT_TRUE(std::filesystem::exists(TINY_WIN_EXE)) << TINY_WIN_EXE << " was not built";
+void need_tools(const char* program = TINY_WIN_EXE) {
+    if (std::string(program).empty()) GTEST_SKIP() << "no x86_64-w64-mingw32-gcc and -windres: no Windows program";
+    ASSERT_TRUE(std::filesystem::exists(program)) << program << " was not built";
     if (std::string(PYTHON3_BIN).empty() ||
         std::system((std::string(PYTHON3_BIN) + " -c 'import pefile' 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "no python3 with pefile to check the result";
     }
 }
+// A skip or failure in need_tools returns from it only: the test returns too.
+#define NEED_TOOLS(...)                                                  \
+    do {                                                                 \
+        need_tools(__VA_ARGS__);                                         \
+        if (testing::Test::IsSkipped() || testing::Test::HasFatalFailure()) return; \
+    } while (0)
 
 TEST(WindowsProgram, ResourceTreeWritesBackToTheSameBytes) {
-    need_tools();
+    NEED_TOOLS();
     const std::vector<unsigned char> file = slurp(TINY_WIN_EXE);
     FileBytes bytes(file.data(), file.size());
     const std::optional<PeImage> img = read_pe_image(bytes);
@@ -58,7 +65,7 @@ TEST(WindowsProgram, ResourceTreeWritesBackToTheSameBytes) {
 }
 
 TEST(WindowsProgram, GrownResourceLaidOutReadsRightInPefile) {
-    need_tools();
+    NEED_TOOLS();
     struct Row {
         std::string type, name;  // ids as numbers
         std::uint32_t language, times;
@@ -237,13 +244,64 @@ std::vector<std::u16string> texts_of(const std::string& file, std::uint32_t type
         if (type == 5) add(decode_dialog(data), dialog_texts);
         if (type == 6) add(decode_string_table(data), string_table_texts);
         if (type == 16) add(decode_version(data), version_texts);
+        if (type == 11) add(decode_message_table(data), message_texts);
     }
     return found;
 }
 
+// The program's own warnings as pefile gives them.
+std::string pefile_warnings(const std::string& path) {
+    return output_of(std::string(PYTHON3_BIN) +
+                     " -c 'import pefile, sys; [print(w) for w in pefile.PE(sys.argv[1]).get_warnings()"
+                     " if not w.startswith(\"Byte 0x00 makes up\")]' " + path);
+}
+
+// vorlang -g on a program with every kind that holds texts: each text
+// grown to its full translation, read back by kind; pefile reads the copy.
+TEST(WindowsProgram, VorlangGTranslatesEveryKindInAProgram) {
+    NEED_TOOLS(SAMPLES_WIN_EXE);
+    struct Row {
+        std::uint32_t type;
+        std::u16string original, translation;
+    };
+    const Row rows[] = {
+        {4, u"&New\tCtrl+N", u"&Nieuw document\tCtrl+N"},  // MENU
+        {4, u"Cu&t", u"K&nippen naar het klembord"},         // MENUEX
+        {4, u"odd", u"oneven en aangevinkt"},                 // MENUEX, a nested level
+        {5, u"&Header:", u"&Koptekst van de pagina:"},        // DIALOG
+        {5, u"Match &case", u"&Hoofdlettergevoelig zoeken"},  // DIALOGEX
+        {5, u"Direction", u"Richting van het zoeken"},         // DIALOGEX, a group box
+        {6, u"Row %ld, Col %ld", u"Rij %ld, kolom %ld"},
+        {16, u"Notes editor", u"Notitiebewerker met lange naam"},
+    };
+    std::string dictionary;
+    for (const Row& row : rows) {
+        std::string o(row.original.begin(), row.original.end()), t(row.translation.begin(), row.translation.end());
+        dictionary += "\"" + o + "\" \"" + t + "\"\n";
+    }
+    TempDir dir;
+    dir.write("samples.exe", read_file(SAMPLES_WIN_EXE));
+    dir.write("nl.txt", dictionary);
+    const RunResult r = run_vorlang(dir.path(), {"-g", "-p", "samples", "-d", "nl", "-o", "out"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Translation complete"), std::string::npos) << r.out;
+    const std::string copy = dir.read("out.exe");
+    EXPECT_EQ(pefile_warnings(dir.file("out.exe")), "");
+    for (const Row& row : rows) {
+        const std::vector<std::u16string> texts = texts_of(copy, row.type);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), row.translation), texts.end())
+            << std::string(row.translation.begin(), row.translation.end());
+        EXPECT_EQ(std::find(texts.begin(), texts.end(), row.original), texts.end());
+    }
+    // The message table, whose texts end in CR LF that no dictionary line
+    // holds, is carried as it was.
+    EXPECT_EQ(texts_of(copy, 11), texts_of(read_file(SAMPLES_WIN_EXE), 11));
+    EXPECT_FALSE(texts_of(copy, 11).empty());
+}
+
 // vorlang -g on the program, with translations longer than the originals.
 TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
-    need_tools();
+    NEED_TOOLS();
     auto dictionary = [](const std::string& untitled) {
         return "\"&Open...\tCtrl+O\" \"&Openen van een bestand...\tCtrl+O\"\n"
                "\"Header:\" \"Koptekst van de pagina:\"\n"
@@ -348,11 +406,7 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
         // pefile also warns of a file that is half zeros; this small program
         // is near that share (49%) before its section grows by a block of
         // padding, so that guess is left out.
-        EXPECT_EQ(output_of(std::string(PYTHON3_BIN) +
-                            " -c 'import pefile, sys; [print(w) for w in pefile.PE(sys.argv[1]).get_warnings()"
-                            " if not w.startswith(\"Byte 0x00 makes up\")]' " +
-                            dir.file("out.exe")),
-                  "");
+        EXPECT_EQ(pefile_warnings(dir.file("out.exe")), "");
         EXPECT_EQ(copy.size() > program.size(), row.untitled == long_untitled);  // grown, or in place
         const std::pair<std::uint32_t, std::u16string> wanted[] = {
             {4, u"&Openen van een bestand...\tCtrl+O"},
