@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ void usage() {
     std::fprintf(stderr, "                -a                   also the names the program never shows\n");
     std::fprintf(stderr, "                -g                   the texts of a Windows program's resources only\n");
     std::fprintf(stderr, "                -l <langid>          with -g: their language, in hex (default: English)\n");
+    std::fprintf(stderr, "                -P                   a PO template (POT) for gettext's tools instead\n");
     std::fprintf(stderr, "\n");
     std::fprintf(stderr, "Writes to standard output a dictionary for <prog>.exe that translates\n");
     std::fprintf(stderr, "every text vorlang can replace to itself, in order of first occurrence.\n");
@@ -47,6 +49,8 @@ void usage() {
     std::fprintf(stderr, "In an ELF or PE program, the texts are grouped by section, and the\n");
     std::fprintf(stderr, "names it links by, its symbols and its debug data are left out.\n");
     std::fprintf(stderr, "Edit the second text of each line and use it with vorlang.\n");
+    std::fprintf(stderr, "With -P: a message for every text, with its places and room as comments;\n");
+    std::fprintf(stderr, "msginit makes a catalogue of it, msgmerge brings one up to date.\n");
 }
 
 Settings read_command_line(int argc, char** argv) {
@@ -71,6 +75,18 @@ std::size_t min_text(const Settings& s) {
     if (v.empty() || v.size() > std::to_string(kLongestOriginal).size() || v.find_first_not_of("0123456789") != std::string::npos) return 0;
     std::size_t n = static_cast<std::size_t>(std::atoi(v.c_str()));
     return n <= kLongestOriginal ? n : 0;
+}
+
+// The template's date for its header, as xgettext writes it: now, in UTC.
+std::string creation_date() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char date[40];
+    if (now == static_cast<std::time_t>(-1) || gmtime_r(&now, &utc) == nullptr ||
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M+0000", &utc) == 0) {
+        return "YEAR-MO-DA HO:MI+ZONE";
+    }
+    return date;
 }
 
 Failure cannot_write() { return {kStatusOutput, "Error: Can't write the template.\n"}; }
@@ -102,7 +118,8 @@ RunFailure run(const Settings& s) {
     plan.reader_messages = to_standard_error();
     if (RunFailure failed = read_inputs(plan, in)) return failed;
 
-    const ExtractSettings settings{plan.program, plan.dictionary, in.entries.get(), min_size, s.all, s.wide};
+    const ExtractSettings settings{plan.program, plan.dictionary, in.entries.get(), min_size, s.all, s.wide,
+                                   s.po, s.po ? creation_date() : std::string()};
     ExtractCounts counts;
     ExtractStatus status = ExtractStatus::ok;
     std::string reason;
@@ -132,7 +149,12 @@ RunFailure run(const Settings& s) {
                            "Error: " + plan.program + " has no resources of language " + reason + ".\n"};
     }
     if (!close_standard_output()) return cannot_write();
-    std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", plan.program.c_str(), counts.lines, counts.comments);
+    if (s.po) {
+        std::fprintf(stderr, "Texts of %s: messages %zu", plan.program.c_str(), counts.lines);
+        if (counts.not_utf8 != 0) std::fprintf(stderr, ", no UTF-8 %zu", counts.not_utf8);
+    } else {
+        std::fprintf(stderr, "Texts of %s: lines %zu, comments %zu", plan.program.c_str(), counts.lines, counts.comments);
+    }
     if (plan.dictionary) std::fprintf(stderr, ", left out %zu", counts.left_out);
     if (counts.not_shown) std::fprintf(stderr, ", never shown %zu", *counts.not_shown);
     std::fprintf(stderr, ".\n");

@@ -1,5 +1,6 @@
 // Template lines: every line reads back through the dictionary reader as the
-// entry it means, and every comment is ignored by it.
+// entry it means, and every comment is ignored by it. The PO template's
+// escapes, flags and comments.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "dict_template.h"
 #include "dictionary.h"
 #include "owned_list.h"
+#include "po_template.h"
 
 namespace {
 
@@ -209,5 +211,75 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{"AboveUnicode", "ab\xf4\x90\x80\x80", 4, false},
                     TextCase{"Truncated", "abc\xe2\x82", 4, false}),
     [](const testing::TestParamInfo<TextCase>& info) { return info.param.name; });
+
+// What gettext's tools write between a msgid's quotes, and whether the
+// text is flagged c-format.
+TEST(PoTemplate, EscapesAndFormatFlag) {
+    struct Row {
+        std::string text;
+        std::string msgid;
+        bool c_format;
+    };
+    const Row rows[] = {
+        {"Open file", "Open file", false},
+        {"two\nlines\n", "two\\nlines\\n", false},
+        {"say \"x\" \\ y", "say \\\"x\\\" \\\\ y", false},
+        {"a\tb\rc", "a\\tb\\rc", false},
+        {"\a\b\f\v", "\\a\\b\\f\\v", false},
+        {"\x01\x1b\x1f\x7f", "\\001\\033\\037\\177", false},
+        {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac", false},  // UTF-8 as it is
+        {"\x80\xff", "\x80\xff", false},  // bytes over 0x7f are never escaped
+        {"%s files in %d folders", "%s files in %d folders", true},
+        {"Line %ld, column %ld", "Line %ld, column %ld", true},
+        {"%2$s %1$s", "%2$s %1$s", true},
+        {"100%%", "100%%", false},         // reads no argument
+        {"50%% of %s", "50%% of %s", true},
+        {"50%", "50%", false},             // ends inside a directive
+        {"50%!", "50%!", false},           // no directive after all
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(po_escaped(row.text), row.msgid);
+        EXPECT_EQ(is_c_format(row.text), row.c_format);
+    }
+}
+
+// A message per text, each place once in its comments, the rest counted,
+// the smallest room as the cut's length; a text with inner line feeds split
+// after each one, as gettext writes it.
+TEST(PoTemplate, MessagesWithTheirPlaces) {
+    PoTemplate po;
+    po.add("\xc3\x96" "ffne %s\nnu\n", ".rodata", TextRoom::bytes);
+    po.add("Quit", "menu 1, en-US", TextRoom::any);
+    po.add("\xc3\x96" "ffne %s\nnu\n", ".data", TextRoom::units);
+    po.add("\xc3\x96" "ffne %s\nnu\n", ".rodata", TextRoom::bytes);
+    for (int i = 0; i < 10; ++i) po.add("Quit", "dialog " + std::to_string(i), TextRoom::any);
+    po.add("caf\xc3\xa9", "", TextRoom::units);
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&data, &size);
+    po.write(out, {{"a note", "bad \xff name\n"}, "2026-12-09 14:00+0000"});
+    std::fclose(out);
+    const std::string written(data, size);
+    std::free(data);
+    EXPECT_EQ(po.size(), 3u);
+    EXPECT_NE(written.find("#\n# a note\n# bad \\xff name\\n\n#\n#, fuzzy\nmsgid \"\"\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("\"POT-Creation-Date: 2026-12-09 14:00+0000\\n\"\n"), std::string::npos);
+    EXPECT_NE(written.find("\"Content-Type: text/plain; charset=UTF-8\\n\"\n"), std::string::npos);
+    const std::string body = written.substr(written.find("\n\n#. .rodata"));
+    EXPECT_EQ(body,
+              "\n\n#. .rodata; room: 13 bytes (UTF-8)\n"
+              "#. .data; room: 12 UTF-16 units\n"
+              "#, c-format, max-length:12\n"
+              "msgid \"\"\n\"\xc3\x96" "ffne %s\\n\"\n\"nu\\n\"\nmsgstr \"\"\n"
+              "\n#. menu 1, en-US; any length\n"
+              "#. dialog 0; any length\n#. dialog 1; any length\n#. dialog 2; any length\n#. dialog 3; any length\n"
+              "#. dialog 4; any length\n#. dialog 5; any length\n#. dialog 6; any length\n"
+              "#. and 3 more places\n"
+              "msgid \"Quit\"\nmsgstr \"\"\n"
+              "\n#. room: 4 UTF-16 units\n"
+              "#, max-length:4\n"
+              "msgid \"caf\xc3\xa9\"\nmsgstr \"\"\n");
+}
 
 }  // namespace

@@ -1,10 +1,12 @@
 // The lint's conflict findings against a plain count of the pairs: one
 // finding per entry, naming its conflicts, however many entries share an
-// original.
+// original. The findings about line feeds and shortcuts, on entries built
+// directly, as a plain dictionary cannot hold a line feed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -93,6 +95,56 @@ TEST(LintConflicts, EqualThePairsTheyStandFor) {
         for (std::size_t i = 0; i < size; ++i) {
             ASSERT_EQ(got[i], expected(lines, i)) << "seed " << seed << ", line " << i + 1 << " of\n" << text;
         }
+    }
+}
+
+// The pair as the dictionary reader makes an entry of it: the translation
+// cut to the original's length.
+EntryList entry(std::string_view original, std::string_view translation) {
+    Trans_Tbl* e = Create_Tbl(nullptr);
+    std::memcpy(e->org_name, original.data(), original.size());
+    std::memcpy(e->new_name_full, translation.data(), translation.size());
+    std::memcpy(e->new_name, translation.data(), std::min(original.size(), translation.size()));
+    return EntryList(e);
+}
+
+TEST(LintLayout, LineFeedsAndShortcutsKept) {
+    const std::string lost_end = "warning: the translation loses the original's trailing line feed";
+    const std::string lost_start = "warning: the translation loses the original's leading line feed";
+    const std::string lost_tab = "warning: the translation loses the shortcut '\\tCtrl+N'";
+    struct Row {
+        std::string original;
+        std::string translation;
+        std::vector<std::string> findings;  // of these kinds, in order
+    };
+    const Row rows[] = {
+        {"Usage: %s [OPTION]...\n", "Gebruik: %s [OPTIE]\n", {}},
+        {"Usage: %s\n", "Gebruik: %s", {lost_end}},
+        {"Done.", "Ok.\n", {"warning: the translation adds a trailing line feed, which the original has not"}},
+        {"\nError", "\nFout", {}},
+        {"\nError", "Fout!", {lost_start}},
+        {"Fout", "\nFou", {"warning: the translation adds a leading line feed, which the original has not"}},
+        // The cut takes the line feed away.
+        {"Usage: %s\n", "Gebruik: %s\n", {lost_end}},
+        {"one\ntwo\nthree\n", "een\ntwee drie\n", {"warning: the translation has 2 line feeds, the original 3"}},
+        {"one\ntwo", "een twee", {}},  // one line feed alone may go
+        {"&New\tCtrl+N", "&Nieuw", {lost_tab}},
+        {"&New\tCtrl+N", "&Nieuw\tCtrl+N", {}},  // cut, the tab kept
+        {"&New\tCtrl+N", "&Nieuw\tCtrl+Nieuw", {}},
+        {"&New\tCtrl+N", "Nieuwe map maken\tCtrl+N", {lost_tab}},  // the cut takes it
+        {"same\n", "same\n", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.original + " -> " + row.translation);
+        const EntryList e = entry(row.original, row.translation);
+        std::vector<Finding> findings;
+        dictionary_findings(e.get(), DictionaryLayout{}, findings);
+        std::vector<std::string> got;
+        for (const Finding& f : findings) {
+            const std::string m = (f.severity == Severity::error ? "error: " : f.severity == Severity::warning ? "warning: " : "note: ") + f.message;
+            if (m.find("line feed") != std::string::npos || m.find("shortcut") != std::string::npos) got.push_back(m);
+        }
+        EXPECT_EQ(got, row.findings);
     }
 }
 

@@ -13,6 +13,7 @@ void read_options(int argc, char** argv, CommonOptions& common,
         if (arg == "-u") common.wide = true;
         if (arg == "-g") common.resources = true;
         if (before == "-l") common.languages.push_back(arg);
+        if (arg == "-P") common.po = true;
         if (own) own(before, arg);
     }
 }

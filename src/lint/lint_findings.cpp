@@ -203,6 +203,42 @@ void directive_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Find
     out.push_back({line, Severity::error, m});
 }
 
+// The shortcut part of a menu text ("&New\tCtrl+N"): from its first tab on,
+// or "".
+std::string_view shortcut(std::string_view text) {
+    const std::size_t tab = text.find('\t');
+    return tab == std::string_view::npos ? std::string_view() : text.substr(tab);
+}
+
+// The translation written keeps the line feeds that lay out the original's
+// output: the one it begins or ends with, and their number where it has
+// several; and the shortcut part after a tab.
+void layout_findings(const Trans_Tbl* e, std::uint32_t line, std::vector<Finding>& out, bool whole) {
+    const std::string_view original = e->org_name;
+    const std::string_view written = whole ? e->new_name_full : e->new_name;
+    if (written == original) return;
+    auto edge = [&](bool had, bool has, const char* which) {
+        if (had && !has) {
+            out.push_back({line, Severity::warning, std::string("the translation loses the original's ") + which + " line feed"});
+        } else if (!had && has) {
+            out.push_back({line, Severity::warning,
+                           std::string("the translation adds a ") + which + " line feed, which the original has not"});
+        }
+    };
+    edge(original.starts_with('\n'), written.starts_with('\n'), "leading");
+    edge(original.ends_with('\n'), written.ends_with('\n'), "trailing");
+    const auto had = std::count(original.begin(), original.end(), '\n');
+    const auto has = std::count(written.begin(), written.end(), '\n');
+    if (had > 1 && has != had) {
+        out.push_back({line, Severity::warning,
+                       "the translation has " + std::to_string(has) + " line feeds, the original " + std::to_string(had)});
+    }
+    const std::string_view was = shortcut(original);
+    if (!was.empty() && shortcut(written).empty()) {
+        out.push_back({line, Severity::warning, "the translation loses the shortcut " + q(was)});
+    }
+}
+
 // "never applied: line 3 acts first at its places", of the level asked for
 // or else the lowest at which the entry stands; "" when it stands nowhere.
 std::string shadow_message(const EntryPlaces& p, std::size_t level, const DictionaryLayout& layout) {
@@ -279,6 +315,7 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
                                ": " + q(e->new_name)});
         }
         directive_findings(e, line, out, whole);
+        layout_findings(e, line, out, whole);
     }
 }
 
@@ -375,12 +412,6 @@ std::string key_list(const std::vector<std::string>& keys) {
     return out;
 }
 
-// The shortcut part of a menu text: from its first tab on, or "".
-std::string_view shortcut(std::string_view text) {
-    const std::size_t tab = text.find('\t');
-    return tab == std::string_view::npos ? std::string_view() : text.substr(tab);
-}
-
 // The characters a control shows: a hotkey's & is none, && is one.
 std::size_t characters(std::string_view text) {
     std::size_t n = 0;
@@ -425,12 +456,11 @@ void resource_findings(const Trans_Tbl* head, const DictionaryLayout& layout, co
                 "the translation " + q(translation) + " has " + std::to_string(has.size()) + " hotkeys (" +
                     key_list(has) + "), where one acts; write && for an ampersand (" + where + ")");
         }
+        // A shortcut lost is told of every entry, by dictionary_findings.
         const std::string_view was = shortcut(original);
         if (!was.empty()) {
             const std::string_view is = shortcut(translation);
-            if (is.empty()) {
-                add(item.entry, Severity::warning, "the translation loses the shortcut " + q(was) + " (" + where + ")");
-            } else if (is != was) {
+            if (!is.empty() && is != was) {
                 add(item.entry, Severity::warning,
                     "the shortcut " + q(was) + " is changed to " + q(is) + " (" + where + ")");
             }

@@ -54,9 +54,20 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
+namespace {
+
+bool plain_label(std::string_view name) {
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+}  // namespace
+
+std::string label_text(std::string_view name) {
+    return plain_label(name) ? std::string(name) : "\"" + escaped(name) + "\"";
+}
+
 void write_label(std::FILE* out, std::string_view name) {
-    bool plain = std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7f; });
-    if (plain) {
+    if (plain_label(name)) {
         write_comment(out, name);
     } else {
         write_comment(out, "", name);

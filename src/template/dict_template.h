@@ -64,3 +64,7 @@ std::string escaped(std::string_view text);
 // Writes a name from the program's headers as one comment line: as it is
 // when it is printable ASCII without blanks, as a C string literal otherwise.
 void write_label(std::FILE* out, std::string_view name);
+
+// The same name on one line of text, for other comments: a C string literal
+// when write_label writes one.
+std::string label_text(std::string_view name);

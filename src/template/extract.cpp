@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dict_template.h"
+#include "po_template.h"
 #include "program_sections.h"
 #include "string_scan.h"
 #include "wide_scan.h"
@@ -25,6 +26,7 @@ struct Extract {
     const Section* group = nullptr;  // the section whose comment was written last
     bool grouped = false;
     std::unordered_set<std::string> hidden;  // texts left out where they stood
+    PoTemplate* po;  // with -P: the messages, written once the program was read
 
     // Written with the first text or at the end, so that a program that
     // cannot be read leaves the template empty.
@@ -60,7 +62,14 @@ struct Extract {
         }
     }
 
-    void text(std::uint64_t offset, std::string_view text) {
+    // The name of the section of the text at offset, for a message's comment.
+    std::string heading(std::uint64_t offset) const {
+        if (map.format == ProgramFormat::unknown) return "";
+        const Section* at = section_at(map, offset);
+        return at != nullptr ? label_text(at->name) : kOutsideSections;
+    }
+
+    void text(std::uint64_t offset, std::string_view text, TextRoom room) {
         if (!looks_like_text(text, s.min_size)) return;
         // A text that stands where the program never shows it is listed
         // only where it stands elsewhere as well.
@@ -68,9 +77,15 @@ struct Extract {
             hidden.emplace(text);
             return;
         }
-        if (!seen.emplace(text).second) return;
+        // A message names every place of its text; a line only the first.
+        const bool first = seen.emplace(text).second;
+        if (!first && po == nullptr) return;
         if (known.count(std::string(text)) != 0) {
-            ++counts.left_out;
+            if (first) ++counts.left_out;
+            return;
+        }
+        if (po != nullptr) {
+            po->add(text, heading(offset), room);
             return;
         }
         header();
@@ -100,7 +115,8 @@ ExtractStatus status_of(ScanStatus scanned) {
 ExtractStatus extract(std::FILE* prog, const ExtractSettings& s, std::FILE* out, const std::function<bool()>& read_whole,
                       ExtractCounts& counts) {
     const ProgramMap map = read_program_map(fileno(prog));
-    Extract extract{s, map, out, {}, {}, {}, false, nullptr, false, {}};
+    PoTemplate po;
+    Extract extract{s, map, out, {}, {}, {}, false, nullptr, false, {}, s.po ? &po : nullptr};
     for (const Trans_Tbl* e = s.known; e != nullptr; e = e->next) extract.known.insert(e->org_name);
     bool memory_out = false;
     // With wide the UTF-16 texts are found first, each with the offset where
@@ -126,7 +142,7 @@ ExtractStatus extract(std::FILE* prog, const ExtractSettings& s, std::FILE* out,
     std::size_t next_wide = 0;
     auto texts_before = [&](std::uint64_t offset) {
         for (; next_wide < wide_texts.size() && wide_texts[next_wide].first < offset; ++next_wide) {
-            extract.text(wide_texts[next_wide].first, wide_texts[next_wide].second);
+            extract.text(wide_texts[next_wide].first, wide_texts[next_wide].second, TextRoom::units);
         }
     };
     // The scan stops at the first write that fails.
@@ -134,7 +150,7 @@ ExtractStatus extract(std::FILE* prog, const ExtractSettings& s, std::FILE* out,
         scanned = scan_strings(prog, [&](std::uint64_t offset, std::string_view text) {
             try {
                 texts_before(offset);
-                extract.text(offset, text);
+                extract.text(offset, text, TextRoom::bytes);
                 return std::ferror(out) == 0;
             } catch (const std::bad_alloc&) {
                 memory_out = true;
@@ -146,7 +162,19 @@ ExtractStatus extract(std::FILE* prog, const ExtractSettings& s, std::FILE* out,
     if (memory_out) return ExtractStatus::out_of_memory;
     if (scanned == ScanStatus::ok && !read_whole()) return ExtractStatus::read_error;
     if (scanned != ScanStatus::ok) return status_of(scanned);
-    extract.header();
+    if (s.po) {
+        PoHeader header{po_notes(s), s.creation_date};
+        if (map.format == ProgramFormat::unknown) {
+            header.notes.emplace_back("The format of the program was not recognised (ELF or PE): every text is listed.");
+        } else if (s.all) {
+            header.notes.emplace_back("With -a: the names the program never shows are listed too.");
+        }
+        po.write(out, header);
+        if (std::ferror(out) != 0) return ExtractStatus::write_error;
+        extract.counts.lines = po.size();
+    } else {
+        extract.header();
+    }
     counts = extract.counts;
     if (map.format != ProgramFormat::unknown && !s.all) {
         std::size_t not_shown = 0;
@@ -157,6 +185,13 @@ ExtractStatus extract(std::FILE* prog, const ExtractSettings& s, std::FILE* out,
 }
 
 }  // namespace
+
+std::vector<std::string> po_notes(const ExtractSettings& s) {
+    std::vector<std::string> notes{"The texts of \"" + s.program + "\", by vorlang-extract -P."};
+    if (s.dictionary) notes.push_back("Leaving out the texts translated in \"" + *s.dictionary + "\".");
+    notes.push_back("Texts of " + std::to_string(s.min_size) + " bytes or more; a comment on each gives its room.");
+    return notes;
+}
 
 ExtractStatus extract_template(std::FILE* prog, const ExtractSettings& settings, std::FILE* out,
                                const std::function<bool()>& read_whole, ExtractCounts& counts) {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "dict_template.h"
+#include "po_template.h"
 #include "pe_image.h"
 #include "resource_dialog.h"
 #include "resource_menu.h"
@@ -143,28 +144,44 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
     }
     if (std::fseek(prog, 0, SEEK_END) != 0 || !read_whole()) return failure(ExtractStatus::read_error, "");
 
-    write_comment(out, "Dictionary template for ", s.program);
-    if (s.dictionary) write_comment(out, "Leaving out the texts translated in ", *s.dictionary);
-    char about[80];
-    std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", s.min_size);
-    write_comment(out, about);
     const std::string tag = language_tag(result.language);
-    write_comment(out, "Resources of language " + (tag.empty() ? "" : tag + " (") + hex4(result.language) +
-                           (tag.empty() ? "" : ")") + "; -l picks another.");
-    if (neutral_taken) write_comment(out, "And the language-neutral resources, which every language shows.");
+    const std::string language_note = "Resources of language " + (tag.empty() ? "" : tag + " (") + hex4(result.language) +
+                                      (tag.empty() ? "" : ")") + "; -l picks another.";
+    const std::string neutral_note = "And the language-neutral resources, which every language shows.";
+    if (!s.po) {
+        write_comment(out, "Dictionary template for ", s.program);
+        if (s.dictionary) write_comment(out, "Leaving out the texts translated in ", *s.dictionary);
+        char about[80];
+        std::snprintf(about, sizeof about, "Texts of %zu bytes or more, each translated to itself.", s.min_size);
+        write_comment(out, about);
+        write_comment(out, language_note);
+        if (neutral_taken) write_comment(out, neutral_note);
+    }
 
     std::unordered_set<std::string> known;
     for (const Trans_Tbl* e = s.known; e != nullptr; e = e->next) known.insert(e->org_name);
     std::unordered_set<std::string> seen;
     std::string text;
+    // With -P the messages are gathered, each with every resource it stands in.
+    PoTemplate po;
     for (const ResourceTexts& r : resources) {
         bool headed = false;
         for (const ResourceText& units : r.texts) {
             if (units.empty()) continue;
             const bool whole = resource_text_utf8(units, text);
-            if (whole && (text.size() < s.min_size || !seen.insert(text).second)) continue;
+            if (whole && text.size() < s.min_size) continue;
+            const bool first = whole && seen.insert(text).second;
+            if (whole && !first && !s.po) continue;
             if (whole && known.count(text) != 0) {
-                ++counts.left_out;
+                if (first) ++counts.left_out;
+                continue;
+            }
+            if (s.po) {
+                if (whole) {
+                    po.add(text, r.heading, TextRoom::any);
+                } else {
+                    ++counts.not_utf8;
+                }
                 continue;
             }
             if (!headed) write_comment(out, r.heading);
@@ -179,6 +196,18 @@ ResourceExtract extract(std::FILE* prog, const ExtractSettings& s, const std::ve
             }
         }
         if (std::ferror(out) != 0) return failure(ExtractStatus::write_error, "");
+    }
+    if (s.po) {
+        PoHeader header{po_notes(s), s.creation_date};
+        header.notes.push_back(language_note);
+        if (neutral_taken) header.notes.push_back(neutral_note);
+        if (counts.not_utf8 != 0) {
+            header.notes.push_back("Left out: " + std::to_string(counts.not_utf8) +
+                                   " texts that hold half a UTF-16 pair, which no UTF-8 text can hold.");
+        }
+        po.write(out, header);
+        if (std::ferror(out) != 0) return failure(ExtractStatus::write_error, "");
+        counts.lines = po.size();
     }
     return result;
 }
