@@ -55,11 +55,13 @@ struct EntryListFree {
 };
 using EntryList = std::unique_ptr<Trans_Tbl, EntryListFree>;
 
-enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory };
+// bad_format: a PO catalogue that does not parse (see po_catalogue.h).
+enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory, bad_format };
 
 struct ReadResult {
     EntryList entries;  // empty unless status is ok
     ReadStatus status;
+    std::string error = {};  // with bad_format: "<file>:<line>: <why>", one line
 };
 
 // Where the entries came from, for a companion that points at lines.
@@ -79,6 +81,19 @@ struct DictionaryLayout {
         std::string text;  // as the reader writes it, its LF included
     };
     std::vector<Message> messages;  // the reader's own, about lines it ignores
+    // A PO catalogue's: per message that gives no entry and is no refusal,
+    // its kind counted, and the first such message's line.
+    struct LeftOut {
+        std::size_t untranslated = 0;
+        std::size_t fuzzy = 0;
+        std::size_t obsolete = 0;
+        std::uint32_t first_line = 0;
+    };
+    LeftOut left_out;
+    // A PO catalogue's refusals (plural forms, a context, a text too long or
+    // with a zero byte): what the lint tells at their line, as messages
+    // holds what vorlang writes.
+    std::vector<Message> refused;
 };
 
 // Reads the translate file at path. Messages about lines it ignores go to

@@ -21,6 +21,7 @@ struct CommonOptions {
     bool wide = false;                      // -u: also the UTF-16 texts
     bool resources = false;                 // -g: a Windows program's resources by their structure
     std::vector<std::string> languages;     // -l: the resource languages to take (hex ids), all when none
+    bool po = false;                        // -P: the dictionary is a PO catalogue
 };
 
 // Reads the common options into common and hands every argument, with the
