@@ -99,8 +99,6 @@ public:
     ~Parser() { free_trans(head_); }
 
     ReadResult read(std::string_view data) {
-        // A byte order mark, as some editors write one, is no text.
-        if (data.starts_with("\xEF\xBB\xBF")) data.remove_prefix(3);
         std::size_t at = 0;
         while (at < data.size() && error_.empty() && !out_of_memory_) {
             std::size_t lf = data.find('\n', at);
