@@ -142,6 +142,36 @@ TEST(GettextAccepts, TheReadersSnippets) {
     EXPECT_GE(checked, 12u);
 }
 
+// The other way: what gettext writes (msgcat rewrites a catalogue: its own
+// escapes, long strings wrapped over lines) reads back as the texts.
+TEST(GettextAccepts, TheTextsGettextWritesReadBack) {
+    if (std::string(MSGCAT_BIN).empty()) GTEST_SKIP() << "no msgcat (Debian's gettext) here";
+    std::vector<std::pair<std::string, std::string>> pairs = {
+        {"Say \"hi\"\\n", "Zeg \"hoi\"\\n"},
+        {"tab\there\a\b\f\v\r end", "tab\thier\a\b\f\v\r eind"},
+        {"\x01\x02\x03\x05\x1b\x1f\x7f ctl", "ctl \x1f\x1b\x7f"},
+        {"Usage: sed [OPTION]... {script-only-if-no-other-script} [input-file]...\n\n", "Gebruik: sed [OPTIE]...\n\n"},
+        {std::string(300, 'w') + "\n" + std::string(200, 'v'), "caf\xc3\xa9 " + std::string(250, 'z')},
+    };
+    std::string catalogue = kPoHeader;
+    for (const auto& [org, full] : pairs) catalogue += "\nmsgid " + po_string(org) + "\nmsgstr " + po_string(full) + "\n";
+    TempDir dir;
+    dir.write("in.po", catalogue);
+    RunResult r = run_program(MSGCAT_BIN, dir.path(), {"-o", "out.po", "in.po"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NE(dir.read("out.po"), catalogue);  // gettext wrote it its own way
+    ReadResult read = read_po_file(dir.file("out.po").c_str(), "out.po", {});
+    ASSERT_EQ(read.status, ReadStatus::ok) << read.error;
+    std::size_t k = 0;
+    for (const Trans_Tbl* e = read.entries.get(); e != nullptr; e = e->next, ++k) {
+        ASSERT_LT(k, pairs.size());
+        EXPECT_EQ(std::string(e->org_name), pairs[k].first);
+        EXPECT_EQ(std::string(e->new_name_full), pairs[k].second);
+    }
+    EXPECT_EQ(k, pairs.size());
+    EXPECT_EQ(msgfmt_check(dir, "out.po").status, 0);
+}
+
 TEST(PoReader, MissingFileAndFolderAreNoCatalogue) {
     EXPECT_EQ(read_po_file("/nonexistent/t.po", "t.po", {}).status, ReadStatus::cannot_open);
     EXPECT_EQ(read_po_file("/", "t.po", {}).status, ReadStatus::cannot_open);
