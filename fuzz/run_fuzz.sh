@@ -6,7 +6,7 @@ build=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
-for target in dictionary translator directives sections resource_kinds resources; do
+for target in dictionary po_catalogue translator directives sections resource_kinds resources; do
   bin="$build/fuzz/${target}_fuzz"
   [ -x "$bin" ] || continue
   work="$build/corpus-$target"

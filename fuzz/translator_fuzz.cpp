@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dictionary.h"
+#include "po_catalogue.h"
 #include "translator.h"
 #include "wide_reference.h"
 #include "window_translator.h"
@@ -30,17 +31,23 @@ Counts counts(const Trans_Tbl* head) {
     return c;
 }
 
-EntryList dictionary(std::string_view text) { return read_trans_bytes(text.data(), text.size(), {}).entries; }
+// A PO catalogue gives originals longer than 97 bytes, with line feeds and
+// quotes.
+EntryList dictionary(std::string_view text, bool po) {
+    return (po ? read_po_bytes(text.data(), text.size(), "f.po", {}) : read_trans_bytes(text.data(), text.size(), {}))
+        .entries;
+}
 
 }  // namespace
 
-// Input: a level byte (bit 2: -u), a block-size byte, a two-byte dictionary length, the
+// Input: a level byte (bit 2: -u, bit 3: the dictionary is a PO catalogue), a block-size byte, a two-byte dictionary length, the
 // dictionary, then the program bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
     static constexpr int kLevels[] = {0, 1, 2, 3};
     const int relax = kLevels[data[0] & 3];
     const bool wide = (data[0] & 4) != 0;
+    const bool po = (data[0] & 8) != 0;
     const std::size_t block = 1 + data[1];
     std::size_t dict_len = data[2] | (std::size_t{data[3]} << 8);
     std::string_view rest(reinterpret_cast<const char*>(data) + 4, size - 4);
@@ -49,9 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string program(rest.substr(dict_len));
 
     // Progress lines are compared by the unit tests, not here: none is asked for.
-    EntryList oracle_list = dictionary(dict);
-    EntryList fast_list = dictionary(dict);
-    EntryList streamed_list = dictionary(dict);
+    EntryList oracle_list = dictionary(dict, po);
+    EntryList fast_list = dictionary(dict, po);
+    EntryList streamed_list = dictionary(dict, po);
     Trans_Tbl* oracle = oracle_list.get();
     Trans_Tbl* fast = fast_list.get();
     Trans_Tbl* streamed = streamed_list.get();

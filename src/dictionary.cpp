@@ -18,8 +18,32 @@
 
 #include "input_file.h"
 
+namespace {
+
+// One allocation: the record, then the original's, the cut translation's
+// and the full translation's fields.
+Trans_Tbl* allocate_entry(std::size_t org_field, std::size_t full_field) {
+    auto* entry = static_cast<Trans_Tbl*>(std::calloc(1, sizeof(Trans_Tbl) + 2 * org_field + full_field));
+    if (entry == nullptr) return nullptr;
+    entry->org_name = reinterpret_cast<char*>(entry + 1);
+    entry->new_name = entry->org_name + org_field;
+    entry->new_name_full = entry->new_name + org_field;
+    return entry;
+}
+
+}  // namespace
+
+Trans_Tbl* create_entry(std::string_view org, std::string_view full) {
+    Trans_Tbl* entry = allocate_entry(org.size() + 1, full.size() + 1);
+    if (entry == nullptr) return nullptr;
+    std::memcpy(entry->org_name, org.data(), org.size());
+    std::memcpy(entry->new_name_full, full.data(), full.size());
+    std::memcpy(entry->new_name, full.data(), std::min(org.size(), full.size()));
+    return entry;
+}
+
 Trans_Tbl* Create_Tbl(Trans_Tbl** head) {
-    auto* entry = static_cast<Trans_Tbl*>(std::calloc(1, sizeof(Trans_Tbl)));
+    Trans_Tbl* entry = allocate_entry(kTextField, kTextField);
     if (entry == nullptr || head == nullptr) return entry;
     if (*head == nullptr) {
         *head = entry;
@@ -83,11 +107,8 @@ struct Reader {
 
     // Returns false when memory ran out.
     bool add(std::string_view org, std::string_view full) {
-        Trans_Tbl* entry = Create_Tbl(nullptr);
+        Trans_Tbl* entry = create_entry(org, full);
         if (entry == nullptr) return false;
-        std::memcpy(entry->org_name, org.data(), org.size());
-        std::memcpy(entry->new_name_full, full.data(), full.size());
-        std::memcpy(entry->new_name, full.data(), std::min(org.size(), full.size()));
         if (layout != nullptr) layout->entry_line.push_back(line_no);
         ++entries;
         if (tail == nullptr) {

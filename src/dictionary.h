@@ -16,10 +16,13 @@
 #include "message_sink.h"
 #include "text_limits.h"
 
+// The three texts lie in the entry's own allocation, after the record: the
+// plain dictionary's fields of kTextField bytes, or as long as a catalogue's
+// texts need. A copy of the record shares its texts with the entry.
 struct Trans_Tbl {
-    char org_name[kTextField];
-    char new_name[kTextField];       // cut to the length of org_name, zero-padded
-    char new_name_full[kTextField];  // as the dictionary gives it
+    char* org_name;
+    char* new_name;       // cut to the length of org_name, zero-padded
+    char* new_name_full;  // as the dictionary gives it
     // 64-bit so that a file of several GiB cannot overflow them.
     std::int64_t n_trans;
     std::int64_t n_risc;
@@ -27,17 +30,21 @@ struct Trans_Tbl {
     Trans_Tbl* next;
 };
 
-// Creates a zero-filled entry. With a head it is appended to that list
-// (walking to its end); without one it is returned unlinked, so that a
-// caller holding the tail can append in constant time. Returns nullptr
-// when memory cannot be had.
+// Creates an entry with empty texts in zero-filled fields of kTextField
+// bytes. With a head it is appended to that list (walking to its end);
+// without one it is returned unlinked, so that a caller holding the tail can
+// append in constant time. Returns nullptr when memory cannot be had.
 Trans_Tbl* Create_Tbl(Trans_Tbl** head);
 
+// An unlinked entry that holds org and the translation full, and full cut to
+// org's length (zero-padded) in new_name; its fields are as long as the
+// texts. Neither text may hold a zero byte. Returns nullptr when memory
+// cannot be had.
+Trans_Tbl* create_entry(std::string_view org, std::string_view full);
+
 // An entry's original and full translation as texts.
-inline std::string_view original_of(const Trans_Tbl* e) { return {e->org_name, ::strnlen(e->org_name, kTextField)}; }
-inline std::string_view full_translation_of(const Trans_Tbl* e) {
-    return {e->new_name_full, ::strnlen(e->new_name_full, kTextField)};
-}
+inline std::string_view original_of(const Trans_Tbl* e) { return e->org_name; }
+inline std::string_view full_translation_of(const Trans_Tbl* e) { return e->new_name_full; }
 
 // Frees every entry of the list that begins at head.
 void free_trans(Trans_Tbl* head);
@@ -48,11 +55,13 @@ struct EntryListFree {
 };
 using EntryList = std::unique_ptr<Trans_Tbl, EntryListFree>;
 
-enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory };
+// bad_format: a PO catalogue that does not parse (see po_catalogue.h).
+enum class ReadStatus { ok, cannot_open, no_entries, out_of_memory, bad_format };
 
 struct ReadResult {
     EntryList entries;  // empty unless status is ok
     ReadStatus status;
+    std::string error = {};  // with bad_format: "<file>:<line>: <why>", one line
 };
 
 // Where the entries came from, for a companion that points at lines.
@@ -72,6 +81,19 @@ struct DictionaryLayout {
         std::string text;  // as the reader writes it, its LF included
     };
     std::vector<Message> messages;  // the reader's own, about lines it ignores
+    // A PO catalogue's: per message that gives no entry and is no refusal,
+    // its kind counted, and the first such message's line.
+    struct LeftOut {
+        std::size_t untranslated = 0;
+        std::size_t fuzzy = 0;
+        std::size_t obsolete = 0;
+        std::uint32_t first_line = 0;
+    };
+    LeftOut left_out;
+    // A PO catalogue's refusals (plural forms, a context, a text too long or
+    // with a zero byte): what the lint tells at their line, as messages
+    // holds what vorlang writes.
+    std::vector<Message> refused;
 };
 
 // Reads the translate file at path. Messages about lines it ignores go to

@@ -51,14 +51,14 @@
 namespace {
 
 constexpr auto kLook = static_cast<std::int64_t>(kLookAhead);
+
 // Held back between blocks by the byte pass: an undecided zero lies in the
 // last 99 bytes read, and its string's match and the byte before it in the
-// 99 bytes before that.
-constexpr std::size_t kHeld = 2 * kLookAhead;
-// With the wide pass: the bytes that its undecided offsets may read, and the
-// unit before the first of them (one more byte when kept - kWideReach is
-// odd).
-constexpr std::size_t kHeldMax = kHeld + kWideReach + 3;
+// 99 bytes before that (more with a catalogue's longer originals).
+std::size_t held_bytes(const TextIndex& x) { return kLookAhead + std::max(kLookAhead, x.max_len + 1); }
+
+// The bytes the wide pass's undecided offsets may read.
+std::size_t wide_reach(const WideIndex& w) { return std::max(kWideReach, 2 * (w.max_units + 1)); }
 // Smaller blocks (tests use blocks of a few bytes) are written in the
 // caller: handing each to the writer would cost more than it saves.
 constexpr std::size_t kOverlapBlock = 4096;
@@ -239,7 +239,13 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, bool copying, const Masked& masked,
             int relax, std::size_t block, const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
-    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
+    const std::size_t held_back = held_bytes(x);
+    const std::size_t reach = wide != nullptr ? wide_reach(wide->index) : 0;
+    // With the wide pass, also the bytes its undecided offsets may read and
+    // the unit before the first of them (one more byte when kept - reach is
+    // odd).
+    const std::size_t held_max = held_back + reach + 3;
+    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(held_max + block));
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
@@ -262,12 +268,12 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
         }
         decide(s, buf, base, end - kLook, end - kLook);
         // The byte pass neither changes nor tests a byte before kept again.
-        std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(kHeld));
+        std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(held_back));
         if (wide != nullptr) {
-            wide_decide(*wide, buf, base, kept - static_cast<std::int64_t>(kWideReach), kept);
+            wide_decide(*wide, buf, base, kept - static_cast<std::int64_t>(reach), kept);
             kept = std::min(kept, wide->next - 2);  // the unit before the next offset is still read
         }
-        assert(kept >= base && end - kept <= static_cast<std::int64_t>(kHeldMax));
+        assert(kept >= base && end - kept <= static_cast<std::int64_t>(held_max));
         auto done = static_cast<std::size_t>(kept - base);
         writer.write(buf, done);
         if (writer.failed()) return writer.finish();

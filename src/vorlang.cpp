@@ -74,7 +74,7 @@ Settings read_command_line(int argc, char** argv) {
 
 // Forms the three names and writes the program and dictionary names.
 void form_names(Settings& s) {
-    s.dictionary_file = dictionary_file_name(s.program, s.dictionary, s.language);
+    s.dictionary_file = dictionary_file_name(s.program, s.dictionary, s.language, s.po);
     std::printf("Program   =%s\n", s.program.c_str());
     std::printf("Dictionary=%s\n", s.dictionary_file.c_str());
     s.output = output_file_name(s.program, s.output);
@@ -261,6 +261,7 @@ RunFailure run(Settings& s) {
     plan.dictionary = s.dictionary_file;
     plan.purpose = "translate";
     plan.missing_on_stdout = true;
+    plan.po = s.po;
     plan.reader_messages = messages;
     if (RunFailure failed = read_inputs(plan, in)) return failed;
     // With -g, only the entries found outside the resources are cut: their

@@ -40,6 +40,7 @@ void usage() {
     std::fprintf(stderr, "                -g                   a Windows program's resources as vorlang -g\n");
     std::fprintf(stderr, "                                     writes them: whole, hotkeys and shortcuts checked\n");
     std::fprintf(stderr, "                -l <language>        with -g: only this resource language (hex, e.g. 0409)\n");
+    std::fprintf(stderr, "                -P                   the dictionary is a PO catalogue (<dictionary>.po)\n");
     std::fprintf(stderr, "\n");
     std::fprintf(stderr, "Reads the program and the dictionary as vorlang would, changes nothing,\n");
     std::fprintf(stderr, "and writes one finding per line to standard output:\n");
@@ -57,7 +58,7 @@ RunEnd run(const CommonOptions& s) {
         if (!id) return Failure{kStatusOption, "Error: -l " + l + " is no language id (hex, e.g. 0409).\n"};
         languages.push_back(*id);
     }
-    const std::string dictionary = dictionary_file_name(s.program, s.dictionary, s.language);
+    const std::string dictionary = dictionary_file_name(s.program, s.dictionary, s.language, s.po);
     const std::string program = program_file_name(s.program);
     DictionaryLayout layout;
     Inputs in;
@@ -71,6 +72,7 @@ RunEnd run(const CommonOptions& s) {
     plan.refuse_dictionary_as_output = true;
     plan.read_more_than_once = "";  // once per level: a FIFO could never be read whole again
     plan.layout = &layout;
+    plan.po = s.po;
     if (RunFailure failed = read_inputs(plan, in)) return failed;
     const Trans_Tbl* head = in.entries.get();
     std::vector<Finding> findings;

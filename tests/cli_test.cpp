@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"EmptyDictionary", {"-d", ""}, missing("dornevo", "dornevo_trans.txt")},
         NameCase{"EmptyLanguage", {"-t", ""}, missing("dornevo", "dornevo_trans_.txt")},
         NameCase{"StrayArguments", {"-x", "word", "-H", "-tnl", "-hx"}, missing("dornevo", "dornevo_trans.txt")},
+        NameCase{"Catalogue", {"-P", "-t", "nl"}, missing("dornevo", "dornevo_trans_nl.po")},
+        NameCase{"CatalogueNamed", {"-d", "mine", "-P"}, missing("dornevo", "mine.po")},
         NameCase{"ProgramWithBlanks", {"-p", "my tool"}, missing("my tool", "my tool_trans.txt")},
         NameCase{"LongName", {"-p", std::string(5000, 'n')},
                  missing(std::string(5000, 'n'), std::string(5000, 'n') + "_trans.txt")}),

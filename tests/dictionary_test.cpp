@@ -62,8 +62,11 @@ TEST(EntryList, CreateLinksInOrderAndZeroFills) {
     OwnedList loose_list = own(Create_Tbl(nullptr));
     Trans_Tbl* loose = loose_list.get();
     ASSERT_NE(loose, nullptr);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(loose);
-    for (std::size_t i = 0; i < sizeof(Trans_Tbl); ++i) ASSERT_EQ(bytes[i], 0) << i;
+    EXPECT_EQ(loose->n_trans, 0);
+    EXPECT_EQ(loose->n_risc, 0);
+    for (const char* field : {loose->org_name, loose->new_name, loose->new_name_full}) {
+        for (std::size_t i = 0; i < kTextField; ++i) ASSERT_EQ(field[i], 0) << i;
+    }
 }
 
 struct LineCase {

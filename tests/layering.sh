@@ -22,7 +22,7 @@ cd "$root"
 find src -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.c' \) | LC_ALL=C sort |
 LC_ALL=C awk -v allow="$allow" '
 # What each room may include besides its own headers. The engine is
-# dictionary.* and translator.* at the top, with the translator internals
+# dictionary.*, po_catalogue.* and translator.* at the top, with the translator internals
 # in translate/, private to it; its resource pass (-g) reads the PE model
 # of formats/.
 BEGIN {
@@ -46,7 +46,7 @@ BEGIN {
 
 function room_of(path,    parts) {
     if (path ~ /^src\/(vorlang|vorlang_extract|vorlang_lint)\.cpp$/) return "driver"
-    if (path ~ /^src\/(dictionary|translator)\.(h|cpp)$/) return "engine"
+    if (path ~ /^src\/(dictionary|po_catalogue|translator)\.(h|cpp)$/) return "engine"
     if (split(path, parts, "/") == 3) return parts[2]
     return ""
 }

@@ -20,6 +20,7 @@
 #include "resource_messages.h"
 #include "resource_strings.h"
 #include "resource_version.h"
+#include "po_files.h"
 #include "run_tool.h"
 
 namespace {
@@ -308,6 +309,17 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
                "\"Untitled\" \"" + untitled + "\"\n"
                "\"Tiny test program\" \"Een heel klein testprogramma\"\n";
     };
+    auto catalogue = [](const std::string& untitled) {
+        std::string po = kPoHeader;
+        for (const auto& [org, full] : std::vector<std::pair<std::string, std::string>>{
+                 {"&Open...\tCtrl+O", "&Openen van een bestand...\tCtrl+O"},
+                 {"Header:", "Koptekst van de pagina:"},
+                 {"Untitled", untitled},
+                 {"Tiny test program", "Een heel klein testprogramma"}}) {
+            po += "\nmsgid " + po_string(org) + "\nmsgstr " + po_string(full) + "\n";
+        }
+        return po;
+    };
     const std::string untitled = "Naamloos document";  // all four fit in the section's slack
     // Past the 224 bytes of slack: the section grows and .reloc moves.
     const std::string long_untitled =
@@ -348,6 +360,9 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
         {"-g", {"-g"}, "tiny", Tweak::none, untitled, 0, Copy::translated,
          in_full + untitled + "\n1x  Tiny test program -> Een heel klein testprogramma\nTranslation complete: out.exe.\n",
          ""},
+        {"-g with a PO catalogue of the same pairs", {"-g", "-P"}, "tiny", Tweak::none, untitled, 0, Copy::translated,
+         in_full + untitled + "\n1x  Tiny test program -> Een heel klein testprogramma\nTranslation complete: out.exe.\n",
+         ""},
         {"-g, the section grown", {"-g", "-l", "0409", "-l", "0"}, "tiny", Tweak::none, long_untitled, 0,
          Copy::translated, in_full + long_untitled + "\n", ""},
         {"without -g", {}, "tiny", Tweak::none, untitled, 0, Copy::original, "", ""},
@@ -382,6 +397,7 @@ TEST(WindowsProgram, VorlangGTranslatesResourcesInFull) {
         dir.write("tiny.exe", program);
         dir.write("text.exe", "no program here\n");
         dir.write("nl.txt", dictionary(row.untitled));
+        dir.write("nl.po", catalogue(row.untitled));
         std::vector<std::string> args = row.args;
         for (const char* a : {"-p", row.program, "-d", "nl", "-o", "out"}) args.push_back(a);
         const RunResult r = run_vorlang(dir.path(), args);

@@ -5,6 +5,7 @@
 
 #include "exist_file.h"
 #include "input_file.h"
+#include "po_catalogue.h"
 #include "standard_streams.h"
 
 namespace {
@@ -31,8 +32,14 @@ RunFailure take_inputs(const InputPlan& plan, Inputs& in) {
         return Failure{kStatusProgram, "Error: Can't open file " + program + " to " + plan.purpose + ".\n"};
     }
     if (!plan.dictionary) return std::nullopt;
-    ReadResult read = read_trans_file(plan.dictionary->c_str(), plan.reader_messages, plan.layout, &in.dictionary);
+    ReadResult read = plan.po ? read_po_file(plan.dictionary->c_str(), *plan.dictionary, plan.reader_messages,
+                                             plan.layout, &in.dictionary)
+                              : read_trans_file(plan.dictionary->c_str(), plan.reader_messages, plan.layout,
+                                                &in.dictionary);
     if (read.status == ReadStatus::out_of_memory) return out_of_memory();
+    // A catalogue says where it does not parse, or what it holds instead of
+    // translations.
+    if (!read.entries && !read.error.empty()) return Failure{kStatusDictionary, "Error: " + read.error + ".\n"};
     if (!read.entries) {
         return Failure{kStatusDictionary,
                        "Error: Can't open translate file " + *plan.dictionary + " (or wrong format).\n"};

@@ -30,6 +30,7 @@ struct InputPlan {
     // Set when the program is read more than once: a FIFO is refused before
     // it is opened (which would wait for a writer), with this after its name.
     std::optional<std::string> read_more_than_once;
+    bool po = false;              // the dictionary is a PO catalogue
     MessageSink reader_messages;  // about dictionary lines the reader ignores
     DictionaryLayout* layout = nullptr;
 };

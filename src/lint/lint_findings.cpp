@@ -269,6 +269,14 @@ void dictionary_findings(const Trans_Tbl* head, const DictionaryLayout& layout, 
         std::string text = m.text.substr(0, m.text.find('\n'));
         out.push_back({m.line, Severity::error, "the line gives no entry: " + text});
     }
+    for (const DictionaryLayout::Message& m : layout.refused) out.push_back({m.line, Severity::error, m.text});
+    if (const DictionaryLayout::LeftOut& l = layout.left_out; l.first_line != 0) {
+        const std::size_t all = l.untranslated + l.fuzzy + l.obsolete;
+        out.push_back({l.first_line, Severity::note,
+                       std::to_string(all) + (all == 1 ? " message gives" : " messages give") + " no entry (" +
+                           std::to_string(l.untranslated) + " untranslated, " + std::to_string(l.fuzzy) + " fuzzy, " +
+                           std::to_string(l.obsolete) + " obsolete), the first here"});
+    }
     for (const DictionaryLayout::LongLine& l : layout.long_lines) {
         std::string m = "the line has " + std::to_string(l.length) + " characters and is read as lines of at most " +
                         std::to_string(kReadPiece) + "; ";

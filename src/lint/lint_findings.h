@@ -29,7 +29,8 @@ constexpr std::int64_t kManyPlaces = 101;
 constexpr std::int64_t kCodePlaces = 3;
 
 // The findings about the entries themselves: the lines the reader splits or
-// ignores, conflicts and repeats, cuts, line feeds and shortcuts lost. An entry marked in full_length (by
+// ignores (a PO catalogue's refused messages, and a note that counts the
+// messages left out), conflicts and repeats, cuts, line feeds and shortcuts lost. An entry marked in full_length (by
 // list index; with -g, one that lands only in resources) is written whole:
 // it has no cut, and its full translation keeps the printf directives.
 // Throws std::bad_alloc.

@@ -77,7 +77,7 @@ void link_chains(TextIndex& x) {
 void fill_filters(TextIndex& x) {
     x.filter.assign((std::size_t{1} << kFilterBits) / 64, 0);
     x.tails.assign((std::size_t{1} << kTailBits) / 64, 0);
-    x.min_len = kLongestMatch + 1;
+    x.min_len = kLongestCatalogueText + 1;
     x.max_len = 0;
     unsigned char lo = 255;
     unsigned char hi = 0;
@@ -195,7 +195,7 @@ std::int32_t add_original(OriginalTable& t, const unsigned char* text, std::size
 void build_index(TextIndex& x, Trans_Tbl* head, bool suffixes) {
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         std::size_t len = original_of(e).size();
-        if (len != 0 && len <= kLongestMatch) x.entries.push_back(e);
+        if (len != 0 && len <= kLongestCatalogueText) x.entries.push_back(e);
     }
     link_chains(x);
     fill_filters(x);

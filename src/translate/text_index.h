@@ -86,7 +86,8 @@ void size_table(OriginalTable& table, std::size_t count);
 std::int32_t add_original(OriginalTable& table, const unsigned char* text, std::size_t len, std::int32_t head);
 
 // Builds the index over the list; suffixes also builds the backward trie.
-// Entries with an empty original or one longer than kLongestMatch never act.
+// Entries with an empty original or one longer than kLongestCatalogueText
+// never act.
 // Throws std::bad_alloc.
 void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
 

@@ -131,7 +131,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     x.first_units.assign((std::size_t{1} << 16) / 64, 0);
     x.filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
     x.shape.assign((std::size_t{1} << kWideShapeBits) / 64, 0);
-    x.min_units = kTextField;
+    x.min_units = kLongestCatalogueText + 1;
     std::uint16_t lo = 0xFFFF;
     std::uint16_t hi = 0;
     std::uint16_t second_lo = 0xFFFF;

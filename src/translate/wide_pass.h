@@ -57,5 +57,6 @@ struct WideScan {
 
 // Decides the even offsets from s.next up to until. buf holds the copy from
 // offset base (at most s.next - 2) up to end; a text must lie before end,
-// which is the end of the file unless until + kWideReach <= end.
+// which is the end of the file unless until + reach <= end, reach being
+// kWideReach or, with longer originals, 2 * (max_units + 1).
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end);
