@@ -16,7 +16,9 @@
 // The file is read in blocks. A string is decided once its zero byte is read
 // and the file is known to reach 99 bytes past any offset it may match at; the
 // bytes that a later decision may still change or test are held back. The
-// blocks are written on a second thread while the next ones are read.
+// blocks are read and written on a second thread while the ones between are
+// scanned: that thread does what copying the file does, the scan runs beside
+// it.
 //
 // One example of each pass, with the entries File to Bestand and Quit to Weg:
 //   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
@@ -217,33 +219,39 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
 }
 
 // Returns false on a write error. Block n is read into buffer n % kBuffers,
-// behind the bytes held back from block n - 1, while the writer may still be
-// writing the blocks before it. The wide pass (when wide is given) follows
-// the byte pass through each block, over the bytes the byte pass is done
-// with.
+// after the bytes held back from block n - 1, on the writer's thread while
+// the blocks before it are scanned and written: the read of a buffer is
+// queued right after the write of its last block. The wide pass (when wide
+// is given) follows the byte pass through each block, over the bytes the
+// byte pass is done with.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
             const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
+    static_assert(kBuffers <= BlockWriter::kReadsAhead);
+    // Each buffer: room for the bytes held back, then the block read.
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
-    BlockWriter writer(out, block >= kOverlapBlock);
+    // The bytes held back, apart: their buffer may be read into again
+    // before the next block's is ready for them.
+    std::vector<unsigned char> carried(kHeldMax);
+    BlockWriter io(out, block >= kOverlapBlock);
+    for (std::size_t n = 0; n < kBuffers; ++n) io.read(prog, buffers[n].data() + kHeldMax, block);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
-    const unsigned char* carried = nullptr;
     std::int64_t shown = 0;
     for (std::size_t n = 0;; ++n) {
-        unsigned char* buf = buffers[n % kBuffers].data();
-        writer.wait_pending(kBuffers - 1);  // the write of this buffer's last block is done
-        if (held != 0) std::memcpy(buf, carried, held);
-        std::size_t got = std::fread(buf + held, 1, block, prog);
+        unsigned char* slot = buffers[n % kBuffers].data();
+        std::size_t got = io.wait_read();
+        unsigned char* buf = slot + (kHeldMax - held);
+        if (held != 0) std::memcpy(buf, carried.data(), held);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
         if (out != nullptr) show_progress(progress, shown, end - kLook);  // a search without a copy is silent
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
-            writer.write(buf, held);
-            return writer.finish();
+            io.write(buf, held);
+            return io.finish();
         }
         decide(s, buf, base, end - kLook, end - kLook);
         // The byte pass neither changes nor tests a byte before kept again.
@@ -254,11 +262,12 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         }
         assert(kept >= base && end - kept <= static_cast<std::int64_t>(kHeldMax));
         auto done = static_cast<std::size_t>(kept - base);
-        writer.write(buf, done);
-        if (writer.failed()) return writer.finish();
-        carried = buf + done;
-        base = kept;
         held -= done;
+        std::memcpy(carried.data(), buf + done, held);
+        io.write(buf, done);
+        if (io.failed()) return io.finish();
+        io.read(prog, slot + kHeldMax, block);
+        base = kept;
     }
 }
 
