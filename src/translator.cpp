@@ -16,9 +16,8 @@
 // The file is read in blocks. A string is decided once its zero byte is read
 // and the file is known to reach 99 bytes past any offset it may match at; the
 // bytes that a later decision may still change or test are held back. The
-// blocks are read and written on a second thread while the ones between are
-// scanned: that thread does what copying the file does, the scan runs beside
-// it.
+// blocks are read on a thread and written on another while the ones between
+// are scanned.
 //
 // One example of each pass, with the entries File to Bestand and Quit to Weg:
 //   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
@@ -44,6 +43,7 @@
 #include <new>
 #include <vector>
 
+#include "block_reader.h"
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "text_index.h"
@@ -218,31 +218,34 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
     }
 }
 
-// Returns false on a write error. Block n is read into buffer n % kBuffers,
-// after the bytes held back from block n - 1, on the writer's thread while
-// the blocks before it are scanned and written: the read of a buffer is
-// queued right after the write of its last block. The wide pass (when wide
-// is given) follows the byte pass through each block, over the bytes the
-// byte pass is done with.
+// Returns false on a write error. Three stages run as in a pipe: the reader
+// fills buffers ahead of the scan, the scan decides each block as soon as
+// it is read, and the writer writes it after. Block n is read into buffer
+// n % kBuffers, after room for the bytes held back from block n - 1. The
+// wide pass (when wide is given) follows the byte pass through each block,
+// over the bytes the byte pass is done with.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
             const MessageSink& progress) {
-    constexpr std::size_t kBuffers = 4;
-    static_assert(kBuffers <= BlockWriter::kReadsAhead);
-    // Each buffer: room for the bytes held back, then the block read.
+    // One buffer is being scanned, one may still be written, and the reads
+    // go ahead in the others.
+    constexpr std::size_t kBuffers = 6;
+    constexpr std::size_t kReadsAhead = kBuffers - 2;
+    static_assert(kReadsAhead <= BlockReader::kAhead);
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
-    // The bytes held back, apart: their buffer may be read into again
-    // before the next block's is ready for them.
+    // The bytes held back, apart from their buffer, which the reader may
+    // fill again before the next block is scanned.
     std::vector<unsigned char> carried(kHeldMax);
-    BlockWriter io(out, block >= kOverlapBlock);
-    for (std::size_t n = 0; n < kBuffers; ++n) io.read(prog, buffers[n].data() + kHeldMax, block);
+    const bool overlap = block >= kOverlapBlock;
+    BlockWriter writer(out, overlap && out != nullptr);
+    BlockReader reader(prog, overlap);
+    for (std::size_t n = 0; n < kReadsAhead; ++n) reader.read(buffers[n].data() + kHeldMax, block);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
     std::int64_t shown = 0;
     for (std::size_t n = 0;; ++n) {
-        unsigned char* slot = buffers[n % kBuffers].data();
-        std::size_t got = io.wait_read();
-        unsigned char* buf = slot + (kHeldMax - held);
+        std::size_t got = reader.wait_read();
+        unsigned char* buf = buffers[n % kBuffers].data() + (kHeldMax - held);
         if (held != 0) std::memcpy(buf, carried.data(), held);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
@@ -250,8 +253,8 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         if (got < block) {  // the end of the file, or a read error that ends it
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
-            io.write(buf, held);
-            return io.finish();
+            writer.write(buf, held);
+            return writer.finish();
         }
         decide(s, buf, base, end - kLook, end - kLook);
         // The byte pass neither changes nor tests a byte before kept again.
@@ -264,9 +267,13 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         auto done = static_cast<std::size_t>(kept - base);
         held -= done;
         std::memcpy(carried.data(), buf + done, held);
-        io.write(buf, done);
-        if (io.failed()) return io.finish();
-        io.read(prog, slot + kHeldMax, block);
+        writer.write(buf, done);
+        if (writer.failed()) return writer.finish();
+        // Block n + kReadsAhead goes into the buffer of block n - 2, whose
+        // write is done once no more than those of blocks n - 1 and n are
+        // pending.
+        writer.wait_pending(2);
+        reader.read(buffers[(n + kReadsAhead) % kBuffers].data() + kHeldMax, block);
         base = kept;
     }
 }
