@@ -61,8 +61,8 @@ constexpr std::size_t kHeld = 2 * kLookAhead;
 // unit before the first of them (one more byte when kept - kWideReach is
 // odd).
 constexpr std::size_t kHeldMax = kHeld + kWideReach + 3;
-// Smaller blocks (tests use blocks of a few bytes) are written in the
-// caller: handing each to the writer would cost more than it saves.
+// Smaller blocks (tests use blocks of a few bytes) are read and written in
+// the caller: handing each to a thread would cost more than it saves.
 constexpr std::size_t kOverlapBlock = 4096;
 
 // counted: the bytes read after the first 99.
