@@ -149,7 +149,7 @@ paired "-u level 3, wide-rich file" "$wide" "$tool" -u -R -p "$work/wide" -d "$w
 paired "-u level 0, dense wide file" "$dense" "$tool" -u -p "$work/dense" -d "$work/dict10k"
 if [ -n "$win" ] && [ -s "$work/shell32_nl.txt" ]; then
     paired "-g, shell32.dll ($(grep -c . "$work/shell32_nl.txt") entries)" "$win" "$tool" -g -p "$work/shell32" -d "$work/shell32_nl"
-    grep -q '^Translated:' "$work/last.out" || echo "bench: vorlang -g on shell32.dll gave no report" >&2
+    tr '\r' '\n' < "$work/last.out" | grep -q '^Translated' || echo "bench: vorlang -g on shell32.dll gave no report" >&2
 else
     gskip="-g row skipped: no $winprog"
 fi

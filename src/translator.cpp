@@ -16,8 +16,7 @@
 // The file is read in blocks. A string is decided once its zero byte is read
 // and the file is known to reach 99 bytes past any offset it may match at; the
 // bytes that a later decision may still change or test are held back. The
-// blocks are read on a thread and written on another while the ones between
-// are scanned.
+// blocks are written on a second thread while the next ones are read.
 //
 // One example of each pass, with the entries File to Bestand and Quit to Weg:
 //   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
@@ -43,7 +42,6 @@
 #include <new>
 #include <vector>
 
-#include "block_reader.h"
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "text_index.h"
@@ -61,8 +59,8 @@ constexpr std::size_t kHeld = 2 * kLookAhead;
 // unit before the first of them (one more byte when kept - kWideReach is
 // odd).
 constexpr std::size_t kHeldMax = kHeld + kWideReach + 3;
-// Smaller blocks (tests use blocks of a few bytes) are read and written in
-// the caller: handing each to a thread would cost more than it saves.
+// Smaller blocks (tests use blocks of a few bytes) are written in the
+// caller: handing each to the writer would cost more than it saves.
 constexpr std::size_t kOverlapBlock = 4096;
 
 // counted: the bytes read after the first 99.
@@ -221,35 +219,26 @@ void decide(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, 
     }
 }
 
-// Returns false on a write error. Three stages run as in a pipe: the reader
-// fills buffers ahead of the scan, the scan decides each block as soon as
-// it is read, and the writer writes it after. Block n is read into buffer
-// n % kBuffers, after room for the bytes held back from block n - 1. The
-// wide pass (when wide is given) follows the byte pass through each block,
-// over the bytes the byte pass is done with.
+// Returns false on a write error. Block n is read into buffer n % kBuffers,
+// behind the bytes held back from block n - 1, while the writer may still be
+// writing the blocks before it. The wide pass (when wide is given) follows
+// the byte pass through each block, over the bytes the byte pass is done
+// with.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int relax, std::size_t block,
             const MessageSink& progress) {
-    // One buffer is being scanned, one may still be written, and the reads
-    // go ahead in the others.
-    constexpr std::size_t kBuffers = 6;
-    constexpr std::size_t kReadsAhead = kBuffers - 2;
-    static_assert(kReadsAhead <= BlockReader::kAhead);
+    constexpr std::size_t kBuffers = 4;
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(kHeldMax + block));
-    // The bytes held back, apart from their buffer, which the reader may
-    // fill again before the next block is scanned.
-    std::vector<unsigned char> carried(kHeldMax);
-    const bool overlap = block >= kOverlapBlock;
-    BlockWriter writer(out, overlap && out != nullptr);
-    BlockReader reader(prog, overlap);
-    for (std::size_t n = 0; n < kReadsAhead; ++n) reader.read(buffers[n].data() + kHeldMax, block);
+    BlockWriter writer(out, block >= kOverlapBlock);
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
+    const unsigned char* carried = nullptr;
     std::int64_t shown = 0;
     for (std::size_t n = 0;; ++n) {
-        std::size_t got = reader.wait_read();
-        unsigned char* buf = buffers[n % kBuffers].data() + (kHeldMax - held);
-        if (held != 0) std::memcpy(buf, carried.data(), held);
+        unsigned char* buf = buffers[n % kBuffers].data();
+        writer.wait_pending(kBuffers - 1);  // the write of this buffer's last block is done
+        if (held != 0) std::memcpy(buf, carried, held);
+        std::size_t got = std::fread(buf + held, 1, block, prog);
         held += got;
         std::int64_t end = base + static_cast<std::int64_t>(held);
         if (out != nullptr) show_progress(progress, shown, end - kLook);  // a search without a copy is silent
@@ -268,16 +257,11 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, std::FILE* out, int r
         }
         assert(kept >= base && end - kept <= static_cast<std::int64_t>(kHeldMax));
         auto done = static_cast<std::size_t>(kept - base);
-        held -= done;
-        std::memcpy(carried.data(), buf + done, held);
         writer.write(buf, done);
         if (writer.failed()) return writer.finish();
-        // Block n + kReadsAhead goes into the buffer of block n - 2, whose
-        // write is done once no more than those of blocks n - 1 and n are
-        // pending.
-        writer.wait_pending(2);
-        reader.read(buffers[(n + kReadsAhead) % kBuffers].data() + kHeldMax, block);
+        carried = buf + done;
         base = kept;
+        held -= done;
     }
 }
 

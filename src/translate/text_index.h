@@ -6,7 +6,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -98,7 +97,6 @@ void add_counts(TextIndex& index);
 
 inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
     std::uint64_t h = 0x9E3779B97F4A7C15ULL * (n + 1);
-    const bool word_before = n >= 8;
     while (n >= 8) {
         std::uint64_t w;
         std::memcpy(&w, s, 8);
@@ -108,16 +106,7 @@ inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
         n -= 8;
     }
     std::uint64_t w = 0;
-    if (word_before && n != 0) {
-        // The last n bytes by one load that ends with the text, rather than
-        // n loads: with 13 bytes, the load of bytes 5 to 12 with bytes 5
-        // to 7 shifted out. Both sides of every comparison hash alike, so
-        // any function of the bytes does.
-        std::memcpy(&w, s + n - 8, 8);
-        w = std::endian::native == std::endian::little ? w >> (8 * (8 - n)) : w << (8 * (8 - n));
-    } else {
-        for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
-    }
+    for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ULL;
     return h ^ (h >> 29);
 }
