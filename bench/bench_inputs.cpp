@@ -9,6 +9,10 @@
 //   bench_inputs wide PROGRAM SIZE OUT    PROGRAM with a UTF-16LE copy of each
 //       of its usable texts after it, as a wide literal at an even offset, cut
 //       to SIZE bytes
+//   bench_inputs dense PROGRAM DICTIONARY SIZE OUT    the first half of
+//       PROGRAM, then UTF-16LE texts back to back between zero units up to
+//       SIZE bytes, as dense as a resource section: by turns an original of
+//       DICTIONARY and a text of PROGRAM that is none
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -213,6 +217,64 @@ int make_wide(const char* program, std::uint64_t size, const char* out_path) {
     return std::fclose(out) == 0 && written == size ? 0 : 1;
 }
 
+// The originals of a dictionary that write_pairs wrote: the text before
+// the first blank of each line.
+std::vector<std::string> originals_of(const char* path) {
+    std::vector<std::string> out;
+    std::FILE* in = std::fopen(path, "r");
+    if (in == nullptr) return out;
+    char line[256];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+        std::string l = line;
+        std::size_t blank = l.find(' ');
+        if (blank != std::string::npos && blank != 0) out.push_back(l.substr(0, blank));
+    }
+    std::fclose(in);
+    return out;
+}
+
+int make_dense(const char* program, const char* dictionary, std::uint64_t size, const char* out_path) {
+    std::vector<std::string> originals = originals_of(dictionary);
+    std::set<std::string> known(originals.begin(), originals.end());
+    std::FILE* in = std::fopen(program, "rb");
+    std::FILE* out = std::fopen(out_path, "wb");
+    if (in == nullptr || out == nullptr || originals.empty()) return 1;
+    const std::uint64_t half = size / 2 & ~std::uint64_t{1};
+    std::vector<unsigned char> buf(1 << 20);
+    std::vector<std::string> others;  // usable strings of the program that are no original
+    std::string current;
+    std::uint64_t written = 0;
+    while (written < half) {
+        std::size_t got = std::fread(buf.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), half - written)), in);
+        if (got == 0) return 1;
+        std::fwrite(buf.data(), 1, got, out);
+        written += got;
+        for (std::size_t i = 0; i < got && others.size() < 100000; ++i) {
+            if (buf[i] != 0) {
+                if (current.size() <= 40) current += static_cast<char>(buf[i]);
+                continue;
+            }
+            if (usable(current) && known.count(current) == 0) others.push_back(current);
+            current.clear();
+        }
+    }
+    std::fclose(in);
+    if (others.empty()) return 1;
+    std::string units;
+    for (std::size_t i = 0; written < size; ++i) {
+        const std::string& text = i % 2 == 0 ? originals[(i / 2) % originals.size()] : others[(i / 2) % others.size()];
+        units.assign(2, '\0');
+        for (char c : text) {
+            units += c;
+            units += '\0';
+        }
+        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(units.size(), size - written));
+        std::fwrite(units.data(), 1, take, out);
+        written += take;
+    }
+    return std::fclose(out) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,6 +283,9 @@ int main(int argc, char** argv) {
     if (mode == "dictionary" && argc == 5) return make_dictionary(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
     if (mode == "synthetic" && argc == 4) return make_synthetic(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (mode == "wide" && argc == 5) return make_wide(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
-    std::fprintf(stderr, "usage: bench_inputs program SIZE OUT < paths | dictionary PROGRAM COUNT OUT | synthetic COUNT OUT | wide PROGRAM SIZE OUT\n");
+    if (mode == "dense" && argc == 6) return make_dense(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10), argv[5]);
+    std::fprintf(stderr,
+                 "usage: bench_inputs program SIZE OUT < paths | dictionary PROGRAM COUNT OUT | synthetic COUNT OUT | "
+                 "wide PROGRAM SIZE OUT | dense PROGRAM DICTIONARY SIZE OUT\n");
     return 2;
 }

@@ -1,10 +1,13 @@
 #!/bin/sh
 # The translator's benchmark: make bench, or sh bench/run_bench.sh BUILD.
 # Generates its inputs under build/bench (never committed) and prints, for
-# each measurement, MB/s, the time per MB against "cat file > copy" measured
-# in the same run, and the peak memory.
-# BENCH_MB (512) sizes the program file, BENCH_BIG_GB (5) the file that shows
-# that memory stays flat.
+# each translation, its time as a ratio to "cat file > copy" of the same
+# file: runs of the two alternate, and each pair gives one ratio, so that
+# the load of other work on the machine falls on both alike; the median of
+# the ratios is the figure, their range the noise. Peak memory is the
+# largest of the runs'.
+# BENCH_MB (512) sizes the program files, BENCH_PAIRS (7) the pairs per row,
+# BENCH_BIG_GB (5) the file that shows that memory stays flat.
 set -eu
 
 build=${1:?usage: run_bench.sh BUILD}
@@ -13,11 +16,12 @@ inputs=$build/bench/bench_inputs
 window=$build/bench/window_run
 work=build/bench
 size_mb=${BENCH_MB:-512}
+pairs=${BENCH_PAIRS:-7}
 big_gb=${BENCH_BIG_GB:-5}
 mkdir -p "$work"
 
 # The program, its copies and the big file's copy all lie on disk at once.
-need_kb=$(( (size_mb * 6 + big_gb * 1024 + 512) * 1024 ))
+need_kb=$(( (size_mb * 8 + big_gb * 1024 + 512) * 1024 ))
 avail_kb=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
 if [ "$avail_kb" -lt "$need_kb" ]; then
     echo "bench: needs $((need_kb / 1024)) MB free in $work, has $((avail_kb / 1024)) MB" >&2
@@ -37,12 +41,33 @@ if [ ! -f "$wide" ] || [ "$(stat -c %s "$wide")" -ne "$bytes" ]; then
     "$inputs" wide "$prog" "$bytes" "$wide"
 fi
 [ -f "$work/dict10k.txt" ] || "$inputs" dictionary "$prog" 10000 "$work/dict10k.txt"
+dense=$work/dense.exe
+if [ ! -f "$dense" ] || [ "$(stat -c %s "$dense")" -ne "$bytes" ]; then
+    echo "making $dense: the program's first half, then UTF-16 texts back to back, half of them originals" >&2
+    "$inputs" dense "$prog" "$work/dict10k.txt" "$bytes" "$dense"
+fi
+# A large Windows program and a dictionary of the English texts of its
+# resources, each translated longer than it is.
+winprog=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll
+win=""
+if [ -f "$winprog" ]; then
+    win=$work/shell32.exe
+    [ -f "$win" ] || cp "$winprog" "$win"
+    if [ ! -s "$work/shell32_nl.txt" ]; then
+        "$build/vorlang-extract" -g -l 0409 -p "$work/shell32" 2> /dev/null |
+            awk '!/^!#/ && length($0) > 2 {
+                q = substr($0, 1, (length($0) - 1) / 2)
+                if (q !~ /^"/) q = "\"" q "\""
+                print q " " substr(q, 1, length(q) - 1) " (nl)\""
+            }' > "$work/shell32_nl.txt"
+    fi
+fi
 [ -f "$work/dict200k.txt" ] || "$inputs" synthetic 200000 "$work/dict200k.txt"
 head -n 100 "$work/dict10k.txt" > "$work/dict100.txt"
 head -n 1000 "$work/dict10k.txt" > "$work/dict1000.txt"
 head -c 4194304 "$prog" > "$work/slice.exe"
 printf 'tiny\0' > "$work/tiny.exe"
-cat "$prog" "$wide" > /dev/null  # into the page cache, as for every run after it
+cat "$prog" "$wide" "$dense" > /dev/null  # into the page cache, as for every run after it
 
 stats=$work/stats
 rows=$work/rows
@@ -72,17 +97,66 @@ measure() {
     echo "$name|$mb|$best|$rss|$cpu" >> "$rows"
 }
 
+# timed STATS COMMAND...: runs the command after the writeback of earlier
+# runs (which would otherwise slow it), with its output dropped; prints its
+# nanoseconds.
+timed() {
+    out=$1
+    shift
+    rm -f "$work"/*_t.exe "$work/copy"
+    sync
+    t0=$(date +%s%N)
+    /usr/bin/time -f '%M' -o "$out" "$@" > "$work/last.out"
+    t1=$(date +%s%N)
+    echo $((t1 - t0))
+}
+
+# paired NAME FILE COMMAND...: BENCH_PAIRS pairs of "cat FILE > copy" and
+# the command, one row of the ratio table.
+paired() {
+    name=$1 file=$2
+    shift 2
+    : > "$work/pairs"
+    rss=0 i=0
+    while [ "$i" -lt "$pairs" ]; do
+        c=$(timed "$stats.cat" sh -c 'cat "$1" > "$2"' sh "$file" "$work/copy")
+        t=$(timed "$stats" "$@")
+        kb=$(tail -n 1 "$stats")
+        if [ "$kb" -gt "$rss" ]; then rss=$kb; fi
+        echo "$c $t" >> "$work/pairs"
+        i=$((i + 1))
+    done
+    mb=$(stat -c %s "$file" | awk '{ printf "%.1f", $1 / 1048576 }')
+    awk -v name="$name" -v mb="$mb" -v rss="$rss" '
+        { c[NR] = $1; t[NR] = $2; r[NR] = $2 / $1 }
+        function median(a, n,    i, j, x) {
+            for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+        }
+        END {
+            mr = median(r, NR); lo = r[1]; hi = r[NR]
+            printf "%s|%s|%.3f|%.3f|%.2f|%.2f|%.2f|%.1f\n", name, mb, median(c, NR) / 1e9, median(t, NR) / 1e9, mr, lo, hi, rss / 1024
+        }' "$work/pairs" >> "$ratios"
+}
+
+ratios=$work/ratios
+: > "$ratios"
+paired "level 0, 10000 entries" "$prog" "$tool" -p "$work/prog" -d "$work/dict10k"
+paired "-r, 10000 entries" "$prog" "$tool" -p "$work/prog" -d "$work/dict10k" -r
+paired "-R, 10000 entries" "$prog" "$tool" -p "$work/prog" -d "$work/dict10k" -R
+paired "-u level 0, wide-rich file" "$wide" "$tool" -u -p "$work/wide" -d "$work/dict10k"
+paired "-u level 3, wide-rich file" "$wide" "$tool" -u -R -p "$work/wide" -d "$work/dict10k"
+paired "-u level 0, dense wide file" "$dense" "$tool" -u -p "$work/dense" -d "$work/dict10k"
+if [ -n "$win" ] && [ -s "$work/shell32_nl.txt" ]; then
+    paired "-g, shell32.dll ($(grep -c . "$work/shell32_nl.txt") entries)" "$win" "$tool" -g -p "$work/shell32" -d "$work/shell32_nl"
+    tr '\r' '\n' < "$work/last.out" | grep -q '^Translated' || echo "bench: vorlang -g on shell32.dll gave no report" >&2
+else
+    gskip="-g row skipped: no $winprog"
+fi
 
 mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
 measure "cat file > copy" "$mb" 5 sh -c 'cat "$1" > "$2"' sh "$prog" "$work/copy"
 measure "vorlang level 0, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k"
-measure "vorlang level 1, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -r
-measure "vorlang level 3, 10000 entries" "$mb" 5 "$tool" -p "$work/prog" -d "$work/dict10k" -R
-measure "vorlang -u level 0, 10000 entries" "$mb" 5 "$tool" -u -p "$work/prog" -d "$work/dict10k"
-measure "cat wide-rich file > copy" "$mb" 5 sh -c 'cat "$1" > "$2"' sh "$wide" "$work/copy"
-measure "vorlang level 0, wide-rich file" "$mb" 5 "$tool" -p "$work/wide" -d "$work/dict10k"
-measure "vorlang -u level 0, wide-rich file" "$mb" 5 "$tool" -u -p "$work/wide" -d "$work/dict10k"
-measure "vorlang -u level 3, wide-rich file" "$mb" 5 "$tool" -u -R -p "$work/wide" -d "$work/dict10k"
 measure "window, 100 entries (4 MB slice)" 4 1 "$window" "$work/dict100.txt" "$work/slice.exe" "$work/window.out" 0
 measure "window, 1000 entries (4 MB slice)" 4 1 "$window" "$work/dict1000.txt" "$work/slice.exe" "$work/window.out" 0
 # The same output and counts as the window, on the slice with 1000 entries.
@@ -107,7 +181,13 @@ measure "vorlang level 3, ${big_gb} GiB file" "$((big_gb * 1024))" 1 "$tool" -p 
 rm -f "$big" "$work/big_t.exe" "$work/copy" "$work"/*_t.exe
 
 echo
-echo "$(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg); best of the runs; MB = MiB; cpu = user + system seconds"
+echo "$(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg); $pairs pairs of cat and vorlang per row, alternating; MB = MiB"
+echo "x cat: the median of the pairs' ratios; range: the lowest and highest ratio (the noise); seconds: medians"
+printf '%-38s %8s %8s %8s %8s %13s %10s\n' "vorlang" MB "cat s" "run s" "x cat" range "peak MiB"
+awk -F'|' '{ printf "%-38s %8.1f %8.3f %8.3f %7.2f x %6.2f-%-6.2f %10.1f\n", $1, $2, $3, $4, $5, $6, $7, $8 }' "$ratios"
+if [ -n "${gskip:-}" ]; then echo "$gskip"; fi
+echo
+echo "best of the runs; cpu = user + system seconds"
 printf '%-38s %8s %9s %10s %11s %8s %10s\n' measurement MB seconds MB/s "x cat" cpu "peak MiB"
 awk -F'|' '
     NR == 1 { base = ($3 / 1e9) / $2 }

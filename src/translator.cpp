@@ -113,7 +113,10 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
     std::int64_t lowest = std::max({start, zero - static_cast<std::int64_t>(x.max_len), std::int64_t{1}});
     if (zero - 1 < lowest) return;
     const unsigned char* end = buf + (zero - base);
-    if (!may_end_original(x, end, static_cast<std::size_t>(zero - lowest))) return;
+    if (!may_end_original(x, end, static_cast<std::size_t>(zero - lowest))) {
+        assert(no_original_ends(x, end, static_cast<std::size_t>(zero - lowest)));
+        return;
+    }
     std::int32_t node = x.root_child[end[-1]];
     if (node < 0) return;
     std::int32_t best = -1;

@@ -233,7 +233,9 @@ bool same(const Result& want, const Result& got, const char* what, std::uint64_t
     return false;
 }
 
-const std::size_t kBlocks[] = {1, 2, 3, 5, 8, 64, 97, 98, 99, 100, 101, 255, 256, 257, 4096, kBlockSize};
+// From 4096 on, blocks are written on the writer's thread; a file of 100 kB
+// in blocks of 8192 goes round its buffers thrice.
+const std::size_t kBlocks[] = {1, 2, 3, 5, 8, 64, 97, 98, 99, 100, 101, 255, 256, 257, 4096, 8192, kBlockSize};
 
 // The search tells the window's offsets and counts, and shows no progress.
 bool same_hits(const Result& want, const Result& got, const char* what, std::uint64_t seed) {

@@ -84,13 +84,10 @@ void fill_filters(TextIndex& x) {
     for (const Original& o : x.originals) {
         std::size_t bit = filter_bit(o.len, o.text);
         x.filter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-        std::size_t tail = tail_bit(o.text + o.len, std::min<std::size_t>(o.len, 4));
+        std::size_t l = tail_length(o.len);
+        std::size_t tail = tail_bit(o.text + o.len, l);
         x.tails[tail >> 6] |= std::uint64_t{1} << (tail & 63);
-        if (o.len < 4) {
-            x.short_lengths |= 1U << o.len;
-        } else {
-            x.has_long = true;
-        }
+        x.tail_lengths |= 1U << l;
         x.min_len = std::min<std::size_t>(x.min_len, o.len);
         x.max_len = std::max<std::size_t>(x.max_len, o.len);
         for (std::size_t k = 0; k < o.len; ++k) {

@@ -5,6 +5,7 @@
 // worked out once per distinct original.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -65,8 +66,9 @@ struct TextIndex : OriginalTable {
     // walking the trie: by filter_bit, and by tail_bit of each original.
     std::vector<std::uint64_t> filter;
     std::vector<std::uint64_t> tails;
-    unsigned short_lengths = 0;  // bit l set when an original has l < 4 bytes
-    bool has_long = false;       // whether an original has 4 bytes or more
+    // Bit t set when tails holds the last t bytes of an original: its whole
+    // text below 4 bytes, its last 4 up to 7, its last 8 from 8 on.
+    unsigned tail_lengths = 0;
 
     // The originals read backwards from their last byte, for the relax
     // levels, where a match may begin inside a string. Nodes are numbered
@@ -123,17 +125,24 @@ inline bool may_be_original(const TextIndex& x, const unsigned char* s, std::siz
     return (x.filter[bit >> 6] >> (bit & 63) & 1) != 0;
 }
 
-// The last l bytes before end (l is 1 to 4), and l.
+// The last l bytes before end (l is 1 to 4, or 8), and l.
 inline std::size_t tail_bit(const unsigned char* end, std::size_t l) {
-    std::uint32_t w = 0;
-    if (l == 4) {
-        std::memcpy(&w, end - 4, 4);
+    std::uint64_t w = 0;
+    if (l == 8) {
+        std::memcpy(&w, end - 8, 8);
+    } else if (l == 4) {
+        std::uint32_t v;
+        std::memcpy(&v, end - 4, 4);
+        w = v;
     } else {
         for (std::size_t k = 1; k <= l; ++k) w = w << 8 | end[-static_cast<std::ptrdiff_t>(k)];
     }
-    std::uint64_t k = (std::uint64_t{w} << 3 | l) * 0x9E3779B97F4A7C15ULL;
+    std::uint64_t k = (w ^ std::uint64_t{l} << 59) * 0x9E3779B97F4A7C15ULL;
     return static_cast<std::size_t>(k >> (64 - kTailBits));
 }
+
+// How many last bytes of an original of len bytes its tail bit covers.
+inline std::size_t tail_length(std::size_t len) { return len < 4 ? len : len < 8 ? 4 : 8; }
 
 inline bool tail_set(const TextIndex& x, const unsigned char* end, std::size_t l) {
     std::size_t bit = tail_bit(end, l);
@@ -141,11 +150,13 @@ inline bool tail_set(const TextIndex& x, const unsigned char* end, std::size_t l
 }
 
 // Whether an original may end at end, where avail bytes before it may be
-// part of it.
+// part of it. A tail of 8 bytes keeps the strings that merely share a
+// common ending with an original out of the trie: for the original
+// "Disabled items", a tail of 4 bytes ("tems") would let "Print items" and
+// "Show all items" through; its tail "ed items" lets neither.
 inline bool may_end_original(const TextIndex& x, const unsigned char* end, std::size_t avail) {
-    if (x.has_long && avail >= 4 && tail_set(x, end, 4)) return true;
-    for (unsigned l = 1; l < 4; ++l) {
-        if ((x.short_lengths >> l & 1) != 0 && avail >= l && tail_set(x, end, l)) return true;
+    for (unsigned l : {8U, 4U, 3U, 2U, 1U}) {
+        if ((x.tail_lengths >> l & 1) != 0 && avail >= l && tail_set(x, end, l)) return true;
     }
     return false;
 }
@@ -165,6 +176,15 @@ inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s
 // The original equal to the len bytes at s, or -1.
 inline std::int32_t find_original(const OriginalTable& x, const unsigned char* s, std::size_t len) {
     return find_original(x, s, len, text_hash(s, len));
+}
+
+// For assertions: whether no original ends at end, where avail bytes
+// before it may be part of it.
+inline bool no_original_ends(const TextIndex& x, const unsigned char* end, std::size_t avail) {
+    for (std::size_t l = x.min_len; l <= std::min(avail, x.max_len); ++l) {
+        if (find_original(x, end - l, l) >= 0) return false;
+    }
+    return true;
 }
 
 // The trie node reached from node by the byte c, or -1.

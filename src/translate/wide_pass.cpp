@@ -89,7 +89,7 @@ std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::
     std::int64_t after = 0;
     bool risky = false;
     const std::size_t counted = counted_units(before);
-    if (after_counted(q, counted) <= end) {
+    if (counted >= x.min_units && after_counted(q, counted) <= end) {
         best = lookup(x, at, counted);
         after = after_counted(q, counted);
     }
