@@ -8,14 +8,17 @@
 
 void FilePlan::keep(std::uint64_t offset, std::uint64_t size) {
     if (size == 0) return;
-    assert(pieces.empty() || !pieces.back().from_file ||
-           pieces.back().offset + pieces.back().size <= offset);
-    pieces.push_back(FilePiece{true, offset, size, {}});
+    pieces.push_back(FilePiece{PieceSource::copy, offset, size, {}});
 }
 
 void FilePlan::add(std::vector<unsigned char> bytes) {
     if (bytes.empty()) return;
-    pieces.push_back(FilePiece{false, 0, 0, std::move(bytes)});
+    pieces.push_back(FilePiece{PieceSource::bytes, 0, 0, std::move(bytes)});
+}
+
+void FilePlan::add_program(std::uint64_t offset, std::uint64_t size) {
+    if (size == 0) return;
+    pieces.push_back(FilePiece{PieceSource::program, offset, size, {}});
 }
 
 void FilePlan::put16(std::uint64_t at, std::uint32_t v) {
@@ -33,24 +36,21 @@ std::uint64_t FilePlan::new_size() const {
     return n;
 }
 
-// E.g. pieces old [0, 100), old [300, 400) with [50, 350) taken: old
-// [0, 50), the bytes [50, 100), the bytes [300, 350), old [350, 400).
-bool take_from(FilePlan& plan, FileBytes& file, std::uint64_t begin, std::uint64_t end) {
+// E.g. copy [0, 100), copy [300, 400) with [50, 350) taken: copy [0, 50),
+// program [50, 100), program [300, 350), copy [350, 400).
+void take_from_program(FilePlan& plan, std::uint64_t begin, std::uint64_t end) {
     std::vector<FilePiece> pieces;
     for (FilePiece& p : plan.pieces) {
         const std::uint64_t from = std::max(begin, p.offset), to = std::min(end, p.offset + p.size);
-        if (!p.from_file || from >= to) {
+        if (p.source != PieceSource::copy || from >= to) {
             pieces.push_back(std::move(p));
             continue;
         }
-        if (p.offset < from) pieces.push_back(FilePiece{true, p.offset, from - p.offset, {}});
-        FilePiece taken{false, 0, 0, std::vector<unsigned char>(static_cast<std::size_t>(to - from))};
-        if (!file.read(from, taken.bytes.data(), taken.bytes.size())) return false;
-        pieces.push_back(std::move(taken));
-        if (to < p.offset + p.size) pieces.push_back(FilePiece{true, to, p.offset + p.size - to, {}});
+        if (p.offset < from) pieces.push_back(FilePiece{PieceSource::copy, p.offset, from - p.offset, {}});
+        pieces.push_back(FilePiece{PieceSource::program, from, to - from, {}});
+        if (to < p.offset + p.size) pieces.push_back(FilePiece{PieceSource::copy, to, p.offset + p.size - to, {}});
     }
     plan.pieces = std::move(pieces);
-    return true;
 }
 
 // Words at even file offsets: with "MZ" then 0x90 0x00 in two calls of
@@ -128,22 +128,35 @@ bool FileSplice::emit(const unsigned char* data, std::size_t n) {
     return emit_(data, n);
 }
 
-bool FileSplice::literals() {
-    for (; piece_ < plan_.pieces.size() && !plan_.pieces[piece_].from_file; ++piece_) {
-        const std::vector<unsigned char>& b = plan_.pieces[piece_].bytes;
-        if (!emit(b.data(), b.size())) return false;
+bool FileSplice::due() {
+    for (; piece_ < plan_.pieces.size() && plan_.pieces[piece_].source != PieceSource::copy; ++piece_) {
+        const FilePiece& p = plan_.pieces[piece_];
+        if (p.source == PieceSource::bytes) {
+            if (!emit(p.bytes.data(), p.bytes.size())) return false;
+            continue;
+        }
+        constexpr std::uint64_t kBlock = std::uint64_t{1} << 18;
+        block_.resize(static_cast<std::size_t>(std::min(kBlock, p.size)));
+        for (std::uint64_t at = 0; at < p.size; at += kBlock) {
+            const auto n = static_cast<std::size_t>(std::min(kBlock, p.size - at));
+            if (program_ == nullptr || !program_->read(p.offset + at, block_.data(), n)) {
+                program_failed_ = true;
+                return false;
+            }
+            if (!emit(block_.data(), n)) return false;
+        }
     }
     return true;
 }
 
-// E.g. pieces old [0, 100), 50 new bytes, old [300, 400): of a put of the
-// old bytes [64, 320), 36 go out, then the 50, then none of [100, 300),
-// then 20 of [300, 320).
+// E.g. pieces copy [0, 100), 50 bytes, copy [300, 400): of a put of the
+// copy's [64, 320), 36 go out, then the 50, then none of [100, 300), then
+// 20 of [300, 320).
 bool FileSplice::put(const unsigned char* data, std::size_t n) {
     const std::uint64_t begin = read_, end = read_ + n;
     read_ = end;
     for (;;) {
-        if (!literals()) return false;
+        if (!due()) return false;
         if (piece_ == plan_.pieces.size()) return true;
         const FilePiece& p = plan_.pieces[piece_];
         const std::uint64_t from = std::max(begin, p.offset), to = std::min(end, p.offset + p.size);
@@ -154,17 +167,21 @@ bool FileSplice::put(const unsigned char* data, std::size_t n) {
 }
 
 bool FileSplice::finish() {
-    if (!literals()) return false;
+    if (!due()) return false;
     return piece_ == plan_.pieces.size();
 }
 
 std::vector<unsigned char> spliced(const FilePlan& plan, const unsigned char* old, std::size_t size) {
     std::vector<unsigned char> out;
     out.reserve(static_cast<std::size_t>(plan.new_size()));
-    FileSplice splice(plan, [&out](const unsigned char* data, std::size_t n) {
-        out.insert(out.end(), data, data + n);
-        return true;
-    });
+    FileBytes program(old, size);
+    FileSplice splice(
+        plan,
+        [&out](const unsigned char* data, std::size_t n) {
+            out.insert(out.end(), data, data + n);
+            return true;
+        },
+        &program);
     if (!splice.put(old, size) || !splice.finish()) return {};
     if (plan.checksum_at) {
         const std::uint32_t sum = splice.checksum();

@@ -130,18 +130,28 @@ LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
 
     ResourceImage section = write_resource_tree(tree, rsrc != nullptr ? rsrc->virtual_address : 0);
     if (!section.ok()) return failed(LayoutError::resources, section.message);
-    const std::uint64_t new_size = section.bytes.size();
+    const std::uint64_t new_size = section.size();
 
     FilePlan& plan = r.plan;
     const std::uint64_t dirs_at = img.optional_offset + (img.plus ? 112 : 96);
     auto header_of = [&](const PeSection* s) {
         return img.section_table.begin + kSectionSize * static_cast<std::uint64_t>(s - img.sections.data());
     };
-    // The new section's bytes padded with zeros to its raw size.
-    auto padded = [&](std::uint64_t raw) {
-        std::vector<unsigned char> b = std::move(section.bytes);
-        b.resize(static_cast<std::size_t>(raw), 0);
-        return b;
+    // The new section's pieces, padded with zeros to its raw size: its bytes,
+    // and between them the data it left in the program.
+    auto add_section = [&](std::uint64_t raw) {
+        std::uint64_t done = 0, at = 0;  // in section.bytes, in the section
+        for (const ResourceFromFile& f : section.from_file) {
+            const auto from = section.bytes.begin() + static_cast<std::ptrdiff_t>(done);
+            plan.add(std::vector<unsigned char>(from, from + static_cast<std::ptrdiff_t>(f.at - at)));
+            done += f.at - at;
+            plan.add_program(f.source, f.size);
+            at = f.at + f.size;
+        }
+        std::vector<unsigned char> rest = std::move(section.bytes);
+        rest.erase(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(done));
+        rest.resize(static_cast<std::size_t>(raw - at), 0);
+        plan.add(std::move(rest));
     };
     std::uint32_t new_rva = 0;
     std::uint64_t raw_growth = 0;  // of the initialized data
@@ -152,7 +162,7 @@ LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
         r.way = LayoutWay::in_place;
         new_rva = rsrc->virtual_address;
         plan.keep(0, rsrc->raw_offset);
-        plan.add(padded(rsrc->raw_size));
+        add_section(rsrc->raw_size);
         plan.keep(std::uint64_t{rsrc->raw_offset} + rsrc->raw_size, end - (std::uint64_t{rsrc->raw_offset} + rsrc->raw_size));
         plan.put32(header_of(rsrc) + 8, static_cast<std::uint32_t>(new_size));
         new_memory_end = std::max(memory_end, rsrc->virtual_address + align_up(new_size, sa));
@@ -175,7 +185,7 @@ LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
             return failed(LayoutError::resources, "the resources would pass the 4 GiB an image can address");
         }
         plan.keep(0, rsrc->raw_offset);
-        plan.add(padded(raw));
+        add_section(raw);
         if (raw_growth == 0) {
             // Nothing moves in the file: what followed stays where it was.
             plan.keep(std::uint64_t{rsrc->raw_offset} + raw, end - (std::uint64_t{rsrc->raw_offset} + raw));
@@ -225,7 +235,7 @@ LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
         if (!section.ok()) return failed(LayoutError::resources, section.message);
         plan.keep(0, image_end);
         plan.add(std::vector<unsigned char>(static_cast<std::size_t>(raw_at - image_end), 0));
-        plan.add(padded(raw));
+        add_section(raw);
         plan.patches.push_back(FilePatch{header, {'.', 'r', 's', 'r', 'c', 0, 0, 0}});
         plan.put32(header + 8, static_cast<std::uint32_t>(new_size));
         plan.put32(header + 12, new_rva);

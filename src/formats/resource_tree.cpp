@@ -1,6 +1,7 @@
 #include "resource_tree.h"
 
 #include <algorithm>
+#include <cassert>
 #include <numeric>
 #include <unordered_set>
 
@@ -22,23 +23,27 @@ std::string hex(std::uint64_t v) {
     return "0x" + out;
 }
 
+// Reads the tree through file, whose bytes [base, base + size) are the
+// section from the root on: the few bytes of each directory, name and data
+// entry, and the data of the entries kept in memory.
 class TreeReader {
 public:
-    TreeReader(const unsigned char* bytes, std::size_t size, std::uint32_t rva)
-        : b_(bytes), size_(size), rva_(rva), entries_left_(size / kEntrySize),
+    TreeReader(FileBytes& file, std::uint64_t base, std::uint64_t size, std::uint32_t rva, ResourceKeep keep)
+        : file_(file), base_(base), size_(size), rva_(rva), keep_(keep), entries_left_(size / kEntrySize),
           // Names are copied into every entry below them; real trees stay
           // far below this.
-          budget_(4 * std::uint64_t{size} + (1u << 20)) {}
+          budget_(4 * size + (1u << 20)) {}
 
     ResourceRead run() {
         ResourceRead r;
+        unsigned char root[kDirSize];
         if (size_ < kDirSize) {
             fail(ResourceError::out_of_bounds, "the resource directory is cut short at its root");
-        } else {
-            r.tree.characteristics = le32(b_);
-            r.tree.time_stamp = le32(b_ + 4);
-            r.tree.major_version = static_cast<std::uint16_t>(le16(b_ + 8));
-            r.tree.minor_version = static_cast<std::uint16_t>(le16(b_ + 10));
+        } else if (get(0, root, kDirSize)) {
+            r.tree.characteristics = le32(root);
+            r.tree.time_stamp = le32(root + 4);
+            r.tree.major_version = static_cast<std::uint16_t>(le16(root + 8));
+            r.tree.minor_version = static_cast<std::uint16_t>(le16(root + 10));
             ResourceEntry path;
             walk(0, 0, path, r.tree.entries);
         }
@@ -59,6 +64,14 @@ private:
 
     bool within(std::uint64_t offset, std::uint64_t n) const { return offset <= size_ && n <= size_ - offset; }
 
+    // n bytes at offset, which within() has allowed; false (and the run
+    // fails) when the file was cut short meanwhile.
+    bool get(std::uint64_t offset, void* out, std::size_t n) {
+        if (file_.read(base_ + offset, out, n)) return true;
+        fail(ResourceError::out_of_bounds, "the resource section cannot be read");
+        return false;
+    }
+
     bool spend(std::uint64_t n) {
         if (n > budget_) {
             fail(ResourceError::too_many, "the resource entries copy more bytes than the section holds");
@@ -74,17 +87,21 @@ private:
             return true;
         }
         const std::uint32_t at = field & ~kHigh;
+        unsigned char count[2];
         if (!within(at, 2)) {
             fail(ResourceError::out_of_bounds, "a resource name at " + hex(at) + " lies past the section");
             return false;
         }
-        const std::uint32_t units = le16(b_ + at);
+        if (!get(at, count, 2)) return false;
+        const std::uint32_t units = le16(count);
         if (!within(at + 2, 2 * std::uint64_t{units})) {
             fail(ResourceError::out_of_bounds, "the resource name at " + hex(at) + " runs past the section");
             return false;
         }
+        std::vector<unsigned char> bytes(2 * std::size_t{units});
+        if (!get(at + 2, bytes.data(), bytes.size())) return false;
         std::u16string name(units, u'\0');
-        for (std::uint32_t i = 0; i < units; ++i) name[i] = static_cast<char16_t>(le16(b_ + at + 2 + 2 * i));
+        for (std::uint32_t i = 0; i < units; ++i) name[i] = static_cast<char16_t>(le16(bytes.data() + 2 * i));
         key = ResourceKey::of(std::move(name));
         return true;
     }
@@ -96,11 +113,13 @@ private:
             fail(ResourceError::loop, "the resource directory at " + hex(offset) + " is reached twice");
             return;
         }
+        unsigned char dir[kDirSize];
         if (!within(offset, kDirSize)) {
             fail(ResourceError::out_of_bounds, "a resource directory at " + hex(offset) + " lies past the section");
             return;
         }
-        const std::uint64_t count = std::uint64_t{le16(b_ + offset + 12)} + le16(b_ + offset + 14);
+        if (!get(offset, dir, kDirSize)) return;
+        const std::uint64_t count = std::uint64_t{le16(dir + 12)} + le16(dir + 14);
         if (!within(offset + kDirSize, count * kEntrySize)) {
             fail(ResourceError::out_of_bounds, "the entries of the resource directory at " + hex(offset) +
                                                    " run past the section");
@@ -112,7 +131,8 @@ private:
         }
         entries_left_ -= count;
         for (std::uint64_t i = 0; i < count && error_ == ResourceError::none; ++i) {
-            const unsigned char* e = b_ + offset + kDirSize + i * kEntrySize;
+            unsigned char e[kEntrySize];
+            if (!get(offset + kDirSize + i * kEntrySize, e, kEntrySize)) return;
             ResourceKey& key = level == 0 ? path.type : level == 1 ? path.name : path.language;
             if (!key_of(le32(e), key)) return;
             const std::uint32_t target = le32(e + 4);
@@ -132,11 +152,13 @@ private:
     }
 
     void leaf(std::uint32_t at, const ResourceEntry& path, std::vector<ResourceEntry>& out) {
+        unsigned char entry[kDataEntrySize];
         if (!within(at, kDataEntrySize)) {
             fail(ResourceError::out_of_bounds, "a resource data entry at " + hex(at) + " lies past the section");
             return;
         }
-        const std::uint64_t data_rva = le32(b_ + at), data_size = le32(b_ + at + 4);
+        if (!get(at, entry, kDataEntrySize)) return;
+        const std::uint64_t data_rva = le32(entry), data_size = le32(entry + 4);
         const std::uint64_t offset = data_rva - rva_;
         if (data_rva < rva_ || !within(offset, data_size)) {
             fail(ResourceError::out_of_bounds, "the data of the resource entry at " + hex(at) + " (RVA " +
@@ -144,19 +166,30 @@ private:
                                                    " bytes) lie outside the resource section");
             return;
         }
+        const bool held = keep_ == nullptr || keep_(path.type);
         const std::uint64_t names = 2 * (path.type.name.size() + path.name.name.size() + path.language.name.size());
+        // Data left in the file count too: the section written from them
+        // stays within a few times the old one.
         if (!spend(data_size + names)) return;
         ResourceEntry& e = out.emplace_back();
         e.type = path.type;
         e.name = path.name;
         e.language = path.language;
-        e.code_page = le32(b_ + at + 8);
-        e.data.assign(b_ + offset, b_ + offset + data_size);
+        e.code_page = le32(entry + 8);
+        if (held) {
+            e.data.resize(static_cast<std::size_t>(data_size));
+            get(offset, e.data.data(), e.data.size());
+        } else {
+            e.in_file_begin = base_ + offset;
+            e.in_file_end = base_ + offset + data_size;
+        }
     }
 
-    const unsigned char* b_;
-    std::size_t size_;
+    FileBytes& file_;
+    std::uint64_t base_;
+    std::uint64_t size_;
     std::uint32_t rva_;
+    ResourceKeep keep_;
     std::uint64_t entries_left_;
     std::uint64_t budget_;
     std::unordered_set<std::uint32_t> seen_;
@@ -205,10 +238,11 @@ int compare_resource_keys(const ResourceKey& a, const ResourceKey& b) {
 }
 
 ResourceRead read_resource_tree(const unsigned char* bytes, std::size_t size, std::uint32_t rva) {
-    return TreeReader(bytes, size, rva).run();
+    FileBytes file(bytes, size);
+    return TreeReader(file, 0, size, rva, nullptr).run();
 }
 
-ResourceRead read_resource_tree(FileBytes& file, const PeImage& image) {
+ResourceRead read_resource_tree(FileBytes& file, const PeImage& image, ResourceKeep keep) {
     const PeDirectory dir = image.directory(PeDirectoryIndex::resources);
     ResourceRead r;
     if (dir.rva == 0) {
@@ -222,13 +256,7 @@ ResourceRead read_resource_tree(FileBytes& file, const PeImage& image) {
         r.message = "the resource directory's RVA " + hex(dir.rva) + " lies in no section";
         return r;
     }
-    std::vector<unsigned char> bytes(span->room);
-    if (!file.read(span->offset, bytes.data(), bytes.size())) {
-        r.error = ResourceError::out_of_bounds;
-        r.message = "the resource section cannot be read";
-        return r;
-    }
-    return read_resource_tree(bytes.data(), bytes.size(), dir.rva);
+    return TreeReader(file, span->offset, span->room, dir.rva, keep).run();
 }
 
 ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
@@ -317,7 +345,7 @@ ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
     for (std::size_t i = 0; i < order.size(); ++i) {
         at = align8(at);
         data_at[i] = at;
-        at += all[order[i]].data.size();
+        at += all[order[i]].size();
         if (at + rva > UINT32_MAX) break;
     }
     if (at + rva > UINT32_MAX || at >= kHigh) {
@@ -327,7 +355,7 @@ ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
     }
 
     std::vector<unsigned char>& b = img.bytes;
-    b.assign(static_cast<std::size_t>(at), 0);
+    b.assign(static_cast<std::size_t>(data_entries_at + kDataEntrySize * order.size()), 0);
     std::size_t next_string = 0;
     for (const Dir& dir : dirs) {
         const std::size_t o = static_cast<std::size_t>(dir.offset);
@@ -360,9 +388,26 @@ ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva) {
         const ResourceEntry& e = all[order[i]];
         const std::size_t o = static_cast<std::size_t>(data_entries_at + kDataEntrySize * i);
         put32(b, o, static_cast<std::uint32_t>(rva + data_at[i]));
-        put32(b, o + 4, static_cast<std::uint32_t>(e.data.size()));
+        put32(b, o + 4, static_cast<std::uint32_t>(e.size()));
         put32(b, o + 8, e.code_page);
-        std::copy(e.data.begin(), e.data.end(), b.begin() + static_cast<std::ptrdiff_t>(data_at[i]));
     }
+    // The data after the data entries. E.g. data held at 0x100 (8 bytes),
+    // left in the file at 0x108 (16 bytes), held at 0x118: bytes ends at
+    // 0x108, from_file gets {0x108, ..., 16}, and the third data go at
+    // 0x108 of bytes, 16 before their section offset: bytes never holds
+    // the skipped ranges.
+    std::uint64_t skipped = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const ResourceEntry& e = all[order[i]];
+        assert(data_at[i] - skipped >= b.size());
+        b.resize(static_cast<std::size_t>(data_at[i] - skipped), 0);
+        if (e.held()) {
+            b.insert(b.end(), e.data.begin(), e.data.end());
+        } else {
+            img.from_file.push_back(ResourceFromFile{data_at[i], e.in_file_begin, e.size()});
+            skipped += e.size();
+        }
+    }
+    b.resize(static_cast<std::size_t>(at - skipped), 0);
     return img;
 }

@@ -52,8 +52,19 @@ struct ResourceEntry {
     ResourceKey language;  // an id (0x0409 en-US) in every file built by a resource compiler
     std::uint32_t code_page = 0;
     std::vector<unsigned char> data;
+    // Data a reader left in the file (see ResourceKeep): where they stand
+    // there; data is then empty. Empty for data held in memory.
+    std::uint64_t in_file_begin = 0;
+    std::uint64_t in_file_end = 0;
+    bool held() const { return in_file_end == in_file_begin; }
+    std::uint64_t size() const { return held() ? data.size() : in_file_end - in_file_begin; }
     bool operator==(const ResourceEntry&) const = default;
 };
+
+// Which types' data a reader holds in memory; the rest it leaves in the
+// file, so that large icons, bitmaps or installer payloads carried byte for
+// byte cost no memory. Null: every type's.
+using ResourceKeep = bool (*)(const ResourceKey& type);
 
 struct ResourceTree {
     // The root directory's header fields, written on every directory.
@@ -84,8 +95,25 @@ struct ResourceRead {
     bool ok() const { return error == ResourceError::none; }
 };
 
+// Data left in the file, placed in a section: size bytes from the file's
+// offset source go at the section's offset at.
+struct ResourceFromFile {
+    std::uint64_t at;
+    std::uint64_t source;
+    std::uint64_t size;
+};
+
 struct ResourceImage {
-    std::vector<unsigned char> bytes;  // the section's bytes, unpadded
+    // The section's bytes, unpadded, but for the data left in the file:
+    // those ranges are left out of bytes, which holds what lies before,
+    // between and after them.
+    std::vector<unsigned char> bytes;
+    std::vector<ResourceFromFile> from_file;  // by ascending at
+    std::uint64_t size() const {
+        std::uint64_t n = bytes.size();
+        for (const ResourceFromFile& f : from_file) n += f.size;
+        return n;
+    }
     ResourceError error = ResourceError::none;
     std::string message;
     bool ok() const { return error == ResourceError::none; }
@@ -98,9 +126,11 @@ ResourceRead read_resource_tree(const unsigned char* bytes, std::size_t size, st
 
 // The tree of the image's resource directory: from its root to the end of
 // the raw data of the section that holds it. Data outside that range are
-// refused (out_of_bounds). May throw std::bad_alloc.
-ResourceRead read_resource_tree(FileBytes& file, const PeImage& image);
+// refused (out_of_bounds). Only the directories and the data of the types
+// keep takes are read. May throw std::bad_alloc.
+ResourceRead read_resource_tree(FileBytes& file, const PeImage& image, ResourceKeep keep = nullptr);
 
-// The tree laid out in the normal form for a section mapped at rva.
+// The tree laid out in the normal form for a section mapped at rva; the
+// data of entries left in the file stay there (from_file).
 // May throw std::bad_alloc.
 ResourceImage write_resource_tree(const ResourceTree& tree, std::uint32_t rva);

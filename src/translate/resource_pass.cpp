@@ -144,7 +144,11 @@ ResourceTranslation translate_streamed(Trans_Tbl* head, const ProgramInput& in, 
                                                   in.held.size());
     std::optional<PeImage> image = read_pe_image(bytes);
     if (!image) return refused(ResourceStatus::unreadable, "it is no PE image");
-    ResourceRead read = read_resource_tree(bytes, *image);
+    // Only the kinds that hold texts are read into memory; the rest stay in
+    // the program until the new section is written.
+    ResourceRead read = read_resource_tree(bytes, *image, [](const ResourceKey& type) {
+        return !type.named && resource_kind_name(type.id) != nullptr;
+    });
     if (!read.ok()) return refused(ResourceStatus::unreadable, read.message);
     std::optional<FileRange> section = resource_section(*image);
     if (!section) return refused(ResourceStatus::unreadable, "its resource directory lies in no section");
@@ -183,15 +187,15 @@ ResourceTranslation translate_streamed(Trans_Tbl* head, const ProgramInput& in, 
     result.certificate_removed = laid.certificate_removed;
     // What the plan keeps of the old section (all of it, or all when a new
     // section is added) comes from the program, not from the masked copy.
-    if (!take_from(laid.plan, bytes, section->begin, section->end)) return refused(ResourceStatus::read_error, "");
+    take_from_program(laid.plan, section->begin, section->end);
 
     // The byte and wide passes see the resource section as zeros, so they
     // find nothing in it (a text there would be cut, and a counted length
     // or id word may pass for a text's neighbour); the plan puts the new
     // section (or the old one's own bytes) there.
-    FileSplice splice(laid.plan, [out](const unsigned char* data, std::size_t n) {
-        return std::fwrite(data, 1, n, out) == n;
-    });
+    FileSplice splice(
+        laid.plan, [out](const unsigned char* data, std::size_t n) { return std::fwrite(data, 1, n, out) == n; },
+        &bytes);
     const TranslateStatus status =
         translate_masked(head, in.prog, [&splice](const unsigned char* data, std::size_t n) {
             return splice.put(data, n);
@@ -204,10 +208,13 @@ ResourceTranslation translate_streamed(Trans_Tbl* head, const ProgramInput& in, 
         case TranslateStatus::read_error:
             return refused(ResourceStatus::read_error, "");
         case TranslateStatus::write_error:
-            return refused(ResourceStatus::write_error, "");
+            return refused(splice.program_failed() ? ResourceStatus::read_error : ResourceStatus::write_error, "");
     }
-    if (!splice.finish()) return refused(std::ferror(out) != 0 ? ResourceStatus::write_error
-                                                               : ResourceStatus::read_error, "");
+    if (!splice.finish()) {
+        return refused(std::ferror(out) != 0 && !splice.program_failed() ? ResourceStatus::write_error
+                                                                         : ResourceStatus::read_error,
+                       "");
+    }
     if (laid.plan.checksum_at && !write_checksum(out, *laid.plan.checksum_at, splice.checksum())) {
         return refused(ResourceStatus::write_error, "");
     }
