@@ -62,6 +62,30 @@ if [ -f "$winprog" ]; then
             }' > "$work/shell32_nl.txt"
     fi
 fi
+# A Windows program of 100 MB and more, built here by mingw-w64: every kind
+# of resource that holds texts, and 100 MB of data in one more resource (as
+# an installer carries its payload).
+rc_dir=$(cd "$(dirname "$0")/.." && pwd)/tests/resources
+big=""
+if command -v x86_64-w64-mingw32-gcc > /dev/null && command -v x86_64-w64-mingw32-windres > /dev/null; then
+    big=$work/bigwin.exe
+    if [ ! -s "$big" ]; then
+        echo "making $big: a Windows program with a 100 MB resource" >&2
+        head -c 100000000 /dev/urandom > "$work/payload.bin"
+        printf '#include "samples.rc"\n2 RCDATA "%s"\n' "$work/payload.bin" > "$work/bigwin.rc"
+        x86_64-w64-mingw32-windres -I "$rc_dir" "$work/bigwin.rc" -O coff -o "$work/bigwin_res.o" &&
+            x86_64-w64-mingw32-gcc -s -mwindows -o "$big" "$rc_dir/tiny_win.c" "$work/bigwin_res.o" || big=""
+        rm -f "$work/payload.bin" "$work/bigwin_res.o"
+    fi
+    if [ -n "$big" ] && [ ! -s "$work/bigwin_nl.txt" ]; then
+        "$build/vorlang-extract" -g -l 0409 -p "$work/bigwin" 2> /dev/null |
+            awk '!/^!#/ && length($0) > 2 {
+                q = substr($0, 1, (length($0) - 1) / 2)
+                if (q !~ /^"/) q = "\"" q "\""
+                print q " " substr(q, 1, length(q) - 1) " (nl)\""
+            }' > "$work/bigwin_nl.txt"
+    fi
+fi
 [ -f "$work/dict200k.txt" ] || "$inputs" synthetic 200000 "$work/dict200k.txt"
 head -n 100 "$work/dict10k.txt" > "$work/dict100.txt"
 head -n 1000 "$work/dict10k.txt" > "$work/dict1000.txt"
@@ -152,6 +176,11 @@ if [ -n "$win" ] && [ -s "$work/shell32_nl.txt" ]; then
     tr '\r' '\n' < "$work/last.out" | grep -q '^Translated' || echo "bench: vorlang -g on shell32.dll gave no report" >&2
 else
     gskip="-g row skipped: no $winprog"
+fi
+if [ -n "$big" ] && [ -s "$work/bigwin_nl.txt" ]; then
+    paired "-g, a 100 MB Windows program ($(grep -c . "$work/bigwin_nl.txt") entries)" "$big" "$tool" -g -p "$work/bigwin" -d "$work/bigwin_nl"
+else
+    gskip="${gskip:+$gskip; }-g row of a 100 MB program skipped: no x86_64-w64-mingw32-gcc and -windres"
 fi
 
 mb=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
