@@ -247,7 +247,7 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
     std::fflush(stdout);
     ProgramMap mapped;
     TranslateStatus status;
-    if (mapped.map(in.program, cannot_read_program(s.program).message)) {
+    if (mapped.map(in.program, cannot_read_program(s.program))) {
         status = translate_mapped(in.entries.get(), {mapped.data(), mapped.size()}, out.stream(), s.relax, s.wide,
                                   to_standard_output(true));
         // The writer finds the pages of a shrunk file gone, too.

@@ -18,7 +18,6 @@
 
 #include "input_file.h"
 #include "program_map.h"
-#include "run_failure.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ extern "C" void remove_temp_and_die(int sig, siginfo_t* info, void*) {
     if (g_temp[0] != '\0') ::unlinkat(g_folder, g_temp, 0);
     // A page of the mapped program lost to a file that shrank: the run's
     // read error, as when reading finds the file short.
-    if (sig == SIGBUS && info != nullptr && lost_program_page(info->si_addr)) ::_exit(kStatusProgram);
+    if (sig == SIGBUS && info != nullptr) end_if_program_lost(info->si_addr);
     errno = saved;
     std::signal(sig, SIG_DFL);
     std::raise(sig);  // delivered with the default action once the handler returns

@@ -1,13 +1,14 @@
 // The program file mapped into memory whole, for a translator that reads it
 // without copying it. Pages of a mapped file that shrinks meanwhile can no
 // longer be read: touching one raises SIGBUS, which the pending output's
-// signal handler turns into the run's read error (see lost_program_page).
+// signal handler turns into the run's read error (see end_if_program_lost).
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "program_file.h"
+#include "run_failure.h"
 
 class ProgramMap {
 public:
@@ -18,9 +19,9 @@ public:
 
     // Maps a regular, non-empty program as it was opened, private to this
     // process and writable (a written page is copied, the file never
-    // changes). lost: the whole message line to write when a page of it is
-    // lost. False when it cannot be mapped: the program is then read.
-    bool map(const ProgramFile& program, std::string lost);
+    // changes). lost: how the run ends when a page of it is lost. False
+    // when it cannot be mapped: the program is then read.
+    bool map(const ProgramFile& program, Failure lost);
 
     unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
@@ -32,9 +33,10 @@ private:
 
     unsigned char* data_ = nullptr;
     std::size_t size_ = 0;
-    std::string lost_;
+    Failure lost_;
 };
 
-// From a signal handler: when addr lies in the mapped program, writes its
-// message to standard error and returns true. Async-signal-safe.
-bool lost_program_page(const void* addr);
+// From a SIGBUS handler: when addr lies in the mapped program, ends the
+// process as the failure given to map() says; else returns.
+// Async-signal-safe.
+void end_if_program_lost(const void* addr);
