@@ -39,12 +39,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <new>
 #include <vector>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "block_writer.h"
 #include "byte_masks.h"
@@ -55,9 +51,6 @@
 namespace {
 
 constexpr auto kLook = static_cast<std::int64_t>(kLookAhead);
-
-// How far ahead of the scan its bytes are asked for.
-constexpr std::size_t kPrefetch = 2048;
 
 // Held back between blocks by the byte pass: an undecided zero lies in the
 // last 99 bytes read, and its string's match and the byte before it in the
@@ -93,7 +86,6 @@ void apply(TextIndex& x, unsigned char* at, std::int64_t offset, std::int32_t id
     const Original& o = x.originals[static_cast<std::size_t>(id)];
     std::memcpy(at, o.result, o.len);
     ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(id)];
-    ++x.applied;
     if (x.observer != nullptr) {
         for (std::int32_t e = o.head; e >= 0; e = x.next[static_cast<std::size_t>(e)]) {
             (*x.observer)(x.entries[static_cast<std::size_t>(e)], offset);
@@ -182,10 +174,6 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
         if (byte_in_range(buf[i - k], lo, span)) range_before |= std::uint64_t{1} << (64 - k);
     }
     for (; i + 64 <= end; i += 64) {
-        // A mapped file is read here first, from memory the read of a
-        // buffer would have brought into the cache: asking for the bytes
-        // ahead more than halves the scan's time there.
-        __builtin_prefetch(buf + i + kPrefetch);
         ChunkMasks m = chunk_masks(buf + i, lo, span);
         std::uint64_t ends = m.zero;
         for (int k = 1; k <= n; ++k) ends &= m.in_range << k | range_before >> (64 - k);
@@ -251,6 +239,12 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
     if (begin < end) std::memset(read + (begin - from), 0, static_cast<std::size_t>(end - begin));
 }
 
+// The file is read, not mapped: a private mapping saved the read's copy but
+// paid more in page-table work (a copy-on-write fault per page replaced, a
+// TLB flush on the writer's core whenever pages are dropped behind it) and
+// in a scan of memory the read would have brought into the cache: on
+// 512 MiB with two free cores, 2% (dense wide texts) to 30% (level 0)
+// longer.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, bool copying, const Masked& masked,
             int relax, std::size_t block, const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
@@ -298,102 +292,6 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     }
 }
 
-// The program mapped whole: its blocks are windows of the mapping, so
-// nothing is read or carried, and a replacement copies only the page it
-// touches. A block that follows one with replacements on many of its pages
-// is copied into a buffer and decided there instead, as stream() does: one
-// copy-on-write fault per page costs more than that copy. The decisions and
-// writes are those of stream() with the same block size. Each page the
-// writer is done with is dropped from the mapping, so that memory stays flat
-// on any file size.
-// E.g. blocks of 1 MiB: after the third block is queued, the writer has
-// finished the first, whose whole pages are dropped; a block of 1 MiB after
-// one with 64 replacements or more goes to a buffer.
-bool stream_mapped(TextIndex& x, WideScan* wide, unsigned char* data, std::int64_t size, BlockWriter& writer,
-                   int relax, std::size_t block, const MessageSink& progress) {
-    constexpr std::size_t kInFlight = 2;  // queued writes the scan may run ahead of
-    constexpr std::size_t kBuffers = kInFlight + 2;
-    constexpr std::int64_t kDenseShare = 4;  // replacements per page, inverted, that make a block dense
-    const std::size_t held_back = held_bytes(x);
-    const std::size_t reach = wide != nullptr ? wide_reach(wide->index) : 0;
-    const std::size_t held_max = held_back + reach + 3;
-    const long page_size = ::sysconf(_SC_PAGESIZE);
-    const std::int64_t page = page_size > 0 ? page_size : 4096;
-    const auto step = static_cast<std::int64_t>(block);
-    std::vector<std::vector<unsigned char>> buffers(kBuffers);
-    Scan s{x, relax};
-    std::int64_t base = 0;  // the first byte not yet handed to the writer
-    std::int64_t end = 0;   // the bytes "read" so far
-    // [base, end) stands at buf + (offset - buf_base): in the mapping, or in
-    // a buffer.
-    unsigned char* buf = data;
-    std::int64_t buf_base = 0;
-    std::int64_t released = 0;
-    std::deque<std::int64_t> queued;  // the ends of the writes that may be under way
-    std::int64_t applied_before = 0;
-    std::int64_t shown = 0;
-    for (std::size_t n = 0;; ++n) {
-        const std::int64_t got = std::min(step, size - end);
-        const std::int64_t applied = x.applied + (wide != nullptr ? wide->index.applied : 0);
-        const bool dense = (applied - applied_before) * kDenseShare > got / page;
-        applied_before = applied;
-        const auto held = static_cast<std::size_t>(end - base);
-        if (dense) {
-            std::vector<unsigned char>& next = buffers[n % kBuffers];
-            if (next.empty()) next.resize(held_max + block);
-            // Its last write is done: no more than kInFlight are queued.
-            std::memmove(next.data(), buf + (base - buf_base), held);
-            buf = next.data();
-            buf_base = base;
-        } else if (buf != data) {
-            // Back to the mapping, with the changes made to the held bytes.
-            std::memcpy(data + base, buf + (base - buf_base), held);
-            buf = data;
-            buf_base = 0;
-        }
-        if (got > 0) {
-#if defined(MADV_POPULATE_READ)
-            // The block's pages mapped in one call: a fault for every few
-            // pages costs more than reading the block into a buffer saves.
-            // Without it (an older system) they fault in as they are read.
-            const std::int64_t from = end / page * page;
-            ::madvise(data + from, static_cast<std::size_t>(end + got - from), MADV_POPULATE_READ);
-#endif
-            if (dense) std::memcpy(buf + (end - buf_base), data + end, static_cast<std::size_t>(got));
-        }
-        end += got;
-        show_progress(progress, shown, end - kLook);
-        if (got < step) {
-            decide(s, buf, buf_base, end, end - kLook);
-            if (wide != nullptr) wide_decide(*wide, buf, buf_base, end, end);
-            writer.write(buf + (base - buf_base), static_cast<std::size_t>(end - base));
-            return writer.finish();
-        }
-        decide(s, buf, buf_base, end - kLook, end - kLook);
-        std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(held_back));
-        if (wide != nullptr) {
-            wide_decide(*wide, buf, buf_base, kept - static_cast<std::int64_t>(reach), kept);
-            kept = std::min(kept, wide->next - 2);
-        }
-        assert(kept >= base && end - kept <= static_cast<std::int64_t>(held_max));
-        writer.write(buf + (base - buf_base), static_cast<std::size_t>(kept - base));
-        if (writer.failed()) return writer.finish();
-        base = kept;
-        queued.push_back(kept);
-        if (queued.size() <= kInFlight) continue;
-        writer.wait_pending(kInFlight);
-        const std::int64_t done = queued.front() / page * page;
-        queued.pop_front();
-        // Neither pass reads a byte of the mapping before base again, and
-        // the writer is done with these: dropping them only gives the pages
-        // back.
-        if (done > released) {
-            ::madvise(data + released, static_cast<std::size_t>(done - released), MADV_DONTNEED);
-            released = done;
-        }
-    }
-}
-
 }  // namespace
 
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide,
@@ -422,9 +320,8 @@ void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::strin
 namespace {
 
 // Translates into out or sink, or only counts (and observes) without them.
-// With mapped, the program is read from the mapping rather than from prog.
-TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, const MappedProgram* mapped, std::FILE* out,
-                                const ByteSink& sink, const Masked& masked, int relax, std::size_t block, bool wide,
+TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, const ByteSink& sink,
+                                const Masked& masked, int relax, std::size_t block, bool wide,
                                 const HitObserver* observe, const MessageSink& progress) {
     bool written = false;
     bool out_of_memory = false;
@@ -439,13 +336,8 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, const MappedPr
         WideScan ws{w, relax};
         const bool overlap = block >= kOverlapBlock;
         BlockWriter writer = sink ? BlockWriter(sink, overlap) : BlockWriter(out, overlap);
-        if (mapped != nullptr) {
-            written = stream_mapped(x, wide ? &ws : nullptr, mapped->data, static_cast<std::int64_t>(mapped->size),
-                                    writer, relax, block, progress);
-        } else {
-            written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
-                             progress);
-        }
+        written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
+                         progress);
         add_counts(x);
         add_wide_counts(w);
     } catch (const std::bad_alloc&) {
@@ -453,7 +345,7 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, const MappedPr
     }
     bool flushed = out == nullptr || (std::fflush(out) == 0 && std::ferror(out) == 0);
     if (out_of_memory) return TranslateStatus::out_of_memory;
-    if (prog != nullptr && std::ferror(prog) != 0) return TranslateStatus::read_error;
+    if (std::ferror(prog) != 0) return TranslateStatus::read_error;
     if (!written || !flushed) return TranslateStatus::write_error;
     return TranslateStatus::ok;
 }
@@ -462,12 +354,12 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, const MappedPr
 
 TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax,
                                  std::size_t block, bool wide, const MessageSink& progress) {
-    return run_translation(head, prog, nullptr, out, {}, {}, relax, block, wide, nullptr, progress);
+    return run_translation(head, prog, out, {}, {}, relax, block, wide, nullptr, progress);
 }
 
 TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe,
                            std::size_t block) {
-    return run_translation(head, prog, nullptr, nullptr, {}, {}, relax, block, wide, &observe, {});
+    return run_translation(head, prog, nullptr, {}, {}, relax, block, wide, &observe, {});
 }
 
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
@@ -478,10 +370,5 @@ TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int 
 TranslateStatus translate_masked(Trans_Tbl* head, std::FILE* prog, const ByteSink& sink, std::uint64_t masked_begin,
                                  std::uint64_t masked_end, int relax, bool wide, const MessageSink& progress) {
     const Masked masked{static_cast<std::int64_t>(masked_begin), static_cast<std::int64_t>(masked_end)};
-    return run_translation(head, prog, nullptr, nullptr, sink, masked, relax, kBlockSize, wide, nullptr, progress);
-}
-
-TranslateStatus translate_mapped(Trans_Tbl* head, const MappedProgram& prog, std::FILE* out, int relax, bool wide,
-                                 const MessageSink& progress, std::size_t block) {
-    return run_translation(head, nullptr, &prog, out, {}, {}, relax, block, wide, nullptr, progress);
+    return run_translation(head, prog, nullptr, sink, masked, relax, kBlockSize, wide, nullptr, progress);
 }

@@ -45,19 +45,6 @@ TranslateStatus translate_blocks(Trans_Tbl* head, std::FILE* prog, std::FILE* ou
 TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wide, const HitObserver& observe,
                            std::size_t block = kBlockSize);
 
-// A program file mapped whole into memory, private to this process
-// (MAP_PRIVATE, writable): replacements are made in it.
-struct MappedProgram {
-    unsigned char* data = nullptr;
-    std::size_t size = 0;
-};
-
-// The same as translate_blocks over the mapped program. The pages of the
-// mapping that the copy has been written from are dropped (their bytes then
-// read as the file's again), so that memory stays flat.
-TranslateStatus translate_mapped(Trans_Tbl* head, const MappedProgram& prog, std::FILE* out, int relax, bool wide,
-                                 const MessageSink& progress = {}, std::size_t block = kBlockSize);
-
 // The same over bytes held in memory; the copy is returned in out.
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide = false,
                      const MessageSink& progress = {});

@@ -14,7 +14,6 @@
 #include "file_names.h"
 #include "inputs.h"
 #include "output_file.h"
-#include "program_map.h"
 #include "run.h"
 #include "standard_streams.h"
 #include "translator.h"
@@ -241,22 +240,9 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
             return cannot_open_output(s.output);
     }
     if (s.resources) return translate_resources_to(s, in, out, full_counts.emplace());
-    // A regular file is read through a mapping: no copy into buffers of
-    // our own. A file that shrinks meanwhile ends the run from the signal
-    // handler with the read error's message, after everything written so far.
-    std::fflush(stdout);
-    ProgramMap mapped;
-    TranslateStatus status;
-    if (mapped.map(in.program, cannot_read_program(s.program))) {
-        status = translate_mapped(in.entries.get(), {mapped.data(), mapped.size()}, out.stream(), s.relax, s.wide,
-                                  to_standard_output(true));
-        // The writer finds the pages of a shrunk file gone, too.
-        if (!mapped.unchanged(in.program)) status = TranslateStatus::read_error;
-    } else {
-        status =
-            translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
-        if (status == TranslateStatus::ok && !in.program.read_unchanged()) status = TranslateStatus::read_error;
-    }
+    TranslateStatus status =
+        translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
+    if (status == TranslateStatus::ok && !in.program.read_unchanged()) status = TranslateStatus::read_error;
     if (status == TranslateStatus::out_of_memory) return out_of_memory();
     if (status == TranslateStatus::read_error) return cannot_read_program(s.program);
     if (status != TranslateStatus::ok || !out.commit()) return cannot_write(s.output);

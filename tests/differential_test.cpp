@@ -2,12 +2,10 @@
 // followed by the literal wide pass) on generated files and dictionaries:
 // the copy, the counts and, from a search that writes no copy, the offset of
 // every hit, which a block must not shift. Every seed gives one file, one
-// dictionary, one relax level and one block size, read from memory, from a
-// stream and from a mapped file; a mismatch names its seed.
-// VORLANG_DIFF_SEEDS and VORLANG_DIFF_FIRST widen or move the run, e.g. to
-// replay one seed.
+// dictionary, one relax level and one block
+// size; a mismatch names its seed. VORLANG_DIFF_SEEDS and VORLANG_DIFF_FIRST
+// widen or move the run, e.g. to replay one seed.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -212,32 +210,6 @@ Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, s
     });
 }
 
-// The file written to a real one and read through a private mapping, as the
-// tool reads a regular program; the pages it touches are its own.
-Result run_mapped(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
-    return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress, const HitObserver&) {
-        std::FILE* real = std::tmpfile();
-        ASSERT_NE(real, nullptr);
-        ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), real), file.size());
-        ASSERT_EQ(std::fflush(real), 0);
-        unsigned char none = 0;
-        void* at = file.empty() ? &none
-                                : ::mmap(nullptr, file.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE, ::fileno(real), 0);
-        ASSERT_NE(at, MAP_FAILED);
-        char* buf = nullptr;
-        std::size_t len = 0;
-        std::FILE* copy = open_memstream(&buf, &len);
-        EXPECT_EQ(translate_mapped(head, {static_cast<unsigned char*>(at), file.size()}, copy, relax, wide, progress,
-                                   block),
-                  TranslateStatus::ok);
-        std::fclose(copy);
-        out.assign(buf, len);
-        std::free(buf);
-        if (!file.empty()) ::munmap(at, file.size());
-        std::fclose(real);
-    });
-}
-
 // The hits the search reports, which writes no copy.
 Result run_search(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
     return run(pairs, [&](Trans_Tbl* head, std::string&, const MessageSink&, const HitObserver& observe) {
@@ -309,7 +281,6 @@ TEST(Differential, TranslatorEqualsWindow) {
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes", seed);
         ok = same(want, blocks_result, "translate_blocks", seed) && ok;
-        ok = same(want, run_mapped(pairs, file, relax, block), "translate_mapped", seed) && ok;
         ok = same_hits(want, run_search(pairs, file, relax, block), "find_texts", seed) && ok;
         if (!ok) ++failures;
     }
@@ -426,7 +397,6 @@ TEST(Differential, WidePassEqualsReference) {
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes -u", seed);
         ok = same(want, blocks_result, "translate_blocks -u", seed) && ok;
-        ok = same(want, run_mapped(pairs, file, relax, block, true), "translate_mapped -u", seed) && ok;
         ok = same_hits(want, run_search(pairs, file, relax, block, true), "find_texts -u", seed) && ok;
         if (!ok) ++failures;
     }

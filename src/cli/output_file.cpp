@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "input_file.h"
-#include "program_map.h"
 
 namespace {
 
@@ -39,12 +38,9 @@ constexpr int kTempTries = 100;
 int g_folder = -1;
 char g_temp[NAME_MAX + 1];
 
-extern "C" void remove_temp_and_die(int sig, siginfo_t* info, void*) {
+extern "C" void remove_temp_and_die(int sig) {
     int saved = errno;
     if (g_temp[0] != '\0') ::unlinkat(g_folder, g_temp, 0);
-    // A page of the mapped program lost to a file that shrank: the run's
-    // read error, as when reading finds the file short.
-    if (sig == SIGBUS && info != nullptr) end_if_program_lost(info->si_addr);
     errno = saved;
     std::signal(sig, SIG_DFL);
     std::raise(sig);  // delivered with the default action once the handler returns
@@ -90,8 +86,7 @@ void watch(int folder) {
     g_folder = folder;
     g_temp[0] = '\0';
     struct sigaction sa {};
-    sa.sa_sigaction = remove_temp_and_die;
-    sa.sa_flags = SA_SIGINFO;
+    sa.sa_handler = remove_temp_and_die;
     sigemptyset(&sa.sa_mask);
     for (int sig : cleanup_signals()) {
         struct sigaction old {};
@@ -105,7 +100,7 @@ void unwatch() {
     for (int sig : cleanup_signals()) {
         struct sigaction old {};
         ::sigaction(sig, nullptr, &old);
-        if ((old.sa_flags & SA_SIGINFO) != 0 && old.sa_sigaction == remove_temp_and_die) std::signal(sig, SIG_DFL);
+        if (old.sa_handler == remove_temp_and_die) std::signal(sig, SIG_DFL);
     }
     g_temp[0] = '\0';
     g_folder = -1;

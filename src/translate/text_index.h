@@ -48,7 +48,6 @@ struct OriginalTable {
     std::vector<Slot> slots;
     std::uint64_t slot_mask = 0;
     const HitObserver* observer = nullptr;
-    std::int64_t applied = 0;  // replacements made so far, of every original
 };
 
 struct TextIndex : OriginalTable {

@@ -109,7 +109,6 @@ std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::
     const Original& o = x.originals[static_cast<std::size_t>(best)];
     std::memcpy(at, o.result, o.len);
     ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(best)];
-    ++x.applied;
     if (x.observer != nullptr) (*x.observer)(x.entry[static_cast<std::size_t>(best)], q);
     return after;
 }
