@@ -178,7 +178,7 @@ else
     gskip="-g row skipped: no $winprog"
 fi
 if [ -n "$big" ] && [ -s "$work/bigwin_nl.txt" ]; then
-    paired "-g, a 100 MB Windows program ($(grep -c . "$work/bigwin_nl.txt") entries)" "$big" "$tool" -g -p "$work/bigwin" -d "$work/bigwin_nl"
+    paired "-g, 100 MB mingw program ($(grep -c . "$work/bigwin_nl.txt") entries)" "$big" "$tool" -g -p "$work/bigwin" -d "$work/bigwin_nl"
 else
     gskip="${gskip:+$gskip; }-g row of a 100 MB program skipped: no x86_64-w64-mingw32-gcc and -windres"
 fi
