@@ -175,7 +175,7 @@ TEST(ByteMasks, EqualTheByteByByteMasks) {
 // wide pass skips by keeps every offset of the unit-by-unit test, and adds
 // none when every unit may stand before and the ranges fit in bytes; on
 // units at the edges of the ranges and of the packing (255, 256, 0x7fff,
-// 0x8000).
+// 0x8000); and the zero units found with them equal the unit-by-unit ones.
 TEST(ByteMasks, UnitTriplesKeepTheUnitByUnitOnes) {
     struct Row {
         std::uint16_t before_max;
@@ -211,6 +211,7 @@ TEST(ByteMasks, UnitTriplesKeepTheUnitByUnitOnes) {
             std::uint32_t got = fast(bytes + 2);
             std::uint32_t want = unit_triples_portable(bytes + 2, r.before_max, r.at, r.after);
             ASSERT_EQ(want & ~got, 0u) << "row " << &r - rows << " round " << round;
+            ASSERT_EQ(zero_units(bytes + 2), zero_units_portable(bytes + 2)) << "row " << &r - rows;
             if (r.exact) {
                 ASSERT_EQ(got, want) << "row " << &r - rows << " round " << round;
             }

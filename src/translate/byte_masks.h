@@ -1,7 +1,6 @@
 // Bit masks over 64 bytes at a time, bit k standing for byte k: which bytes
 // are 0, and which lie in a range of byte values; and over the 32 16-bit
-// little-endian units in them, bit 2k (bit k in a unit_triples mask)
-// standing for unit k. The translator builds every test it makes of a block
+// little-endian units in them, bit k standing for unit k. The translator builds every test it makes of a block
 // from these.
 #pragma once
 
@@ -58,29 +57,27 @@ inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span)
     return static_cast<std::uint16_t>(u - lo) <= span;
 }
 
-
-// Bit 2k is set when the unit at b + 2k lies in lo to lo + span; odd bits are 0.
-inline std::uint64_t units_in_range_portable(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
-    std::uint64_t m = 0;
-    for (unsigned k = 0; k < 32; ++k) m |= std::uint64_t{unit_in_range(unit_at(b + 2 * k), lo, span)} << (2 * k);
+// Bit k is set when the unit at b + 2k is 0, for the 32 units at b.
+inline std::uint32_t zero_units_portable(const unsigned char* b) {
+    std::uint32_t m = 0;
+    for (unsigned k = 0; k < 32; ++k) m |= std::uint32_t{unit_at(b + 2 * k) == 0} << k;
     return m;
 }
 
-inline std::uint64_t units_in_range(const unsigned char* b, std::uint16_t lo, std::uint16_t span) {
+inline std::uint32_t zero_units(const unsigned char* b) {
 #if defined(VORLANG_SSE2_MASKS)
     const __m128i zero = _mm_setzero_si128();
-    const __m128i low = _mm_set1_epi16(static_cast<short>(lo));
-    const __m128i width = _mm_set1_epi16(static_cast<short>(span));
-    std::uint64_t m = 0;
-    for (unsigned q = 0; q < 4; ++q) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * q));
-        __m128i over = _mm_subs_epu16(_mm_sub_epi16(v, low), width);  // 0 where in range
-        auto r = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(over, zero)));
-        m |= std::uint64_t{r} << (16 * q);
+    std::uint32_t m = 0;
+    for (unsigned h = 0; h < 2; ++h) {
+        const auto* v = reinterpret_cast<const __m128i*>(b + 32 * h);
+        // 0xffff per zero unit, packed with signed saturation into 0xff.
+        __m128i z = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(v), zero),
+                                    _mm_cmpeq_epi16(_mm_loadu_si128(v + 1), zero));
+        m |= static_cast<std::uint32_t>(_mm_movemask_epi8(z)) << (16 * h);
     }
-    return m & 0x5555555555555555ULL;
+    return m;
 #else
-    return units_in_range_portable(b, lo, span);
+    return zero_units_portable(b);
 #endif
 }
 
@@ -178,13 +175,17 @@ public:
     }
 
     // The first chunk from b on (b, b + 64, ... up to last) whose mask is not
-    // 0, with that mask in may; past last when there is none. Not inlined,
-    // so that the loop keeps the constants in registers.
-    [[gnu::noinline]] const unsigned char* skip(const unsigned char* b, const unsigned char* last,
-                                                std::uint32_t& may) const {
+    // 0, with that mask in may and its zero_units in zeros (made only for
+    // that chunk, from the units just loaded); past last when there is none.
+    // Not inlined, so that the loop keeps the constants in registers.
+    [[gnu::noinline]] const unsigned char* skip(const unsigned char* b, const unsigned char* last, std::uint32_t& may,
+                                                std::uint32_t& zeros) const {
         for (; b <= last; b += 64) {
             may = (*this)(b);
-            if (may != 0) break;
+            if (may != 0) {
+                zeros = zero_units(b);
+                break;
+            }
         }
         return b;
     }

@@ -36,8 +36,9 @@ std::size_t shape_bit(const unsigned char* s, std::size_t units) {
 // wide texts (with 10,000 entries), before their hash is made; then by the
 // hash of all units, before the table's probe, which is likely to miss the
 // cache. Every original has set both of its bits, so a text whose bit is
-// clear in either is no original (asserted for the first).
-std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t units) {
+// clear in either is no original (asserted for the first). Inlined: it is
+// called once or twice per candidate, and the call cost a tenth of it.
+[[gnu::always_inline]] inline std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t units) {
     if (units < x.min_units || units > x.max_units) return -1;
     if (!bit_set(x.shape, shape_bit(s, units))) {
         assert(find_original(x, s, 2 * units) < 0);
@@ -49,25 +50,26 @@ std::int32_t lookup(const WideIndex& x, const unsigned char* s, std::size_t unit
 }
 
 // The first zero unit at q or after that a text of the longest original
-// from q may end at, or -1. Replacements never make or unmake a zero unit
-// (no unit of an original or a translation is 0), and q only grows, so the
-// search goes on where the last one stopped. It reads 32 units at a time
-// while 64 bytes are left before end: with the bytes
-// 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 ("File" at q = 8), the
-// zero-unit mask of the 64 bytes from 8 has its lowest bit at 8, so the
-// zero unit is at 8 + 8 = 16. Every unit passed over is nonzero, which is
-// what zero_scan promises.
-std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
+// from q may end at, or -1; no zero unit stands from q to from. Replacements
+// never make or unmake a zero unit (no unit of an original or a translation
+// is 0), and q only grows, so the search goes on where the last one stopped.
+// It reads 32 units at a time while 64 bytes are left before end: with the
+// bytes 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 ("File" at
+// q = 8), the zero_units mask of the 64 bytes from 8 has its lowest bit at
+// 4, so the zero unit is at 8 + 2 * 4 = 16. Every unit passed over is
+// nonzero, which is what zero_scan promises.
+std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end,
+                       std::int64_t from) {
     std::int64_t reach = q + 2 * static_cast<std::int64_t>(s.index.max_units);
     if (s.zero_at < q) {
-        std::int64_t r = std::max(q, s.zero_scan);
+        std::int64_t r = std::max(from, s.zero_scan);
         while (r <= reach && r + 64 <= end) {
-            std::uint64_t zeros = units_in_range(buf + (r - base), 0, 0);
+            std::uint32_t zeros = zero_units(buf + (r - base));
             if (zeros == 0) {
                 r += 64;
                 continue;
             }
-            r += std::countr_zero(zeros);
+            r += 2 * std::countr_zero(zeros);
             assert(unit_at(buf + (r - base)) == 0);
             break;
         }
@@ -78,9 +80,28 @@ std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base,
     return s.zero_at >= q && s.zero_at <= reach ? s.zero_at : -1;
 }
 
+// What the chunk's zero units tell of the first zero unit at q or after:
+// it stands at at (-1 when unknown), or none stands from q to clear_to.
+struct ZeroHint {
+    std::int64_t at;
+    std::int64_t clear_to;
+};
+
+// The hint for the offset q = chunk + 2k from the zero_units mask of the 32
+// units at chunk: its lowest bit from k on, or none up to the chunk's end.
+// With "File" at q = 8 in 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6
+// and chunk = 8 (k = 0), the mask's lowest bit is 4: the zero unit at 16.
+ZeroHint chunk_zero(std::int64_t chunk, unsigned k, std::uint32_t zeros) {
+    const std::uint32_t from_k = zeros >> k;
+    if (from_k == 0) return {-1, chunk + 64};
+    return {chunk + 2 * (k + static_cast<unsigned>(std::countr_zero(from_k))), chunk + 64};
+}
+
 // Decides the even offset q: returns the offset after the text replaced
-// there, or 0 when none is (the walk then goes on at q + 2).
-std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end) {
+// there, or 0 when none is (the walk then goes on at q + 2). Inlined into
+// the walk's two loops, which run it once or more per text.
+[[gnu::always_inline]] inline std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end,
+                       ZeroHint hint) {
     WideIndex& x = s.index;
     unsigned char* at = buf + (q - base);
     if (q + 2 > end || !bit_set(x.first_units, unit_at(at))) return 0;
@@ -94,7 +115,15 @@ std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::
         after = after_counted(q, counted);
     }
     if (terminated_after(before, s.relax)) {
-        std::int64_t zero = next_zero(s, buf, base, q, end);
+        // A zero unit in the chunk spares the search; it ends the text when
+        // it lies within the longest original's reach.
+        std::int64_t zero = -1;
+        if (hint.at < 0) {
+            zero = next_zero(s, buf, base, q, end, std::max(q, hint.clear_to));
+        } else if (hint.at <= q + 2 * static_cast<std::int64_t>(x.max_units)) {
+            zero = hint.at;
+        }
+        assert(zero == next_zero(s, buf, base, q, end, q));
         const auto units = static_cast<std::size_t>(zero - q) / 2;
         std::int32_t id = zero < 0 ? -1 : lookup(x, at, units);
         // Ids follow the list order, and a counted match of the same
@@ -211,14 +240,17 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
         std::uint32_t may = 0;
-        const unsigned char* at = may_start.skip(buf + (q - base), buf + (last_chunk - base), may);
+        std::uint32_t zeros = 0;
+        const unsigned char* at = may_start.skip(buf + (q - base), buf + (last_chunk - base), may, zeros);
         q = base + (at - buf);
         if (q > last_chunk) break;
         assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
+        assert(zeros == zero_units_portable(at));
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            std::int64_t p = q + 2 * std::countr_zero(may);
-            std::int64_t after = decide_at(s, buf, base, p, end);
+            const auto k = static_cast<unsigned>(std::countr_zero(may));
+            std::int64_t p = q + 2 * k;
+            std::int64_t after = decide_at(s, buf, base, p, end, chunk_zero(q, k, zeros));
             if (after != 0) {
                 go_on = after;
                 break;
@@ -227,7 +259,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         q = go_on;
     }
     while (q < until) {
-        std::int64_t after = decide_at(s, buf, base, q, end);
+        std::int64_t after = decide_at(s, buf, base, q, end, ZeroHint{-1, q});
         q = after != 0 ? after : q + 2;
     }
     s.next = q;
