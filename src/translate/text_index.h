@@ -6,8 +6,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -98,16 +96,8 @@ void build_index(TextIndex& index, Trans_Tbl* head, bool suffixes);
 // Adds the hits counted in the index to the counters of every chain member.
 void add_counts(TextIndex& index);
 
-// The n < 8 bytes at s as a little-endian number.
-inline std::uint64_t tail_word(const unsigned char* s, std::size_t n) {
-    std::uint64_t w = 0;
-    for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
-    return w;
-}
-
 inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
     std::uint64_t h = 0x9E3779B97F4A7C15ULL * (n + 1);
-    const bool long_text = n >= 8;
     while (n >= 8) {
         std::uint64_t w;
         std::memcpy(&w, s, 8);
@@ -117,19 +107,7 @@ inline std::uint64_t text_hash(const unsigned char* s, std::size_t n) {
         n -= 8;
     }
     std::uint64_t w = 0;
-    if (std::endian::native == std::endian::little && long_text) {
-        // The last n bytes in one load of the 8 that end the text, shifted
-        // down: with 10 bytes "abcdefghij", the load at 2 holds "cdefghij"
-        // and the shift by 48 bits leaves "ij", as the loop below would.
-        // A text of 8 bytes or more has those 8 bytes.
-        if (n != 0) {
-            std::memcpy(&w, s + n - 8, 8);
-            w >>= 8 * (8 - n);
-        }
-        assert(w == tail_word(s, n));
-    } else {
-        w = tail_word(s, n);
-    }
+    for (std::size_t k = 0; k < n; ++k) w |= std::uint64_t{s[k]} << (8 * k);
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ULL;
     return h ^ (h >> 29);
 }
