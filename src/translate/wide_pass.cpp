@@ -80,28 +80,38 @@ std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base,
     return s.zero_at >= q && s.zero_at <= reach ? s.zero_at : -1;
 }
 
-// What the chunk's zero units tell of the first zero unit at q or after:
-// it stands at at (-1 when unknown), or none stands from q to clear_to.
-struct ZeroHint {
-    std::int64_t at;
-    std::int64_t clear_to;
-};
+// The zero units of the chunk that the walk's masks were made for, and of
+// the chunk after it once a text runs past the first: bit k stands for the
+// unit at chunk + 2k. Replacements never make or unmake a zero unit, so the
+// masks hold after them. With "File" at q = 8 in
+// 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 and the chunk at 8,
+// bit 4 is the lowest from bit (8 - 8) / 2 = 0 on: the zero unit at 16.
+struct ChunkZeros {
+    std::int64_t chunk;
+    const unsigned char* bytes;  // the chunk's
+    std::int64_t known_to;       // the masks hold the units from chunk up to here
+    std::uint64_t zeros;
 
-// The hint for the offset q = chunk + 2k from the zero_units mask of the 32
-// units at chunk: its lowest bit from k on, or none up to the chunk's end.
-// With "File" at q = 8 in 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6
-// and chunk = 8 (k = 0), the mask's lowest bit is 4: the zero unit at 16.
-ZeroHint chunk_zero(std::int64_t chunk, unsigned k, std::uint32_t zeros) {
-    const std::uint32_t from_k = zeros >> k;
-    if (from_k == 0) return {-1, chunk + 64};
-    return {chunk + 2 * (k + static_cast<unsigned>(std::countr_zero(from_k))), chunk + 64};
-}
+    // The first zero unit at q or after, or -1 when none stands from q to
+    // known_to; q lies in the chunk.
+    std::int64_t first_from(std::int64_t q, std::int64_t end) {
+        const auto k = static_cast<unsigned>(q - chunk) / 2;
+        std::uint64_t from_k = zeros >> k;
+        if (from_k == 0 && known_to == chunk + 64 && chunk + 128 <= end) {
+            zeros |= std::uint64_t{zero_units(bytes + 64)} << 32;
+            known_to = chunk + 128;
+            from_k = zeros >> k;
+        }
+        return from_k == 0 ? -1 : q + 2 * std::countr_zero(from_k);
+    }
+};
 
 // Decides the even offset q: returns the offset after the text replaced
 // there, or 0 when none is (the walk then goes on at q + 2). Inlined into
 // the walk's two loops, which run it once or more per text.
-[[gnu::always_inline]] inline std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t q, std::int64_t end,
-                       ZeroHint hint) {
+// chunk holds the zero units of the chunk that q lies in, when known.
+[[gnu::always_inline]] inline std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base,
+                                                     std::int64_t q, std::int64_t end, ChunkZeros* chunk) {
     WideIndex& x = s.index;
     unsigned char* at = buf + (q - base);
     if (q + 2 > end || !bit_set(x.first_units, unit_at(at))) return 0;
@@ -115,13 +125,13 @@ ZeroHint chunk_zero(std::int64_t chunk, unsigned k, std::uint32_t zeros) {
         after = after_counted(q, counted);
     }
     if (terminated_after(before, s.relax)) {
-        // A zero unit in the chunk spares the search; it ends the text when
-        // it lies within the longest original's reach.
-        std::int64_t zero = -1;
-        if (hint.at < 0) {
-            zero = next_zero(s, buf, base, q, end, std::max(q, hint.clear_to));
-        } else if (hint.at <= q + 2 * static_cast<std::int64_t>(x.max_units)) {
-            zero = hint.at;
+        // A zero unit in the chunk's masks spares the search; it ends the
+        // text when it lies within the longest original's reach.
+        std::int64_t zero = chunk != nullptr ? chunk->first_from(q, end) : -1;
+        if (zero < 0) {
+            zero = next_zero(s, buf, base, q, end, chunk != nullptr ? chunk->known_to : q);
+        } else if (zero > q + 2 * static_cast<std::int64_t>(x.max_units)) {
+            zero = -1;
         }
         assert(zero == next_zero(s, buf, base, q, end, q));
         const auto units = static_cast<std::size_t>(zero - q) / 2;
@@ -246,11 +256,12 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         if (q > last_chunk) break;
         assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
         assert(zeros == zero_units_portable(at));
+        ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
             const auto k = static_cast<unsigned>(std::countr_zero(may));
             std::int64_t p = q + 2 * k;
-            std::int64_t after = decide_at(s, buf, base, p, end, chunk_zero(q, k, zeros));
+            std::int64_t after = decide_at(s, buf, base, p, end, &chunk);
             if (after != 0) {
                 go_on = after;
                 break;
@@ -259,7 +270,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         q = go_on;
     }
     while (q < until) {
-        std::int64_t after = decide_at(s, buf, base, q, end, ZeroHint{-1, q});
+        std::int64_t after = decide_at(s, buf, base, q, end, nullptr);
         q = after != 0 ? after : q + 2;
     }
     s.next = q;
