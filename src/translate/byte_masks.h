@@ -1,7 +1,7 @@
 // Bit masks over 64 bytes at a time, bit k standing for byte k: which bytes
 // are 0, and which lie in a range of byte values; and over the 32 16-bit
-// little-endian units in them, bit k standing for unit k. The translator builds every test it makes of a block
-// from these.
+// little-endian units in them, bit k standing for unit k. The translator
+// builds every test it makes of a block from these.
 #pragma once
 
 #include "utf16_unit.h"

@@ -82,8 +82,11 @@ std::int64_t next_zero(WideScan& s, const unsigned char* buf, std::int64_t base,
 
 // The zero units of the chunk that the walk's masks were made for, and of
 // the chunk after it once a text runs past the first: bit k stands for the
-// unit at chunk + 2k. Replacements never make or unmake a zero unit, so the
-// masks hold after them. With "File" at q = 8 in
+// unit at chunk + 2k. They spare the search of next_zero for every text
+// that ends within 64 units of its chunk (in a file dense in wide texts,
+// nearly all). Replacements never make or unmake a zero unit, so the masks
+// hold after them; decide_at asserts that the zero unit found here is the
+// one next_zero finds. With "File" at q = 8 in
 // 00 00 46 00 69 00 6c 00 65 00 00 00 from offset 6 and the chunk at 8,
 // bit 4 is the lowest from bit (8 - 8) / 2 = 0 on: the zero unit at 16.
 struct ChunkZeros {
@@ -107,9 +110,9 @@ struct ChunkZeros {
 };
 
 // Decides the even offset q: returns the offset after the text replaced
-// there, or 0 when none is (the walk then goes on at q + 2). Inlined into
-// the walk's two loops, which run it once or more per text.
-// chunk holds the zero units of the chunk that q lies in, when known.
+// there, or 0 when none is (the walk then goes on at q + 2). chunk holds
+// the zero units of the chunk that q lies in, or is null. Inlined into the
+// walk's two loops, which run it once or more per text.
 [[gnu::always_inline]] inline std::int64_t decide_at(WideScan& s, unsigned char* buf, std::int64_t base,
                                                      std::int64_t q, std::int64_t end, ChunkZeros* chunk) {
     WideIndex& x = s.index;
@@ -259,8 +262,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            const auto k = static_cast<unsigned>(std::countr_zero(may));
-            std::int64_t p = q + 2 * k;
+            std::int64_t p = q + 2 * std::countr_zero(may);
             std::int64_t after = decide_at(s, buf, base, p, end, &chunk);
             if (after != 0) {
                 go_on = after;
