@@ -46,20 +46,24 @@ if [ ! -f "$dense" ] || [ "$(stat -c %s "$dense")" -ne "$bytes" ]; then
     echo "making $dense: the program's first half, then UTF-16 texts back to back, half of them originals" >&2
     "$inputs" dense "$prog" "$work/dict10k.txt" "$bytes" "$dense"
 fi
-# A large Windows program and a dictionary of the English texts of its
-# resources, each translated longer than it is.
+# The English texts of a Windows program's resources, each translated
+# longer than it is: grown_dictionary PROGRAM DICTIONARY.
+grown_dictionary() {
+    "$build/vorlang-extract" -g -l 0409 -p "$1" 2> /dev/null |
+        awk '!/^!#/ && length($0) > 2 {
+            q = substr($0, 1, (length($0) - 1) / 2)
+            if (q !~ /^"/) q = "\"" q "\""
+            print q " " substr(q, 1, length(q) - 1) " (nl)\""
+        }' > "$2"
+}
+# A large Windows program and such a dictionary.
 winprog=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/shell32.dll
 win=""
 if [ -f "$winprog" ]; then
     win=$work/shell32.exe
     [ -f "$win" ] || cp "$winprog" "$win"
     if [ ! -s "$work/shell32_nl.txt" ]; then
-        "$build/vorlang-extract" -g -l 0409 -p "$work/shell32" 2> /dev/null |
-            awk '!/^!#/ && length($0) > 2 {
-                q = substr($0, 1, (length($0) - 1) / 2)
-                if (q !~ /^"/) q = "\"" q "\""
-                print q " " substr(q, 1, length(q) - 1) " (nl)\""
-            }' > "$work/shell32_nl.txt"
+        grown_dictionary "$work/shell32" "$work/shell32_nl.txt"
     fi
 fi
 # A Windows program of 100 MB and more, built here by mingw-w64: every kind
@@ -78,12 +82,7 @@ if command -v x86_64-w64-mingw32-gcc > /dev/null && command -v x86_64-w64-mingw3
         rm -f "$work/payload.bin" "$work/bigwin_res.o"
     fi
     if [ -n "$big" ] && [ ! -s "$work/bigwin_nl.txt" ]; then
-        "$build/vorlang-extract" -g -l 0409 -p "$work/bigwin" 2> /dev/null |
-            awk '!/^!#/ && length($0) > 2 {
-                q = substr($0, 1, (length($0) - 1) / 2)
-                if (q !~ /^"/) q = "\"" q "\""
-                print q " " substr(q, 1, length(q) - 1) " (nl)\""
-            }' > "$work/bigwin_nl.txt"
+        grown_dictionary "$work/bigwin" "$work/bigwin_nl.txt"
     fi
 fi
 [ -f "$work/dict200k.txt" ] || "$inputs" synthetic 200000 "$work/dict200k.txt"

@@ -28,17 +28,6 @@ std::uint64_t virtual_end(const PeSection& s, std::uint32_t alignment) {
 
 }  // namespace
 
-std::uint32_t pe_checksum(const unsigned char* file, std::size_t size, std::size_t checksum_at) {
-    PeChecksum sum;
-    const std::size_t field = std::min(checksum_at, size);
-    sum.add(file, field);
-    const unsigned char zeros[4] = {};
-    const std::size_t n = std::min<std::size_t>(4, size - field);
-    sum.add(zeros, n);
-    sum.add(file + field + n, size - field - n);
-    return sum.value();
-}
-
 LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree) {
     const std::uint64_t size = file.size();
     const std::optional<PeImage> read = read_pe_image(file);

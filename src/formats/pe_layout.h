@@ -56,8 +56,3 @@ LayoutResult lay_out_resources(FileBytes& file, const ResourceTree& tree);
 
 // The same for a file held in memory, with the new file in bytes.
 LayoutResult lay_out_resources(const unsigned char* file, std::size_t size, const ResourceTree& tree);
-
-// The PE checksum of the file: its 16-bit words summed with the carries
-// folded back in, the checksum field (4 bytes at checksum_at) taken as zero,
-// plus the file's length.
-std::uint32_t pe_checksum(const unsigned char* file, std::size_t size, std::size_t checksum_at);
