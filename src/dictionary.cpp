@@ -208,19 +208,22 @@ ReadResult read_trans_bytes(const char* data, std::size_t size, const MessageSin
     }
 }
 
-ReadResult read_trans_file(const char* path, const MessageSink& messages, DictionaryLayout* layout,
-                           struct stat* opened) {
-    // A device (a planted link to /dev/zero) would be read for ever: only a
-    // regular file or a FIFO, which ends when its writer closes it, is read,
-    // and nothing else is opened.
+std::FILE* open_dictionary(const char* path, struct stat* opened) {
     struct stat st {};
     int fd = open_input(path, true, st);
-    std::FILE* file = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         if (fd >= 0) ::close(fd);
-        return {nullptr, ReadStatus::cannot_open};
+        return nullptr;
     }
     if (opened != nullptr) *opened = st;
+    return file;
+}
+
+ReadResult read_trans_file(const char* path, const MessageSink& messages, DictionaryLayout* layout,
+                           struct stat* opened) {
+    std::FILE* file = open_dictionary(path, opened);
+    if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
     try {
         Reader reader(messages, layout);
         char buf[65536];

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -95,6 +96,12 @@ struct DictionaryLayout {
     // holds what vorlang writes.
     std::vector<Message> refused;
 };
+
+// Opens a dictionary at path for reading, either form: only a regular file
+// or a FIFO is opened (a device, a planted link to /dev/zero, would be read
+// for ever). opened, when given, receives what it was when opened. Null
+// when it cannot be.
+std::FILE* open_dictionary(const char* path, struct stat* opened);
 
 // Reads the translate file at path. Messages about lines it ignores go to
 // messages (an empty sink for none); with a layout, where each entry came

@@ -1,7 +1,5 @@
 #include "po_catalogue.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +8,6 @@
 #include <string_view>
 #include <utility>
 
-#include "input_file.h"
 #include "text_limits.h"
 
 namespace {
@@ -398,15 +395,8 @@ ReadResult read_po_bytes(const char* data, std::size_t size, const std::string& 
 
 ReadResult read_po_file(const char* path, const std::string& name, const MessageSink& messages,
                         DictionaryLayout* layout, struct stat* opened) {
-    // As the translate file: only a regular file or a FIFO is opened.
-    struct stat st {};
-    int fd = open_input(path, true, st);
-    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
-    if (file == nullptr) {
-        if (fd >= 0) ::close(fd);
-        return {nullptr, ReadStatus::cannot_open};
-    }
-    if (opened != nullptr) *opened = st;
+    std::FILE* file = open_dictionary(path, opened);
+    if (file == nullptr) return {nullptr, ReadStatus::cannot_open};
     std::string data;
     try {
         char buf[65536];
