@@ -33,6 +33,8 @@
 // byte pass has made, as a second pass over the whole copy would.
 #include "translator.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cassert>
 #include <bit>
@@ -44,6 +46,7 @@
 
 #include "block_writer.h"
 #include "byte_masks.h"
+#include "mapped_file.h"
 #include "text_index.h"
 #include "text_limits.h"
 #include "wide_pass.h"
@@ -79,12 +82,21 @@ struct Scan {
     int relax;
     std::int64_t last_zero = -1;  // the last zero byte decided, -1 before the first
     std::int64_t decided = 0;     // every zero byte before this offset is decided
+    // Where the replacements go when the bytes scanned are read-only (a
+    // mapped file); without it, they are written over the bytes.
+    std::vector<Patch>* patches = nullptr;
 };
 
 // The text at offset, which stands at at.
-void apply(TextIndex& x, unsigned char* at, std::int64_t offset, std::int32_t id, bool risky) {
+void apply(TextIndex& x, std::vector<Patch>* patches, unsigned char* at, std::int64_t offset, std::int32_t id,
+           bool risky) {
     const Original& o = x.originals[static_cast<std::size_t>(id)];
-    std::memcpy(at, o.result, o.len);
+    if (patches != nullptr) {
+        assert(patches->empty() || patches->back().offset + static_cast<std::int64_t>(patches->back().len) <= offset);
+        patches->push_back(Patch{offset, o.result, o.len});
+    } else {
+        std::memcpy(at, o.result, o.len);
+    }
     ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(id)];
     if (x.observer != nullptr) {
         for (std::int32_t e = o.head; e >= 0; e = x.next[static_cast<std::size_t>(e)]) {
@@ -95,7 +107,7 @@ void apply(TextIndex& x, unsigned char* at, std::int64_t offset, std::int32_t id
 
 // The string from start to the zero byte at offset zero, both in buf, which
 // holds the file from offset base; a match may begin up to last_start.
-inline void decide_whole(TextIndex& x, unsigned char* buf, std::int64_t base, std::int64_t start,
+inline void decide_whole(TextIndex& x, std::vector<Patch>* patches, unsigned char* buf, std::int64_t base, std::int64_t start,
                          std::int64_t zero, std::int64_t last_start) {
     auto len = static_cast<std::size_t>(zero - start);
     // start 0 has no zero byte before it.
@@ -103,12 +115,12 @@ inline void decide_whole(TextIndex& x, unsigned char* buf, std::int64_t base, st
     unsigned char* text = buf + (start - base);
     if (!may_be_original(x, text, len)) return;
     std::int32_t id = find_original(x, text, len);
-    if (id >= 0) apply(x, text, start, id, false);
+    if (id >= 0) apply(x, patches, text, start, id, false);
 }
 
 // Relaxed: the leftmost offset whose text up to the zero is an original and
 // whose byte before passes, found by reading the string backwards.
-inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int64_t base, std::int64_t start,
+inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, unsigned char* buf, std::int64_t base, std::int64_t start,
                           std::int64_t zero, std::int64_t last_start) {
     std::int64_t lowest = std::max({start, zero - static_cast<std::int64_t>(x.max_len), std::int64_t{1}});
     if (zero - 1 < lowest) return;
@@ -143,7 +155,7 @@ inline void decide_suffix(TextIndex& x, int relax, unsigned char* buf, std::int6
         node = trie_child(x, node, buf[p - base]);
         if (node < 0) break;
     }
-    if (best >= 0) apply(x, buf + (best_at - base), best_at, best, best_at != start);
+    if (best >= 0) apply(x, patches, buf + (best_at - base), best_at, best, best_at != start);
 }
 
 // Decides the strings ended by the zero bytes before offset until. A zero
@@ -160,9 +172,9 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
     std::int64_t last_zero = s.last_zero;
     auto string = [&](std::int64_t start, std::int64_t zero) {
         if constexpr (strict) {
-            decide_whole(x, buf, base, start, zero, last_start);
+            decide_whole(x, s.patches, buf, base, start, zero, last_start);
         } else {
-            decide_suffix(x, s.relax, buf, base, start, zero, last_start);
+            decide_suffix(x, s.patches, s.relax, buf, base, start, zero, last_start);
         }
     };
     auto i = static_cast<std::size_t>(from - base);
@@ -174,6 +186,12 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
         if (byte_in_range(buf[i - k], lo, span)) range_before |= std::uint64_t{1} << (64 - k);
     }
     for (; i + 64 <= end; i += 64) {
+        // The bytes a page ahead are asked for now: the hardware's own
+        // prefetch stops at page ends, and this loop is fast enough to wait
+        // at each. On 512 MiB at level 0 the scan's time fell from 0.20 s to
+        // 0.10 s (mapped) and from 0.09 s to 0.06 s (read into buffers).
+        // A prefetch past the block is harmless: it never faults.
+        __builtin_prefetch(buf + i + 4096);
         ChunkMasks m = chunk_masks(buf + i, lo, span);
         std::uint64_t ends = m.zero;
         for (int k = 1; k <= n; ++k) ends &= m.in_range << k | range_before >> (64 - k);
@@ -292,6 +310,55 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     }
 }
 
+// Without the wide pass, from a file that may be mapped to a descriptor: the
+// byte pass reads the mapping, which it never writes to (it tests only bytes
+// as they were read), and keeps its replacements apart; each block goes out
+// as the mapping's bytes with the replacements among them, in one gathered
+// write. So every byte is copied once, by the write, as cat copies it,
+// where the stream copies it twice (read, then write).
+// E.g. blocks of 1 MiB with originals of up to 20 bytes: the first block's
+// strings are decided up to 1 MiB; its bytes up to 1 MiB - 99 go out with
+// the patches among them, unless a patch runs past that, which then goes
+// out with the next block, as do the bytes after it.
+bool stream_mapped(TextIndex& x, MappedFile& file, BlockWriter& writer, int relax, std::size_t block,
+                   const MessageSink& progress) {
+    constexpr std::size_t kPending = 3;  // blocks queued or being written
+    auto* map = const_cast<unsigned char*>(file.bytes());  // never written to: the patches hold the replacements
+    const std::int64_t size = file.size();
+    // A string not yet decided may be replaced from this far before the
+    // offset up to which zeros are decided.
+    const std::int64_t back = std::max(kLook, static_cast<std::int64_t>(x.max_len) + 1);
+    std::vector<Patch> patches;
+    Scan s{x, relax};
+    s.patches = &patches;
+    std::int64_t written = 0;
+    std::int64_t shown = 0;
+    std::int64_t queued[kPending + 1] = {};  // the ends of the last jobs queued, a ring
+    for (std::size_t n = 0;; ++n) {
+        const std::int64_t end = std::min(size, s.decided + static_cast<std::int64_t>(block));
+        show_progress(progress, shown, end - kLook);
+        decide(s, map, 0, end, size - kLook);
+        std::int64_t kept = end == size ? size : std::max(written, end - back);
+        // Patches before kept go out with this block, whole.
+        std::size_t with = patches.size();
+        while (with != 0 && patches[with - 1].offset >= kept) --with;
+        if (with != 0 && patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) > kept) {
+            kept = patches[--with].offset;
+        }
+        assert(kept >= written && (with == 0 || patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) <= kept));
+        std::vector<Patch> later(patches.begin() + static_cast<std::ptrdiff_t>(with), patches.end());
+        patches.resize(with);
+        writer.wait_pending(kPending - 1);
+        // The jobs before the pending ones are written: their pages may go.
+        file.release_before(queued[(n + 1) % (kPending + 1)]);
+        writer.write(map + written, static_cast<std::size_t>(kept - written), written, std::move(patches));
+        queued[n % (kPending + 1)] = kept;
+        patches = std::move(later);
+        written = kept;
+        if (end == size || writer.failed()) return writer.finish();
+    }
+}
+
 }  // namespace
 
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide,
@@ -319,6 +386,15 @@ void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::strin
 
 namespace {
 
+// Maps prog when it is a regular file read from its start that may be
+// mapped (see may_map) and out is a descriptor, with its buffer emptied.
+bool mappable(std::FILE* prog, std::FILE* out, MappedFile& mapped) {
+    struct stat st {};
+    const int fd = ::fileno(prog);
+    if (fd < 0 || ::fileno(out) < 0 || ::ftello(prog) != 0 || ::fstat(fd, &st) != 0 || !may_map(st)) return false;
+    return std::fflush(out) == 0 && mapped.map(fd, st.st_size);
+}
+
 // Translates into out or sink, or only counts (and observes) without them.
 TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, const ByteSink& sink,
                                 const Masked& masked, int relax, std::size_t block, bool wide,
@@ -335,9 +411,17 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         w.observer = observe;
         WideScan ws{w, relax};
         const bool overlap = block >= kOverlapBlock;
-        BlockWriter writer = sink ? BlockWriter(sink, overlap) : BlockWriter(out, overlap);
-        written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
-                         progress);
+        MappedFile mapped;
+        if (out != nullptr && !wide && masked.begin == masked.end && mappable(prog, out, mapped)) {
+            BlockWriter writer(::fileno(out), overlap);
+            written = stream_mapped(x, mapped, writer, relax, block, progress);
+            // The stream stands at the end of what was read, as after reading it.
+            if (::fseeko(prog, mapped.size(), SEEK_SET) != 0) return TranslateStatus::read_error;
+        } else {
+            BlockWriter writer = sink ? BlockWriter(sink, overlap) : BlockWriter(out, overlap);
+            written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
+                             progress);
+        }
         add_counts(x);
         add_wide_counts(w);
     } catch (const std::bad_alloc&) {

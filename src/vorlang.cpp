@@ -240,6 +240,8 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
             return cannot_open_output(s.output);
     }
     if (s.resources) return translate_resources_to(s, in, out, full_counts.emplace());
+    const Failure lost = cannot_read_program(s.program);
+    out.report_lost_input(lost.message, lost.status);
     TranslateStatus status =
         translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
     if (status == TranslateStatus::ok && !in.program.read_unchanged()) status = TranslateStatus::read_error;

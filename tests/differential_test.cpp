@@ -210,6 +210,25 @@ Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, s
     });
 }
 
+// The same from a file to a file, which the translator reads where the page
+// cache holds it (without the wide pass).
+Result run_files(const std::vector<Pair>& pairs, const std::string& file, int relax, std::size_t block) {
+    return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress, const HitObserver&) {
+        std::FILE* prog = std::tmpfile();
+        std::FILE* copy = std::tmpfile();
+        ASSERT_TRUE(prog != nullptr && copy != nullptr);
+        ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), prog), file.size());
+        std::rewind(prog);
+        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, false, progress), TranslateStatus::ok);
+        EXPECT_EQ(ftello(prog), static_cast<off_t>(file.size()));
+        out.assign(file.size() + 1, '\0');  // one byte more shows a copy too long
+        std::rewind(copy);
+        out.resize(std::fread(out.data(), 1, out.size(), copy));
+        std::fclose(prog);
+        std::fclose(copy);
+    });
+}
+
 // The hits the search reports, which writes no copy.
 Result run_search(const std::vector<Pair>& pairs, std::string file, int relax, std::size_t block, bool wide = false) {
     return run(pairs, [&](Trans_Tbl* head, std::string&, const MessageSink&, const HitObserver& observe) {
@@ -281,6 +300,7 @@ TEST(Differential, TranslatorEqualsWindow) {
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes", seed);
         ok = same(want, blocks_result, "translate_blocks", seed) && ok;
+        ok = same(want, run_files(pairs, file, relax, block), "translate_blocks from a file", seed) && ok;
         ok = same_hits(want, run_search(pairs, file, relax, block), "find_texts", seed) && ok;
         if (!ok) ++failures;
     }

@@ -1,7 +1,41 @@
 #include "block_writer.h"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <climits>
 #include <system_error>
 #include <utility>
+
+namespace {
+
+// Writes the pieces whole, going on after short writes and interruptions.
+bool write_all(int fd, iovec* pieces, std::size_t count) {
+    while (count != 0) {
+        const int n = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
+        ssize_t done = ::writev(fd, pieces, n);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        auto left = static_cast<std::size_t>(done);
+        while (count != 0 && left >= pieces->iov_len) {
+            left -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count != 0) {
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 BlockWriter::BlockWriter(std::FILE* out, bool overlap)
     : BlockWriter(out == nullptr ? ByteSink{}
@@ -10,7 +44,18 @@ BlockWriter::BlockWriter(std::FILE* out, bool overlap)
                                    }},
                   overlap) {}
 
-BlockWriter::BlockWriter(ByteSink sink, bool overlap) : sink_(std::move(sink)) {
+BlockWriter::BlockWriter(ByteSink sink, bool overlap) : sink_(std::move(sink)) { start(overlap); }
+
+BlockWriter::BlockWriter(int fd, bool overlap)
+    : sink_([fd](const unsigned char* data, std::size_t n) {
+          iovec piece{const_cast<unsigned char*>(data), n};
+          return write_all(fd, &piece, 1);
+      }),
+      fd_(fd) {
+    start(overlap);
+}
+
+void BlockWriter::start(bool overlap) {
     if (!overlap || !sink_) return;
     try {
         thread_ = std::thread(&BlockWriter::run, this);
@@ -21,15 +66,21 @@ BlockWriter::BlockWriter(ByteSink sink, bool overlap) : sink_(std::move(sink)) {
 
 BlockWriter::~BlockWriter() { finish(); }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len) {
+void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}}); }
+
+void BlockWriter::write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches) {
+    queue(Job{data, len, base, std::move(patches)});
+}
+
+void BlockWriter::queue(Job job) {
     if (!sink_) return;
     if (!thread_.joinable()) {
-        if (!failed_ && !put(Job{data, len})) failed_ = true;
+        if (!failed_ && !put(job)) failed_ = true;
         return;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(Job{data, len});
+        jobs_.push_back(std::move(job));
     }
     changed_.notify_all();
 }
@@ -61,7 +112,7 @@ void BlockWriter::run() {
     for (;;) {
         changed_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
         if (jobs_.empty()) return;  // closing, and everything written
-        Job job = jobs_.front();
+        const Job& job = jobs_.front();  // stays in place: only this thread pops
         bool skip = failed_;
         lock.unlock();
         bool ok = skip || put(job);
@@ -72,4 +123,31 @@ void BlockWriter::run() {
     }
 }
 
-bool BlockWriter::put(const Job& job) { return job.len == 0 || sink_(job.data, job.len); }
+// E.g. the block "\0File\0Quit\0" at base 100 with the patch "Weg " at 106:
+// the pieces "\0File\0", "Weg ", "\0". They are gathered in batches on the
+// stack, so that writing allocates nothing.
+bool BlockWriter::put(const Job& job) {
+    if (job.len == 0) return true;
+    if (job.patches.empty()) return sink_(job.data, job.len);
+    assert(fd_ >= 0);
+    constexpr std::size_t kBatch = 512;
+    iovec pieces[kBatch];
+    std::size_t count = 0;
+    auto add = [&](const unsigned char* bytes, std::size_t n) {
+        if (count == kBatch) {
+            if (!write_all(fd_, pieces, count)) return false;
+            count = 0;
+        }
+        pieces[count++] = iovec{const_cast<unsigned char*>(bytes), n};
+        return true;
+    };
+    std::size_t at = 0;
+    for (const Patch& p : job.patches) {
+        const auto from = static_cast<std::size_t>(p.offset - job.base);
+        assert(p.offset >= job.base && from >= at && from + p.len <= job.len);
+        if ((from > at && !add(job.data + at, from - at)) || !add(p.bytes, p.len)) return false;
+        at = from + p.len;
+    }
+    if (at < job.len && !add(job.data + at, job.len - at)) return false;
+    return write_all(fd_, pieces, count);
+}
