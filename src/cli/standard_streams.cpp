@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,9 +34,17 @@ bool is_standard_output(const char* name) {
 }
 
 MessageSink to_standard_output(bool flush) {
-    return [flush](std::string_view text) {
+    // A flush is a write: the progress of a 512 MiB file, a line per
+    // 100,000 bytes, cost 5,000 of them, about a tenth of the run. Ten a
+    // second show the counter as well.
+    using Clock = std::chrono::steady_clock;
+    return [flush, last = Clock::time_point{}](std::string_view text) mutable {
         std::fwrite(text.data(), 1, text.size(), stdout);
-        if (flush) std::fflush(stdout);
+        if (!flush) return;
+        const Clock::time_point now = Clock::now();
+        if (now - last < std::chrono::milliseconds(100)) return;
+        std::fflush(stdout);
+        last = now;
     };
 }
 

@@ -18,8 +18,9 @@ bool close_standard_output();
 // and inode), as when the shell was told "> name".
 bool is_standard_output(const char* name);
 
-// The engine's messages onto standard output; with flush, each is flushed at
-// once (a progress line shows while the run goes on).
+// The engine's messages onto standard output; with flush, flushed at once
+// unless the last flush was less than a tenth of a second ago (a progress
+// line shows while the run goes on).
 MessageSink to_standard_output(bool flush = false);
 
 // The engine's messages onto standard error.
