@@ -257,12 +257,21 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
     if (begin < end) std::memset(read + (begin - from), 0, static_cast<std::size_t>(end - begin));
 }
 
-// The file is read, not mapped: a private mapping saved the read's copy but
-// paid more in page-table work (a copy-on-write fault per page replaced, a
-// TLB flush on the writer's core whenever pages are dropped behind it) and
-// in a scan of memory the read would have brought into the cache: on
-// 512 MiB with two free cores, 2% (dense wide texts) to 30% (level 0)
-// longer.
+// With the wide pass the file is read into buffers, not mapped: the wide
+// pass reads what the byte pass wrote, and a private mapping that took the
+// replacements paid more in page-table work (a copy-on-write fault per page
+// replaced, a TLB flush on the writer's core whenever pages are dropped
+// behind it) than the read's copy costs.
+//
+// With a writer's thread, the wide pass's walk over each block is split at a
+// zero unit near its middle (see split_walk): the writer's thread walks the
+// first part before it writes the block, while this thread walks the second
+// and goes on to the next block. E.g. a block whose walk runs from offset
+// 1,000 to 1,049,000 with a zero unit at 525,000: the writer decides 1,000
+// up to 525,002, this thread from 525,002 on. The first part writes only
+// bytes before 525,000 and reads none from 525,002 on; the second writes
+// none before 525,002, and the bytes carried to the next block lie after
+// both.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, bool copying, const Masked& masked,
             int relax, std::size_t block, const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
@@ -273,6 +282,25 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     // odd).
     const std::size_t held_max = held_back + reach + 3;
     std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(held_max + block));
+    // The hits of the parts walked on the writer's thread, added to the
+    // index's once it is done.
+    const bool split = wide != nullptr && writer.threaded() && wide->index.observer == nullptr;
+    const std::size_t originals = split ? wide->index.originals.size() : 0;
+    std::vector<std::int64_t> part_clean(originals);
+    std::vector<std::int64_t> part_risky(originals);
+    // Whatever way this returns, the writer is done with the buffers first.
+    auto finish = [&] {
+        bool ok = writer.finish();
+        for (std::size_t id = 0; id < originals; ++id) {
+            wide->index.clean[id] += part_clean[id];
+            wide->index.risky[id] += part_risky[id];
+        }
+        return ok;
+    };
+    struct Finished {
+        BlockWriter& writer;
+        ~Finished() { writer.finish(); }
+    } finished{writer};
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
@@ -291,19 +319,30 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
             decide(s, buf, base, end, end - kLook);
             if (wide != nullptr) wide_decide(*wide, buf, base, end, end);
             writer.write(buf, held);
-            return writer.finish();
+            return finish();
         }
         decide(s, buf, base, end - kLook, end - kLook);
         // The byte pass neither changes nor tests a byte before kept again.
         std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(held_back));
         if (wide != nullptr) {
-            wide_decide(*wide, buf, base, kept - static_cast<std::int64_t>(reach), kept);
+            const std::int64_t until = kept - static_cast<std::int64_t>(reach);
+            const std::int64_t z = split && until > wide->next
+                                        ? zero_unit_from(buf, base, wide->next + (until - wide->next) / 2, until)
+                                        : -1;
+            if (z >= 0) {
+                WideScan part = split_walk(*wide, z, part_clean.data(), part_risky.data());
+                writer.call([part, buf, base, z]() mutable {
+                    wide_decide(part, buf, base, z + 2, z + 2);
+                    assert(part.next == z + 2);
+                });
+            }
+            wide_decide(*wide, buf, base, until, kept);
             kept = std::min(kept, wide->next - 2);  // the unit before the next offset is still read
         }
         assert(kept >= base && end - kept <= static_cast<std::int64_t>(held_max));
         auto done = static_cast<std::size_t>(kept - base);
         writer.write(buf, done);
-        if (writer.failed()) return writer.finish();
+        if (writer.failed()) return finish();
         carried = buf + done;
         base = kept;
         held -= done;

@@ -66,11 +66,13 @@ void BlockWriter::start(bool overlap) {
 
 BlockWriter::~BlockWriter() { finish(); }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}}); }
+void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}, {}}); }
 
 void BlockWriter::write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches) {
-    queue(Job{data, len, base, std::move(patches)});
+    queue(Job{data, len, base, std::move(patches), {}});
 }
+
+void BlockWriter::call(std::function<void()> task) { queue(Job{nullptr, 0, 0, {}, std::move(task)}); }
 
 void BlockWriter::queue(Job job) {
     if (!sink_) return;
@@ -80,6 +82,7 @@ void BlockWriter::queue(Job job) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!job.task) ++writes_;
         jobs_.push_back(std::move(job));
     }
     changed_.notify_all();
@@ -87,7 +90,7 @@ void BlockWriter::queue(Job job) {
 
 void BlockWriter::wait_pending(std::size_t pending) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.size() <= pending; });
+    changed_.wait(lock, [&] { return writes_ <= pending; });
 }
 
 bool BlockWriter::failed() {
@@ -118,6 +121,7 @@ void BlockWriter::run() {
         bool ok = skip || put(job);
         lock.lock();
         if (!ok) failed_ = true;
+        if (!job.task) --writes_;
         jobs_.pop_front();
         changed_.notify_all();
     }
@@ -127,6 +131,10 @@ void BlockWriter::run() {
 // the pieces "\0File\0", "Weg ", "\0". They are gathered in batches on the
 // stack, so that writing allocates nothing.
 bool BlockWriter::put(const Job& job) {
+    if (job.task) {
+        job.task();
+        return true;
+    }
     if (job.len == 0) return true;
     if (job.patches.empty()) return sink_(job.data, job.len);
     assert(fd_ >= 0);

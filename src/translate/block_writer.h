@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,7 +43,14 @@ public:
     // whose first byte is at file offset base) written in place of the
     // block's bytes under them; the patches' bytes must stay too.
     void write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches);
-    // Waits until no more than pending writes are queued or under way.
+    // Queues work to run on the writer's thread after the writes queued
+    // before it and before those queued after it (in the caller, without a
+    // thread). It must not throw.
+    void call(std::function<void()> task);
+    // Whether the writes and calls run on a thread of their own.
+    bool threaded() const { return thread_.joinable(); }
+    // Waits until no more than pending writes (calls not counted) are queued
+    // or under way.
     void wait_pending(std::size_t pending);
     // Whether a write has failed (the rest are then dropped).
     bool failed();
@@ -55,6 +63,7 @@ private:
         std::size_t len;
         std::int64_t base = 0;
         std::vector<Patch> patches;
+        std::function<void()> task;  // a call, not a write
     };
     void start(bool overlap);
     void queue(Job job);
@@ -65,7 +74,8 @@ private:
     int fd_ = -1;    // with a descriptor: patched blocks are gathered
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Job> jobs_;  // the first is under way
+    std::deque<Job> jobs_;      // the first is under way
+    std::size_t writes_ = 0;    // the writes among them
     bool closing_ = false;
     bool failed_ = false;
     std::thread thread_;

@@ -150,12 +150,37 @@ struct ChunkZeros {
     if (best < 0) return 0;
     const Original& o = x.originals[static_cast<std::size_t>(best)];
     std::memcpy(at, o.result, o.len);
-    ++(risky ? x.risky : x.clean)[static_cast<std::size_t>(best)];
+    std::int64_t* counts = risky ? (s.risky != nullptr ? s.risky : x.risky.data())
+                                 : (s.clean != nullptr ? s.clean : x.clean.data());
+    ++counts[best];
     if (x.observer != nullptr) (*x.observer)(x.entry[static_cast<std::size_t>(best)], q);
     return after;
 }
 
 }  // namespace
+
+std::int64_t zero_unit_from(const unsigned char* buf, std::int64_t base, std::int64_t at, std::int64_t to) {
+    at += at & 1;
+    for (; at + 64 <= to; at += 64) {
+        std::uint32_t zeros = zero_units(buf + (at - base));
+        if (zeros != 0) return at + 2 * std::countr_zero(zeros);
+    }
+    for (; at + 2 <= to; at += 2) {
+        if (unit_at(buf + (at - base)) == 0) return at;
+    }
+    return -1;
+}
+
+WideScan split_walk(WideScan& s, std::int64_t z, std::int64_t* clean, std::int64_t* risky) {
+    assert(s.next <= z && z % 2 == 0);
+    WideScan part{s.index, s.relax, s.next};
+    part.clean = clean;
+    part.risky = risky;
+    s.next = z + 2;
+    s.zero_at = -1;
+    s.zero_scan = 0;
+    return part;
+}
 
 void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::vector<WideForm> forms;

@@ -53,7 +53,25 @@ struct WideScan {
     // was found (zero_at); no zero unit stands from that offset to zero_scan.
     std::int64_t zero_at = -1;
     std::int64_t zero_scan = 0;
+    // Where hits are counted, per original, when not in the index's own
+    // clean and risky: a walk over part of a block run on another thread.
+    std::int64_t* clean = nullptr;
+    std::int64_t* risky = nullptr;
 };
+
+// The walk splits at a zero unit: no original holds one, so no text the
+// walk replaces runs across it, and the unit before the offset after it is
+// 0 whatever was replaced before. So the offsets up to z + 2 and those from
+// z + 2 on can be decided apart, in either order, e.g. on two threads.
+// Returns the first even offset z from at on, before to, where buf (holding
+// the copy from base) has a zero unit, or -1.
+std::int64_t zero_unit_from(const unsigned char* buf, std::int64_t base, std::int64_t at, std::int64_t to);
+
+// Splits the walk s at the zero unit at z (s.next <= z): returns the walk of
+// the offsets from s.next up to z + 2, counting into clean and risky, and
+// moves s on to z + 2. The part is decided by wide_decide(part, buf, base,
+// z + 2, z + 2); it reads no byte from z + 2 on and writes none from z on.
+WideScan split_walk(WideScan& s, std::int64_t z, std::int64_t* clean, std::int64_t* risky);
 
 // Decides the even offsets from s.next up to until. buf holds the copy from
 // offset base (at most s.next - 2) up to end; a text must lie before end,
