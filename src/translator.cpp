@@ -264,9 +264,11 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
 // behind it) than the read's copy costs.
 //
 // With a writer's thread, the wide pass's walk over each block is split at a
-// zero unit near its middle (see split_walk): the writer's thread walks the
-// first part before it writes the block, while this thread walks the second
-// and goes on to the next block. E.g. a block whose walk runs from offset
+// zero unit (see split_walk): the writer's thread walks the first part
+// before it writes the block, while this thread walks the second and goes on
+// to the next block. The first part starts at half the walk and shrinks by a
+// sixteenth whenever this thread finds the writer behind, and grows when it
+// does not, so that neither thread waits for the other long. E.g. a block whose walk runs from offset
 // 1,000 to 1,049,000 with a zero unit at 525,000: the writer decides 1,000
 // up to 525,002, this thread from 525,002 on. The first part writes only
 // bytes before 525,000 and reads none from 525,002 on; the second writes
@@ -301,6 +303,7 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
         BlockWriter& writer;
         ~Finished() { writer.finish(); }
     } finished{writer};
+    std::int64_t share = 8;  // sixteenths of the walk the writer takes
     Scan s{x, relax};
     std::int64_t base = 0;  // the file offset of buf[0]
     std::size_t held = 0;   // bytes carried over from the block before
@@ -308,7 +311,12 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     std::int64_t shown = 0;
     for (std::size_t n = 0;; ++n) {
         unsigned char* buf = buffers[n % kBuffers].data();
-        writer.wait_pending(kBuffers - 1);  // the write of this buffer's last block is done
+        // The write of this buffer's last block is done.
+        if (writer.wait_pending(kBuffers - 1)) {
+            share = std::max<std::int64_t>(share - 1, 1);
+        } else {
+            share = std::min<std::int64_t>(share + 1, 15);
+        }
         if (held != 0) std::memcpy(buf, carried, held);
         std::size_t got = std::fread(buf + held, 1, block, prog);
         mask(buf + held, base + static_cast<std::int64_t>(held), got, masked);
@@ -327,7 +335,7 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
         if (wide != nullptr) {
             const std::int64_t until = kept - static_cast<std::int64_t>(reach);
             const std::int64_t z = split && until > wide->next
-                                        ? zero_unit_from(buf, base, wide->next + (until - wide->next) / 2, until)
+                                        ? zero_unit_from(buf, base, wide->next + (until - wide->next) * share / 16, until)
                                         : -1;
             if (z >= 0) {
                 WideScan part = split_walk(*wide, z, part_clean.data(), part_risky.data());

@@ -88,9 +88,11 @@ void BlockWriter::queue(Job job) {
     changed_.notify_all();
 }
 
-void BlockWriter::wait_pending(std::size_t pending) {
+bool BlockWriter::wait_pending(std::size_t pending) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (writes_ <= pending) return false;
     changed_.wait(lock, [&] { return writes_ <= pending; });
+    return true;
 }
 
 bool BlockWriter::failed() {

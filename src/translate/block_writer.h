@@ -50,8 +50,8 @@ public:
     // Whether the writes and calls run on a thread of their own.
     bool threaded() const { return thread_.joinable(); }
     // Waits until no more than pending writes (calls not counted) are queued
-    // or under way.
-    void wait_pending(std::size_t pending);
+    // or under way; returns whether it had to wait.
+    bool wait_pending(std::size_t pending);
     // Whether a write has failed (the rest are then dropped).
     bool failed();
     // Waits for every queued write; returns whether all of them succeeded.
