@@ -107,8 +107,8 @@ void apply(TextIndex& x, std::vector<Patch>* patches, unsigned char* at, std::in
 
 // The string from start to the zero byte at offset zero, both in buf, which
 // holds the file from offset base; a match may begin up to last_start.
-inline void decide_whole(TextIndex& x, std::vector<Patch>* patches, unsigned char* buf, std::int64_t base, std::int64_t start,
-                         std::int64_t zero, std::int64_t last_start) {
+inline void decide_whole(TextIndex& x, std::vector<Patch>* patches, unsigned char* buf, std::int64_t base,
+                         std::int64_t start, std::int64_t zero, std::int64_t last_start) {
     auto len = static_cast<std::size_t>(zero - start);
     // start 0 has no zero byte before it.
     if (len - x.min_len > x.max_len - x.min_len || start == 0 || start > last_start) return;
@@ -120,8 +120,8 @@ inline void decide_whole(TextIndex& x, std::vector<Patch>* patches, unsigned cha
 
 // Relaxed: the leftmost offset whose text up to the zero is an original and
 // whose byte before passes, found by reading the string backwards.
-inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, unsigned char* buf, std::int64_t base, std::int64_t start,
-                          std::int64_t zero, std::int64_t last_start) {
+inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, unsigned char* buf,
+                          std::int64_t base, std::int64_t start, std::int64_t zero, std::int64_t last_start) {
     std::int64_t lowest = std::max({start, zero - static_cast<std::int64_t>(x.max_len), std::int64_t{1}});
     if (zero - 1 < lowest) return;
     const unsigned char* end = buf + (zero - base);
@@ -266,14 +266,14 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
 // With a writer's thread, the wide pass's walk over each block is split at a
 // zero unit (see split_walk): the writer's thread walks the first part
 // before it writes the block, while this thread walks the second and goes on
-// to the next block. The first part starts at half the walk and shrinks by a
-// sixteenth whenever this thread finds the writer behind, and grows when it
-// does not, so that neither thread waits for the other long. E.g. a block whose walk runs from offset
-// 1,000 to 1,049,000 with a zero unit at 525,000: the writer decides 1,000
-// up to 525,002, this thread from 525,002 on. The first part writes only
-// bytes before 525,000 and reads none from 525,002 on; the second writes
-// none before 525,002, and the bytes carried to the next block lie after
-// both.
+// to the next block. The writer's part is half the walk at first, then a
+// sixteenth less whenever this thread finds the writer behind and a
+// sixteenth more when not, so that neither waits long for the other. E.g.
+// a block whose walk runs from offset 1,000 to 1,049,000 with a zero unit
+// at 525,000: the writer decides 1,000 up to 525,002, this thread from
+// 525,002 on. The first part writes only bytes before 525,000 and reads none
+// from 525,002 on; the second writes none before 525,002, and the bytes
+// carried to the next block lie after both.
 bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, bool copying, const Masked& masked,
             int relax, std::size_t block, const MessageSink& progress) {
     constexpr std::size_t kBuffers = 4;
@@ -334,9 +334,8 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
         std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(held_back));
         if (wide != nullptr) {
             const std::int64_t until = kept - static_cast<std::int64_t>(reach);
-            const std::int64_t z = split && until > wide->next
-                                        ? zero_unit_from(buf, base, wide->next + (until - wide->next) * share / 16, until)
-                                        : -1;
+            const std::int64_t from = wide->next + (until - wide->next) * share / 16;
+            const std::int64_t z = split && until > wide->next ? zero_unit_from(buf, base, from, until) : -1;
             if (z >= 0) {
                 WideScan part = split_walk(*wide, z, part_clean.data(), part_risky.data());
                 writer.call([part, buf, base, z]() mutable {
@@ -392,7 +391,8 @@ bool stream_mapped(TextIndex& x, MappedFile& file, BlockWriter& writer, int rela
         if (with != 0 && patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) > kept) {
             kept = patches[--with].offset;
         }
-        assert(kept >= written && (with == 0 || patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) <= kept));
+        assert(kept >= written &&
+               (with == 0 || patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) <= kept));
         std::vector<Patch> later(patches.begin() + static_cast<std::ptrdiff_t>(with), patches.end());
         patches.resize(with);
         writer.wait_pending(kPending - 1);

@@ -245,7 +245,9 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
     TranslateStatus status =
         translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
     // A program cut short under the mapping may fail the write that reads it.
-    if (status != TranslateStatus::out_of_memory && !in.program.read_unchanged()) status = TranslateStatus::read_error;
+    if (status != TranslateStatus::out_of_memory && !in.program.read_unchanged()) {
+        status = TranslateStatus::read_error;
+    }
     if (status == TranslateStatus::out_of_memory) return out_of_memory();
     if (status == TranslateStatus::read_error) return cannot_read_program(s.program);
     if (status != TranslateStatus::ok || !out.commit()) return cannot_write(s.output);
