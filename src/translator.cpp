@@ -334,8 +334,11 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
         std::int64_t kept = std::max(base, end - static_cast<std::int64_t>(held_back));
         if (wide != nullptr) {
             const std::int64_t until = kept - static_cast<std::int64_t>(reach);
+            // A zero unit is sought in 64 KiB at most: a block without one
+            // is walked here whole rather than searched through twice.
             const std::int64_t from = wide->next + (until - wide->next) * share / 16;
-            const std::int64_t z = split && until > wide->next ? zero_unit_from(buf, base, from, until) : -1;
+            const std::int64_t z =
+                split && until > wide->next ? zero_unit_from(buf, base, from, std::min(until, from + 65536)) : -1;
             if (z >= 0) {
                 WideScan part = split_walk(*wide, z, part_clean.data(), part_risky.data());
                 writer.call([part, buf, base, z]() mutable {
