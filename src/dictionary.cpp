@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -327,19 +328,55 @@ int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     }
 }
 
+namespace {
+
+// Appends the pieces as one message: all of them or, when memory runs out,
+// none.
+void append_message(std::string& out, std::initializer_list<std::string_view> pieces) {
+    std::size_t size = out.size();
+    for (std::string_view piece : pieces) size += piece.size();
+    out.reserve(size);
+    for (std::string_view piece : pieces) out += piece;
+}
+
+void append_clipped(std::string& out, const Trans_Tbl* e) {
+    append_message(out, {"Warn: '", e->org_name, "' ->\n      '", e->new_name_full, "': clipped to\n      '",
+                         e->new_name, "'\n"});
+}
+
+// The check's messages reach the sink in pieces of about this size: a large
+// dictionary has a warning for thousands of its entries, and a string built
+// and passed on for each cost as much as reading the dictionary.
+constexpr std::size_t kMessageBlock = 1 << 16;
+
+}  // namespace
+
 void warn_clipped(const Trans_Tbl* e, const MessageSink& messages) {
-    tell(messages, "Warn: '" + std::string(e->org_name) + "' ->\n      '" + e->new_name_full +
-                       "': clipped to\n      '" + e->new_name + "'\n");
+    std::string text;
+    append_clipped(text, e);
+    tell(messages, text);
 }
 
 int check_trans(const Trans_Tbl* head, const MessageSink& messages, bool clips) {
+    std::string pending;
+    auto pass_on_full = [&] {
+        if (pending.size() < kMessageBlock) return;
+        tell(messages, pending);
+        pending.clear();
+    };
     CheckVisitor report{
         [&](const Trans_Tbl* e, const Trans_Tbl* p) {
-            tell(messages, "ERR: inconsistent translation:\n  " + std::string(e->org_name) + "->" + e->new_name +
-                               "\n  " + p->org_name + "->" + p->new_name + "\n");
+            append_message(pending, {"ERR: inconsistent translation:\n  ", e->org_name, "->", e->new_name, "\n  ",
+                                     p->org_name, "->", p->new_name, "\n"});
+            pass_on_full();
         },
         [&](const Trans_Tbl* e) {
-            if (clips) warn_clipped(e, messages);
+            if (!clips) return;
+            append_clipped(pending, e);
+            pass_on_full();
         }};
-    return visit_check(head, report);
+    const int errors = visit_check(head, report);
+    // Also when memory ran out: what was found before is told.
+    if (!pending.empty()) tell(messages, pending);
+    return errors;
 }
