@@ -178,8 +178,31 @@ struct Reader {
         put(c);
     }
 
+    // Bytes that are neither CR nor LF go into the piece as a run, as
+    // many as it has room for: fed one by one, they cost more than all the
+    // rest of the reading.
     void feed_all(const char* data, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) feed(data[i]);
+        std::size_t i = 0;
+        while (i < size) {
+            if (pending_cr) {
+                feed(data[i++]);
+                continue;
+            }
+            const std::size_t limit = std::min(size, i + (kReadPiece - chunk.size()));
+            std::size_t end = i;
+            while (end < limit && data[end] != '\n' && data[end] != '\r') ++end;
+            if (end == i) {
+                feed(data[i++]);
+                continue;
+            }
+            chunk.append(data + i, end - i);
+            line_length += end - i;
+            if (chunk.size() == kReadPiece) {
+                if (!out_of_memory) line(chunk);
+                chunk.clear();
+            }
+            i = end;
+        }
     }
 
     ~Reader() { free_trans(head); }
