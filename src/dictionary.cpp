@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -285,29 +286,29 @@ struct Run {
 constexpr std::uint32_t kAlone = UINT32_MAX;
 
 std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>& list, std::size_t& groups) {
-    std::vector<std::uint32_t> order(list.size());
-    // Sorted by a hash of the original first: comparing the texts themselves
-    // would reach into every entry at every step.
+    // Found through a hash table of the first entry of each original (open
+    // addressing, at most half full): sorting the entries, a comparator
+    // looking up two hashes at every step, cost twice as much. The numbers
+    // of the groups only tell them apart; the check goes in list order.
+    const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, 2 * list.size()));
+    std::vector<std::uint32_t> first(size, kAlone);
     std::vector<std::size_t> hash(list.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = static_cast<std::uint32_t>(i);
-        hash[i] = std::hash<std::string_view>{}(list[i]->org_name);
-    }
-    auto before = [&](std::uint32_t a, std::uint32_t b) {
-        if (hash[a] != hash[b]) return hash[a] < hash[b];
-        return std::strcmp(list[a]->org_name, list[b]->org_name) < 0;
-    };
-    std::sort(order.begin(), order.end(), before);
     std::vector<std::uint32_t> group(list.size(), kAlone);
     groups = 0;
-    for (std::size_t i = 0; i < order.size();) {
-        std::size_t j = i + 1;
-        while (j < order.size() && !before(order[i], order[j])) ++j;
-        if (j - i > 1) {
-            for (std::size_t k = i; k < j; ++k) group[order[k]] = static_cast<std::uint32_t>(groups);
-            ++groups;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        hash[i] = std::hash<std::string_view>{}(list[i]->org_name);
+        for (std::size_t k = hash[i] & (size - 1);; k = (k + 1) & (size - 1)) {
+            const std::uint32_t j = first[k];
+            if (j == kAlone) {
+                first[k] = static_cast<std::uint32_t>(i);
+                break;
+            }
+            if (hash[j] == hash[i] && std::strcmp(list[j]->org_name, list[i]->org_name) == 0) {
+                if (group[j] == kAlone) group[j] = static_cast<std::uint32_t>(groups++);
+                group[i] = group[j];
+                break;
+            }
         }
-        i = j;
     }
     return group;
 }
