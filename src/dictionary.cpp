@@ -189,9 +189,9 @@ struct Reader {
                 feed(data[i++]);
                 continue;
             }
-            const std::size_t limit = std::min(size, i + (kReadPiece - chunk.size()));
-            std::size_t end = i;
-            while (end < limit && data[end] != '\n' && data[end] != '\r') ++end;
+            std::size_t end = std::min(size, i + (kReadPiece - chunk.size()));
+            if (const void* lf = std::memchr(data + i, '\n', end - i)) end = static_cast<const char*>(lf) - data;
+            if (const void* cr = std::memchr(data + i, '\r', end - i)) end = static_cast<const char*>(cr) - data;
             if (end == i) {
                 feed(data[i++]);
                 continue;
