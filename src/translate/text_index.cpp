@@ -104,7 +104,8 @@ void fill_filters(TextIndex& x) {
 // that is the start of another comes first). The first 8 bytes of each,
 // high byte first and zeros after its end, decide most comparisons as one
 // number; a tie is settled by the whole texts. Sorting once, rather than
-// each node's originals by their next byte, halves the trie's building.
+// each node's originals by their next byte, saves about two fifths of
+// building the trie.
 void sort_backwards(std::vector<std::int32_t>& ids, const std::vector<unsigned char>& reversed,
                     const std::vector<std::uint32_t>& at) {
     struct Item {
