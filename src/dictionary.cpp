@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -89,6 +91,14 @@ Tokens tokens(std::string_view text, IsDelim is_delim, std::size_t wanted) {
     return out;
 }
 
+// is_plain_separator as a table: the split tests every byte of a line, and
+// a lookup costs less than the three comparisons.
+constexpr std::array<bool, 256> kPlainSeparator = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c) table[c] = is_plain_separator(static_cast<char>(c));
+    return table;
+}();
+
 struct Reader {
     Reader(const MessageSink& to, DictionaryLayout* where) : messages(to), layout(where) {}
 
@@ -134,7 +144,7 @@ struct Reader {
             }
             out_of_memory = out_of_memory || !add(pieces.part[0], pieces.part[2]);
         } else {
-            Tokens words = tokens(text, is_plain_separator, 2);
+            Tokens words = tokens(text, [](char c) { return kPlainSeparator[static_cast<unsigned char>(c)]; }, 2);
             if (words.count < 2) return;
             out_of_memory = out_of_memory || !add(words.part[0], words.part[1]);
         }
@@ -177,8 +187,31 @@ struct Reader {
         put(c);
     }
 
+    // Bytes that are neither CR nor LF go into the piece as a run, as
+    // many as it has room for: fed one by one, they cost more than all the
+    // rest of the reading.
     void feed_all(const char* data, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) feed(data[i]);
+        std::size_t i = 0;
+        while (i < size) {
+            if (pending_cr) {
+                feed(data[i++]);
+                continue;
+            }
+            std::size_t end = std::min(size, i + (kReadPiece - chunk.size()));
+            if (const void* lf = std::memchr(data + i, '\n', end - i)) end = static_cast<const char*>(lf) - data;
+            if (const void* cr = std::memchr(data + i, '\r', end - i)) end = static_cast<const char*>(cr) - data;
+            if (end == i) {
+                feed(data[i++]);
+                continue;
+            }
+            chunk.append(data + i, end - i);
+            line_length += end - i;
+            if (chunk.size() == kReadPiece) {
+                if (!out_of_memory) line(chunk);
+                chunk.clear();
+            }
+            i = end;
+        }
     }
 
     ~Reader() { free_trans(head); }
@@ -261,29 +294,29 @@ struct Run {
 constexpr std::uint32_t kAlone = UINT32_MAX;
 
 std::vector<std::uint32_t> shared_originals(const std::vector<const Trans_Tbl*>& list, std::size_t& groups) {
-    std::vector<std::uint32_t> order(list.size());
-    // Sorted by a hash of the original first: comparing the texts themselves
-    // would reach into every entry at every step.
+    // Found through a hash table of the first entry of each original (open
+    // addressing, at most half full): sorting the entries, a comparator
+    // looking up two hashes at every step, cost twice as much. The numbers
+    // of the groups only tell them apart; the check goes in list order.
+    const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, 2 * list.size()));
+    std::vector<std::uint32_t> first(size, kAlone);
     std::vector<std::size_t> hash(list.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = static_cast<std::uint32_t>(i);
-        hash[i] = std::hash<std::string_view>{}(list[i]->org_name);
-    }
-    auto before = [&](std::uint32_t a, std::uint32_t b) {
-        if (hash[a] != hash[b]) return hash[a] < hash[b];
-        return std::strcmp(list[a]->org_name, list[b]->org_name) < 0;
-    };
-    std::sort(order.begin(), order.end(), before);
     std::vector<std::uint32_t> group(list.size(), kAlone);
     groups = 0;
-    for (std::size_t i = 0; i < order.size();) {
-        std::size_t j = i + 1;
-        while (j < order.size() && !before(order[i], order[j])) ++j;
-        if (j - i > 1) {
-            for (std::size_t k = i; k < j; ++k) group[order[k]] = static_cast<std::uint32_t>(groups);
-            ++groups;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        hash[i] = std::hash<std::string_view>{}(list[i]->org_name);
+        for (std::size_t k = hash[i] & (size - 1);; k = (k + 1) & (size - 1)) {
+            const std::uint32_t j = first[k];
+            if (j == kAlone) {
+                first[k] = static_cast<std::uint32_t>(i);
+                break;
+            }
+            if (hash[j] == hash[i] && std::strcmp(list[j]->org_name, list[i]->org_name) == 0) {
+                if (group[j] == kAlone) group[j] = static_cast<std::uint32_t>(groups++);
+                group[i] = group[j];
+                break;
+            }
         }
-        i = j;
     }
     return group;
 }
@@ -327,19 +360,55 @@ int visit_check(const Trans_Tbl* head, const CheckVisitor& visit) {
     }
 }
 
+namespace {
+
+// Appends the pieces as one message: all of them or, when memory runs out,
+// none.
+void append_message(std::string& out, std::initializer_list<std::string_view> pieces) {
+    std::size_t size = out.size();
+    for (std::string_view piece : pieces) size += piece.size();
+    out.reserve(size);
+    for (std::string_view piece : pieces) out += piece;
+}
+
+void append_clipped(std::string& out, const Trans_Tbl* e) {
+    append_message(out, {"Warn: '", e->org_name, "' ->\n      '", e->new_name_full, "': clipped to\n      '",
+                         e->new_name, "'\n"});
+}
+
+// The check's messages reach the sink in pieces of about this size: a large
+// dictionary has a warning for thousands of its entries, and a string built
+// and passed on for each cost as much as reading the dictionary.
+constexpr std::size_t kMessageBlock = 1 << 16;
+
+}  // namespace
+
 void warn_clipped(const Trans_Tbl* e, const MessageSink& messages) {
-    tell(messages, "Warn: '" + std::string(e->org_name) + "' ->\n      '" + e->new_name_full +
-                       "': clipped to\n      '" + e->new_name + "'\n");
+    std::string text;
+    append_clipped(text, e);
+    tell(messages, text);
 }
 
 int check_trans(const Trans_Tbl* head, const MessageSink& messages, bool clips) {
+    std::string pending;
+    auto pass_on_full = [&] {
+        if (pending.size() < kMessageBlock) return;
+        tell(messages, pending);
+        pending.clear();
+    };
     CheckVisitor report{
         [&](const Trans_Tbl* e, const Trans_Tbl* p) {
-            tell(messages, "ERR: inconsistent translation:\n  " + std::string(e->org_name) + "->" + e->new_name +
-                               "\n  " + p->org_name + "->" + p->new_name + "\n");
+            append_message(pending, {"ERR: inconsistent translation:\n  ", e->org_name, "->", e->new_name, "\n  ",
+                                     p->org_name, "->", p->new_name, "\n"});
+            pass_on_full();
         },
         [&](const Trans_Tbl* e) {
-            if (clips) warn_clipped(e, messages);
+            if (!clips) return;
+            append_clipped(pending, e);
+            pass_on_full();
         }};
-    return visit_check(head, report);
+    const int errors = visit_check(head, report);
+    // Also when memory ran out: what was found before is told.
+    if (!pending.empty()) tell(messages, pending);
+    return errors;
 }

@@ -157,4 +157,4 @@ inline bool is_protected_line(std::string_view line) {
 // A line that holds a quote gives the texts between quotes; any other gives
 // its first two words, between plain separators.
 constexpr char kQuote = '"';
-inline bool is_plain_separator(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+constexpr bool is_plain_separator(char c) { return c == ' ' || c == '\t' || c == '\n'; }

@@ -128,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"LongLineInPieces", k97 + " Y" + "Z W\n", {{k97, "Y", "Y"}, {"Z", "W", "W"}}, ""},
         LineCase{"CrLfCountsAsOne", std::string(96, 'q') + " Y\r\nA B\n",
                  {{std::string(96, 'q'), "Y", "Y"}, {"A", "B", "B"}}, ""},
+        LineCase{"CrLfEndsFullPiece", std::string(98, 'q') + "\r\nA B\n", {{"A", "B", "B"}}, ""},
+        LineCase{"CrBeginsNextPiece", std::string(99, 'q') + "\rX Y\n", {{"\rX", "Y", "Y"}}, ""},
         LineCase{"NoLfAtEnd", "A B", {{"A", "B", "B"}}, ""}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
@@ -228,17 +230,26 @@ TEST(Check, IndexedCheckEqualsTheBackwardWalk) {
     const char* words[] = {"a", "b", "ab", "ba", "abc", "A"};
     for (int round = 0; round < 300; ++round) {
         std::string text;
-        int lines = 1 + static_cast<int>(rng() % 12);
+        // The first round's messages outgrow the pieces they are passed on in.
+        const bool large = round == 0;
+        int lines = large ? 4000 : 1 + static_cast<int>(rng() % 12);
         for (int i = 0; i < lines; ++i) {
-            text += std::string(words[rng() % 6]) + " " + words[rng() % 6] + "\n";
+            if (large) {
+                text += "w" + std::to_string(rng() % 2000) + (rng() % 2 != 0 ? " abcdefgh\n" : " ab\n");
+            } else {
+                text += std::string(words[rng() % 6]) + " " + words[rng() % 6] + "\n";
+            }
         }
         OwnedList list = dictionary(text);
         int want_errors = 0;
         std::string want = naive_check(list.get(), want_errors);
         std::string out;
         int errors = check_trans(list.get(), collect(out));
-        ASSERT_EQ(out, want) << text;
-        ASSERT_EQ(errors, want_errors) << text;
+        ASSERT_EQ(out, want) << (large ? "the large round" : text);
+        ASSERT_EQ(errors, want_errors) << (large ? "the large round" : text);
+        if (large) {
+            ASSERT_GT(out.size(), std::size_t{3} << 16);
+        }
     }
 }
 
