@@ -158,6 +158,52 @@ inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, 
     if (best >= 0) apply(x, patches, buf + (best_at - base), best_at, best, best_at != start);
 }
 
+// Runs of n in-range bytes (n = 1, 2, 4 or 8), chunk after chunk: bit j of
+// ends_after is set when the n bytes before byte j lie in range. A run of 2
+// is a run of 1 and the run of 1 a byte before it, a run of 4 two runs of 2,
+// so 8 bytes take three steps, not eight; the chunk before gives the bits
+// shifted in. E.g. n = 4 and the in-range bits 1 1 1 1 0 1 1 1 of bytes 0 to
+// 7 (none before): runs of 2 end at bytes 1 2 3 6 7, runs of 4 at byte 3
+// only, so only a zero at byte 4 may end an original.
+template <int n>
+class InRangeRuns {
+public:
+    // before: the bytes before the first chunk, the k-th before it in bit
+    // 64 - k (n of them, or all there are).
+    explicit InRangeRuns(std::uint64_t before) {
+        last1_ = before;
+        last2_ = last1_ & last1_ << 1;
+        last4_ = last2_ & last2_ << 2;
+        last8_ = last4_ & last4_ << 4;
+    }
+
+    std::uint64_t ends_after(std::uint64_t in_range) {
+        std::uint64_t run = in_range;
+        std::uint64_t last = last1_;
+        last1_ = in_range;
+        if constexpr (n >= 2) {
+            run &= run << 1 | last >> 63;
+            last = last2_;
+            last2_ = run;
+        }
+        if constexpr (n >= 4) {
+            run &= run << 2 | last >> 62;
+            last = last4_;
+            last4_ = run;
+        }
+        if constexpr (n >= 8) {
+            run &= run << 4 | last >> 60;
+            last = last8_;
+            last8_ = run;
+        }
+        return run << 1 | last >> 63;
+    }
+
+private:
+    // The runs that end in the chunk before, in the same bits.
+    std::uint64_t last1_, last2_, last4_, last8_;
+};
+
 // Decides the strings ended by the zero bytes before offset until. A zero
 // can end a match only when the n bytes before it lie in the originals'
 // byte range, which passes over most of a program's strings unseen.
@@ -185,6 +231,7 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
     for (std::size_t k = 1; k <= n && k <= i; ++k) {
         if (byte_in_range(buf[i - k], lo, span)) range_before |= std::uint64_t{1} << (64 - k);
     }
+    InRangeRuns<n> runs(range_before);
     for (; i + 64 <= end; i += 64) {
         // The bytes a page ahead are asked for now: the hardware's own
         // prefetch stops at page ends, and this loop is fast enough to wait
@@ -193,9 +240,13 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
         // A prefetch past the block is harmless: it never faults.
         __builtin_prefetch(buf + i + 4096);
         ChunkMasks m = chunk_masks(buf + i, lo, span);
-        std::uint64_t ends = m.zero;
-        for (int k = 1; k <= n; ++k) ends &= m.in_range << k | range_before >> (64 - k);
+        std::uint64_t ends = m.zero & runs.ends_after(m.in_range);
+#ifndef NDEBUG
+        std::uint64_t slow = m.zero;
+        for (int k = 1; k <= n; ++k) slow &= m.in_range << k | range_before >> (64 - k);
         range_before = m.in_range;
+        assert(ends == slow);
+#endif
         auto at = base + static_cast<std::int64_t>(i);
         for (; ends != 0; ends &= ends - 1) {
             int k = std::countr_zero(ends);
