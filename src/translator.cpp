@@ -191,7 +191,9 @@ bool as_portable_masks(const ByteScan<n>& s, std::size_t first, std::int64_t zer
 // byte range, which passes over most of a program's strings unseen.
 // Replacements change bytes before a decided zero only, never that zero,
 // and every run of in-range bytes the scan follows back stops at a zero, so
-// every mask stands for bytes as they were read.
+// every mask stands for bytes as they were read; so do the masks of the
+// chunks the kernel reads before the strings of the chunks it noted are
+// decided, which lie after those strings' zeros.
 template <bool strict, int n>
 void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t last_start) {
     std::int64_t from = std::max(s.decided, base);

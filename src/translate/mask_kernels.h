@@ -18,7 +18,12 @@ enum class MaskIsa : unsigned char { portable, sse2, avx512bw };
 std::span<const MaskIsa> runnable_mask_isas();
 MaskIsa fastest_mask_isa();
 
-// A chunk of 64 bytes with a zero that may end an original, as read.
+// A chunk of 64 bytes with a zero that may end an original, as read. E.g.
+// n = 4, bytes 'a'..'z' in range, and the chunk at 128 holding 00 'x' 00 at
+// 128 to 130 and "File" 00 at 136 to 140, the last zero before it at 100:
+// zero has bits 0, 2 and 12, ends bit 12 only, zero_before is 100, and the
+// string of the zero at 140 starts at 131, one past the zero below it in
+// zero (or past zero_before when there is none).
 struct CandidateChunk {
     std::size_t at;            // the index of its first byte
     std::uint64_t zero;        // chunk_masks' zero
