@@ -4,13 +4,13 @@
 #include <array>
 #include <bit>
 
-// The AVX-512 kernels carry the target in their own attribute, never over
+// The AVX kernels carry the target in their own attribute, never over
 // a region or a whole file: an inline function of a shared header compiled
 // for AVX-512 might be the copy the linker keeps for the whole program, and
 // crash a CPU without it. What they inline from the headers (InRangeRuns)
 // is built for every x86-64, which a target may call.
 #if defined(VORLANG_SSE2_MASKS) && defined(__x86_64__)
-#define VORLANG_AVX512_MASKS 1
+#define VORLANG_AVX_MASKS 1
 #include <immintrin.h>
 #endif
 
@@ -67,7 +67,83 @@ const unsigned char* skip_units_portable(const UnitTriples& packed, const unsign
     return b;
 }
 
-#if defined(VORLANG_AVX512_MASKS)
+#if defined(VORLANG_AVX_MASKS)
+[[gnu::target("avx2")]] inline __m256i load256(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// scan_bytes with two 32-byte loads a chunk, for x86-64 CPUs without
+// AVX-512; the tests are the SSE2 ones, 32 bytes at a time.
+template <int n>
+[[gnu::target("avx2")]] std::size_t scan_bytes_avx2(ByteScan<n>& s, CandidateChunk* out) {
+    const __m256i low = _mm256_set1_epi8(static_cast<char>(s.lo));
+    const __m256i width = _mm256_set1_epi8(static_cast<char>(s.span));
+    const __m256i zero = _mm256_setzero_si256();
+    InRangeRuns<n> runs = s.runs;
+    std::int64_t last_zero = s.last_zero;
+    std::size_t at = s.at;
+    const std::size_t stop = std::min(s.end, at + kScanBytes);
+    std::size_t noted = 0;
+    for (; at + 64 <= stop && noted < kCandidateChunks; at += 64) {
+        __builtin_prefetch(s.buf + at + kPrefetch);
+        ChunkMasks m{0, 0};
+        for (unsigned h = 0; h < 2; ++h) {
+            const __m256i v = load256(s.buf + at + 32 * h);
+            const __m256i d = _mm256_sub_epi8(v, low);
+            auto z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)));
+            auto r = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(d, width), d)));
+            m.zero |= std::uint64_t{z} << (32 * h);
+            m.in_range |= std::uint64_t{r} << (32 * h);
+        }
+        note_chunk(runs, at, m, out, noted, last_zero);
+    }
+    s.runs = runs;
+    s.last_zero = last_zero;
+    s.at = at;
+    return noted;
+}
+
+// The wide pass's skip with exact 16-bit tests, as the AVX-512 one: a <= b
+// is min(a, b) == a. The two halves' 0xffff per unit pack into 0xff per
+// unit; the pack interleaves 8-unit quarters of the halves (0 2 1 3), and
+// the permute puts them back in order before the mask is taken.
+[[gnu::target("avx2")]] const unsigned char* skip_units_avx2(const unsigned char* b, const unsigned char* last,
+                                                             std::uint16_t before_max, UnitRange at,
+                                                             UnitRange after, std::uint32_t& may,
+                                                             std::uint32_t& zeros) {
+    const __m256i most = _mm256_set1_epi16(static_cast<short>(before_max));
+    const __m256i at_lo = _mm256_set1_epi16(static_cast<short>(at.lo));
+    const __m256i at_span = _mm256_set1_epi16(static_cast<short>(at.span));
+    const __m256i after_lo = _mm256_set1_epi16(static_cast<short>(after.lo));
+    const __m256i after_span = _mm256_set1_epi16(static_cast<short>(after.span));
+    const __m256i zero = _mm256_setzero_si256();
+    for (; b <= last; b += 64) {
+        __m256i hit[2];
+        for (unsigned h = 0; h < 2; ++h) {
+            const unsigned char* v = b + 32 * h;
+            const __m256i before = load256(v - 2);
+            const __m256i here = _mm256_sub_epi16(load256(v), at_lo);
+            const __m256i next = _mm256_sub_epi16(load256(v + 2), after_lo);
+            hit[h] = _mm256_and_si256(
+                _mm256_cmpeq_epi16(_mm256_min_epu16(before, most), before),
+                _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(here, at_span), here),
+                                 _mm256_cmpeq_epi16(_mm256_min_epu16(next, after_span), next)));
+        }
+        __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi16(hit[0], hit[1]), 0xd8);
+        auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(packed));
+        if (mask != 0) {
+            may = mask;
+            packed = _mm256_packs_epi16(_mm256_cmpeq_epi16(load256(b), zero),
+                                        _mm256_cmpeq_epi16(load256(b + 32), zero));
+            zeros = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xd8)));
+            break;
+        }
+    }
+    return b;
+}
+#endif
+
+#if defined(VORLANG_AVX_MASKS)
 // scan_bytes with one load and two compares a chunk: the in-range test is
 // the SSE2 one, byte - lo <= span unsigned, with a compare that gives the
 // mask itself.
@@ -123,7 +199,7 @@ template <int n>
 #endif
 
 struct Runnable {
-    std::array<MaskIsa, 3> isas;
+    std::array<MaskIsa, 4> isas;
     std::size_t count;
 };
 
@@ -132,11 +208,12 @@ Runnable find_runnable() {
 #if defined(VORLANG_SSE2_MASKS)
     r.isas[r.count++] = MaskIsa::sse2;
 #endif
-#if defined(VORLANG_AVX512_MASKS)
+#if defined(VORLANG_AVX_MASKS)
     // The test also asks whether the system saves the registers. valgrind
     // runs no AVX-512 and reports a CPU without it, so under valgrind the
     // scans run (and count the instructions of) the SSE2 kernels.
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) r.isas[r.count++] = MaskIsa::avx2;
     if (__builtin_cpu_supports("avx512bw")) r.isas[r.count++] = MaskIsa::avx512bw;
 #endif
     return r;
@@ -155,8 +232,9 @@ MaskIsa fastest_mask_isa() { return runnable().isas[runnable().count - 1]; }
 
 template <int n>
 ByteScanKernel<n> byte_scan_kernel(MaskIsa isa) {
-#if defined(VORLANG_AVX512_MASKS)
+#if defined(VORLANG_AVX_MASKS)
     if (isa == MaskIsa::avx512bw) return scan_bytes_avx512bw<n>;
+    if (isa == MaskIsa::avx2) return scan_bytes_avx2<n>;
 #endif
     if (isa == MaskIsa::portable) return scan_bytes<n, chunk_masks_portable>;
     return scan_bytes<n, chunk_masks>;
@@ -172,8 +250,9 @@ UnitSkip::UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, Mask
 
 const unsigned char* UnitSkip::operator()(const unsigned char* b, const unsigned char* last, std::uint32_t& may,
                                           std::uint32_t& zeros) const {
-#if defined(VORLANG_AVX512_MASKS)
+#if defined(VORLANG_AVX_MASKS)
     if (isa_ == MaskIsa::avx512bw) return skip_units_avx512bw(b, last, before_max_, at_, after_, may, zeros);
+    if (isa_ == MaskIsa::avx2) return skip_units_avx2(b, last, before_max_, at_, after_, may, zeros);
 #endif
     if (isa_ == MaskIsa::portable) return skip_units_portable(packed_, b, last, may, zeros);
     return packed_.skip(b, last, may, zeros);

@@ -11,8 +11,9 @@
 #include <span>
 
 // portable: the loops a byte at a time; sse2: the vector masks of
-// byte_masks.h, which every x86-64 runs; avx512bw: the 64-byte ones.
-enum class MaskIsa : unsigned char { portable, sse2, avx512bw };
+// byte_masks.h, which every x86-64 runs; avx2: 32 bytes a compare;
+// avx512bw: 64 bytes a compare, each giving its mask.
+enum class MaskIsa : unsigned char { portable, sse2, avx2, avx512bw };
 
 // The sets this build and this CPU run, fastest last.
 std::span<const MaskIsa> runnable_mask_isas();
@@ -63,8 +64,8 @@ ByteScanKernel<n> byte_scan_kernel(MaskIsa isa);
 // before_max and the units at and after lie in at and after, with those
 // offsets in may and the chunk's zero_units in zeros; past last when there
 // is none. may holds every offset unit_triples_portable finds, and more only
-// as UnitTriples allows; with avx512bw, whose compares are of 16 bits,
-// exactly those.
+// as UnitTriples allows; with avx2 and avx512bw, whose compares are of 16
+// bits, exactly those.
 class UnitSkip {
 public:
     UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, MaskIsa isa = fastest_mask_isa());
@@ -74,7 +75,7 @@ public:
 private:
     UnitTriples packed_;
     // The ranges as units, for the kernels that compare units (none in a
-    // build without AVX-512).
+    // build without AVX).
     [[maybe_unused]] std::uint16_t before_max_;
     [[maybe_unused]] UnitRange at_;
     [[maybe_unused]] UnitRange after_;
