@@ -22,8 +22,7 @@ template <int n>
 inline void note_chunk(InRangeRuns<n>& runs, std::size_t at, ChunkMasks m, CandidateChunk* out, std::size_t& noted,
                        std::int64_t& last_zero) {
     std::uint64_t ends = m.zero & runs.ends_after(m.in_range);
-    // Written every time and kept when there are candidates: most chunks
-    // have none, and a branch on that would be mispredicted where they do.
+    // Written every time, kept when there are candidates.
     out[noted] = CandidateChunk{at, m.zero, ends, last_zero};
     noted += ends != 0 ? 1 : 0;
     if (m.zero != 0) last_zero = static_cast<std::int64_t>(at) + 63 - std::countl_zero(m.zero);
@@ -211,7 +210,8 @@ Runnable find_runnable() {
 #if defined(VORLANG_AVX_MASKS)
     // The test also asks whether the system saves the registers. valgrind
     // runs no AVX-512 and reports a CPU without it, so under valgrind the
-    // scans run (and count the instructions of) the SSE2 kernels.
+    // scans run (and count the instructions of) the AVX2 kernels, or SSE2's
+    // on a CPU without AVX2, not the ones a plain run takes.
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) r.isas[r.count++] = MaskIsa::avx2;
     if (__builtin_cpu_supports("avx512bw")) r.isas[r.count++] = MaskIsa::avx512bw;
