@@ -22,9 +22,7 @@ template <int n>
 inline void note_chunk(InRangeRuns<n>& runs, std::size_t at, ChunkMasks m, CandidateChunk* out, std::size_t& noted,
                        std::int64_t& last_zero) {
     std::uint64_t ends = m.zero & runs.ends_after(m.in_range);
-    // Written every time, kept when there are candidates.
-    out[noted] = CandidateChunk{at, m.zero, ends, last_zero};
-    noted += ends != 0 ? 1 : 0;
+    if (ends != 0) out[noted++] = CandidateChunk{at, m.zero, ends, last_zero};
     if (m.zero != 0) last_zero = static_cast<std::int64_t>(at) + 63 - std::countl_zero(m.zero);
 }
 
@@ -39,14 +37,20 @@ using Masks = ChunkMasks (*)(const unsigned char*, unsigned char, unsigned char)
 
 template <int n, Masks masks>
 std::size_t scan_bytes(ByteScan<n>& s, CandidateChunk* out) {
-    InRangeRuns<n> runs = s.runs;  // locals, so that they stay in registers
+    // Locals, so that they stay in registers: the stores to out might
+    // otherwise change s for all the compiler knows, and the constants
+    // would be made again for every chunk.
+    const unsigned char* buf = s.buf;
+    const unsigned char lo = s.lo;
+    const unsigned char span = s.span;
+    InRangeRuns<n> runs = s.runs;
     std::int64_t last_zero = s.last_zero;
     std::size_t at = s.at;
     const std::size_t stop = std::min(s.end, at + kScanBytes);
     std::size_t noted = 0;
     for (; at + 64 <= stop && noted < kCandidateChunks; at += 64) {
-        __builtin_prefetch(s.buf + at + kPrefetch);
-        note_chunk(runs, at, masks(s.buf + at, s.lo, s.span), out, noted, last_zero);
+        __builtin_prefetch(buf + at + kPrefetch);
+        note_chunk(runs, at, masks(buf + at, lo, span), out, noted, last_zero);
     }
     s.runs = runs;
     s.last_zero = last_zero;
@@ -78,16 +82,17 @@ template <int n>
     const __m256i low = _mm256_set1_epi8(static_cast<char>(s.lo));
     const __m256i width = _mm256_set1_epi8(static_cast<char>(s.span));
     const __m256i zero = _mm256_setzero_si256();
+    const unsigned char* buf = s.buf;
     InRangeRuns<n> runs = s.runs;
     std::int64_t last_zero = s.last_zero;
     std::size_t at = s.at;
     const std::size_t stop = std::min(s.end, at + kScanBytes);
     std::size_t noted = 0;
     for (; at + 64 <= stop && noted < kCandidateChunks; at += 64) {
-        __builtin_prefetch(s.buf + at + kPrefetch);
+        __builtin_prefetch(buf + at + kPrefetch);
         ChunkMasks m{0, 0};
         for (unsigned h = 0; h < 2; ++h) {
-            const __m256i v = load256(s.buf + at + 32 * h);
+            const __m256i v = load256(buf + at + 32 * h);
             const __m256i d = _mm256_sub_epi8(v, low);
             auto z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)));
             auto r = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(d, width), d)));
@@ -150,14 +155,15 @@ template <int n>
 [[gnu::target("avx512bw")]] std::size_t scan_bytes_avx512bw(ByteScan<n>& s, CandidateChunk* out) {
     const __m512i low = _mm512_set1_epi8(static_cast<char>(s.lo));
     const __m512i width = _mm512_set1_epi8(static_cast<char>(s.span));
+    const unsigned char* buf = s.buf;
     InRangeRuns<n> runs = s.runs;
     std::int64_t last_zero = s.last_zero;
     std::size_t at = s.at;
     const std::size_t stop = std::min(s.end, at + kScanBytes);
     std::size_t noted = 0;
     for (; at + 64 <= stop && noted < kCandidateChunks; at += 64) {
-        __builtin_prefetch(s.buf + at + kPrefetch);
-        const __m512i v = _mm512_loadu_si512(s.buf + at);
+        __builtin_prefetch(buf + at + kPrefetch);
+        const __m512i v = _mm512_loadu_si512(buf + at);
         ChunkMasks m{_mm512_cmpeq_epi8_mask(v, _mm512_setzero_si512()),
                      _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, low), width)};
         note_chunk(runs, at, m, out, noted, last_zero);
