@@ -43,10 +43,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "block_writer.h"
 #include "byte_masks.h"
+#include "mask_kernels.h"
 #include "mapped_file.h"
 #include "text_index.h"
 #include "text_limits.h"
@@ -160,58 +162,40 @@ inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, 
     if (best >= 0) apply(x, patches, buf + (best_at - base), best_at, best, best_at != start);
 }
 
-// Runs of n in-range bytes (n = 1, 2, 4 or 8), chunk after chunk: bit j of
-// ends_after is set when the n bytes before byte j lie in range. A run of 2
-// is a run of 1 and the run of 1 a byte before it, a run of 4 two runs of 2,
-// so 8 bytes take three steps, not eight; the chunk before gives the bits
-// shifted in. E.g. n = 4 and the in-range bits 1 1 1 1 0 1 1 1 of bytes 0 to
-// 7 (none before): runs of 2 end at bytes 1 2 3 6 7, runs of 4 at byte 3
-// only, so only a zero at byte 4 may end an original.
+#ifndef NDEBUG
+// Whether the kernel's call that read the chunks from first up to s.at,
+// with the last zero before first at zero_before, noted what the portable
+// masks give, with range_before the in-range bits of the chunk before first
+// (made the last chunk's). The chunks are as the kernel read them: the
+// strings of its chunks are decided after this.
 template <int n>
-class InRangeRuns {
-public:
-    // before: the bytes before the first chunk, the k-th before it in bit
-    // 64 - k (n of them, or all there are).
-    explicit InRangeRuns(std::uint64_t before) {
-        last1_ = before;
-        last2_ = last1_ & last1_ << 1;
-        last4_ = last2_ & last2_ << 2;
-        last8_ = last4_ & last4_ << 4;
+bool as_portable_masks(const ByteScan<n>& s, std::size_t first, std::int64_t zero_before,
+                       std::uint64_t& range_before, const CandidateChunk* found, std::size_t count) {
+    std::size_t noted = 0;
+    for (std::size_t at = first; at < s.at; at += 64) {
+        ChunkMasks m = chunk_masks_portable(s.buf + at, s.lo, s.span);
+        std::uint64_t ends = m.zero;
+        for (int k = 1; k <= n; ++k) ends &= m.in_range << k | range_before >> (64 - k);
+        range_before = m.in_range;
+        if (ends != 0) {
+            if (noted == count) return false;
+            const CandidateChunk& c = found[noted++];
+            if (c.at != at || c.zero != m.zero || c.ends != ends || c.zero_before != zero_before) return false;
+        }
+        if (m.zero != 0) zero_before = static_cast<std::int64_t>(at) + 63 - std::countl_zero(m.zero);
     }
-
-    std::uint64_t ends_after(std::uint64_t in_range) {
-        std::uint64_t run = in_range;
-        std::uint64_t last = last1_;
-        last1_ = in_range;
-        if constexpr (n >= 2) {
-            run &= run << 1 | last >> 63;
-            last = last2_;
-            last2_ = run;
-        }
-        if constexpr (n >= 4) {
-            run &= run << 2 | last >> 62;
-            last = last4_;
-            last4_ = run;
-        }
-        if constexpr (n >= 8) {
-            run &= run << 4 | last >> 60;
-            last = last8_;
-            last8_ = run;
-        }
-        return run << 1 | last >> 63;
-    }
-
-private:
-    // The runs that end in the chunk before, in the same bits.
-    std::uint64_t last1_, last2_, last4_, last8_;
-};
+    return noted == count && zero_before == s.last_zero;
+}
+#endif
 
 // Decides the strings ended by the zero bytes before offset until. A zero
 // can end a match only when the n bytes before it lie in the originals'
 // byte range, which passes over most of a program's strings unseen.
 // Replacements change bytes before a decided zero only, never that zero,
 // and every run of in-range bytes the scan follows back stops at a zero, so
-// every mask stands for bytes as they were read.
+// every mask stands for bytes as they were read; so do the masks of the
+// chunks the kernel reads before the strings of the chunks it noted are
+// decided, which lie after those strings' zeros.
 template <bool strict, int n>
 void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t last_start) {
     std::int64_t from = std::max(s.decided, base);
@@ -233,31 +217,26 @@ void decide_with(Scan& s, unsigned char* buf, std::int64_t base, std::int64_t un
     for (std::size_t k = 1; k <= n && k <= i; ++k) {
         if (byte_in_range(buf[i - k], lo, span)) range_before |= std::uint64_t{1} << (64 - k);
     }
-    InRangeRuns<n> runs(range_before);
-    for (; i + 64 <= end; i += 64) {
-        // The bytes a page ahead are asked for now: the hardware's own
-        // prefetch stops at page ends, and this loop is fast enough to wait
-        // at each. On 512 MiB at level 0 the scan's time fell from 0.20 s to
-        // 0.10 s (mapped) and from 0.09 s to 0.06 s (read into buffers).
-        // A prefetch past the block is harmless: it never faults.
-        __builtin_prefetch(buf + i + 4096);
-        ChunkMasks m = chunk_masks(buf + i, lo, span);
-        std::uint64_t ends = m.zero & runs.ends_after(m.in_range);
-#ifndef NDEBUG
-        std::uint64_t slow = m.zero;
-        for (int k = 1; k <= n; ++k) slow &= m.in_range << k | range_before >> (64 - k);
-        range_before = m.in_range;
-        assert(ends == slow);
-#endif
-        auto at = base + static_cast<std::int64_t>(i);
-        for (; ends != 0; ends &= ends - 1) {
-            int k = std::countr_zero(ends);
-            std::uint64_t below = m.zero & ((std::uint64_t{1} << k) - 1);
-            std::int64_t start = below != 0 ? at + 64 - std::countl_zero(below) : last_zero + 1;
-            string(start, at + k);
+    ByteScan<n> scan{buf, i, end, lo, span, InRangeRuns<n>(range_before), last_zero - base};
+    const ByteScanKernel<n> kernel = byte_scan_kernel<n>(fastest_mask_isa());
+    CandidateChunk found[kCandidateChunks];
+    while (scan.at + 64 <= end) {
+        [[maybe_unused]] const std::size_t first = scan.at;
+        [[maybe_unused]] const std::int64_t zero_before = scan.last_zero;
+        std::size_t count = kernel(scan, found);
+        assert(as_portable_masks<n>(scan, first, zero_before, range_before, found, count));
+        for (const CandidateChunk& c : std::span(found, count)) {
+            auto at = base + static_cast<std::int64_t>(c.at);
+            for (std::uint64_t ends = c.ends; ends != 0; ends &= ends - 1) {
+                int k = std::countr_zero(ends);
+                std::uint64_t below = c.zero & ((std::uint64_t{1} << k) - 1);
+                std::int64_t start = below != 0 ? at + 64 - std::countl_zero(below) : base + c.zero_before + 1;
+                string(start, at + k);
+            }
         }
-        if (m.zero != 0) last_zero = at + 63 - std::countl_zero(m.zero);
     }
+    i = scan.at;
+    last_zero = base + scan.last_zero;
     for (; i < end; ++i) {
         if (buf[i] != 0) continue;
         std::int64_t zero = base + static_cast<std::int64_t>(i);

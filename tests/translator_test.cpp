@@ -8,6 +8,7 @@
 
 #include "byte_masks.h"
 #include "dictionary.h"
+#include "mask_kernels.h"
 #include "owned_list.h"
 #include "translator.h"
 #include "window_translator.h"
@@ -214,6 +215,161 @@ TEST(ByteMasks, UnitTriplesKeepTheUnitByUnitOnes) {
             ASSERT_EQ(zero_units(bytes + 2), zero_units_portable(bytes + 2)) << "row " << &r - rows;
             if (r.exact) {
                 ASSERT_EQ(got, want) << "row " << &r - rows << " round " << round;
+            }
+        }
+    }
+}
+
+// Every byte pass kernel this CPU runs, from the first chunk of a buffer to
+// its last whole one, call after call: the chunks with a zero that has n
+// in-range bytes before it in the buffer, found byte by byte here.
+template <int n>
+void expect_byte_kernel(MaskIsa isa, const std::vector<unsigned char>& b, unsigned char lo, unsigned char span,
+                        const char* row) {
+    std::vector<CandidateChunk> want;
+    std::int64_t last_zero = -1;
+    int run = 0;  // in-range bytes before the next
+    for (std::size_t at = 0; at + 64 <= b.size(); at += 64) {
+        CandidateChunk c{at, 0, 0, last_zero};
+        for (unsigned k = 0; k < 64; ++k) {
+            if (b[at + k] == 0) {
+                c.zero |= std::uint64_t{1} << k;
+                if (run >= n) c.ends |= std::uint64_t{1} << k;
+                last_zero = static_cast<std::int64_t>(at + k);
+            }
+            run = byte_in_range(b[at + k], lo, span) ? run + 1 : 0;
+        }
+        if (c.ends != 0) want.push_back(c);
+    }
+    ByteScan<n> s{b.data(), 0, b.size(), lo, span, InRangeRuns<n>(0), -1};
+    std::vector<CandidateChunk> got;
+    while (s.at + 64 <= b.size()) {
+        CandidateChunk out[kCandidateChunks];
+        std::size_t from = s.at;
+        std::size_t count = byte_scan_kernel<n>(isa)(s, out);
+        ASSERT_GT(s.at, from);
+        ASSERT_LE(s.at - from, kScanBytes);
+        got.insert(got.end(), out, out + count);
+    }
+    EXPECT_EQ(s.at, b.size() / 64 * 64);
+    EXPECT_EQ(s.last_zero, last_zero);
+    ASSERT_EQ(got.size(), want.size()) << row << " isa " << int(isa) << " n " << n << " lo " << int{lo};
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const CandidateChunk& g = got[i];
+        const CandidateChunk& w = want[i];
+        ASSERT_TRUE(g.at == w.at && g.zero == w.zero && g.ends == w.ends && g.zero_before == w.zero_before)
+            << row << " isa " << int(isa) << " n " << n << " lo " << int{lo} << " chunk at " << w.at;
+    }
+}
+
+// The byte pass's scan and the wide pass's skip in every kernel this CPU
+// runs (portable, SSE2, AVX2, AVX-512) against the portable masks, on buffers
+// made to bite: all zeros, all 0xff, every byte value at every position of
+// a chunk among runs of in-range bytes that end in zeros, runs that cross
+// chunk ends, and random bytes; with ranges at 0 and 255 too. The wide skip
+// passes over only chunks where unit_triples_portable finds no offset and
+// keeps every offset it finds (AVX2 and AVX-512: exactly those).
+TEST(MaskKernels, EveryKernelKeepsThePortableMasks) {
+    std::uint64_t state = 4242;
+    auto random = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<unsigned>(state >> 40);
+    };
+    struct Range {
+        unsigned char lo;
+        unsigned char span;
+    };
+    for (Range r : {Range{1, 254}, Range{0x21, 0x5d}, Range{'a', 0}, Range{0xff, 0}, Range{0x80, 0x7f}, Range{0, 0},
+                    Range{0, 255}}) {
+        const auto in = r.lo;  // a byte in range, and one out of it when there is one
+        const auto out = static_cast<unsigned char>(r.lo + r.span + 1);
+        struct Row {
+            const char* name;
+            std::vector<unsigned char> bytes;
+        };
+        std::vector<Row> rows{{"zeros", std::vector<unsigned char>(64 * 70 + 37, 0)},
+                              {"0xff", std::vector<unsigned char>(64 * 70 + 37, 0xff)},
+                              {"each value at each position", {}},
+                              {"runs across chunk ends", {}},
+                              {"random", {}}};
+        for (unsigned v = 0; v < 256; ++v) {
+            for (unsigned p = 0; p < 64; ++p) {
+                for (unsigned k = 0; k < 64; ++k) rows[2].bytes.push_back(k % 9 == 8 ? 0 : in);
+                rows[2].bytes[rows[2].bytes.size() - 64 + p] = static_cast<unsigned char>(v);
+            }
+        }
+        for (unsigned c = 0; c < 200; ++c) {  // a zero at byte c % 10 after (c / 10) % 10 in range
+            std::vector<unsigned char> chunk(64, out);
+            chunk[c % 10] = 0;
+            rows[3].bytes.insert(rows[3].bytes.end(), chunk.begin(), chunk.end());
+            std::size_t zero = rows[3].bytes.size() - 64 + c % 10;
+            for (unsigned k = 1; k <= (c / 10) % 10 && k <= zero; ++k) rows[3].bytes[zero - k] = in;
+        }
+        for (unsigned k = 0; k < 64 * 500 + 5; ++k) {
+            unsigned pick = random() & 0xff;
+            rows[4].bytes.push_back(pick < 64    ? 0
+                                    : pick < 96  ? in
+                                    : pick < 128 ? out
+                                                 : static_cast<unsigned char>(pick * 7));
+        }
+        for (MaskIsa isa : runnable_mask_isas()) {
+            for (const Row& row : rows) {
+                expect_byte_kernel<1>(isa, row.bytes, r.lo, r.span, row.name);
+                expect_byte_kernel<2>(isa, row.bytes, r.lo, r.span, row.name);
+                expect_byte_kernel<4>(isa, row.bytes, r.lo, r.span, row.name);
+                expect_byte_kernel<8>(isa, row.bytes, r.lo, r.span, row.name);
+            }
+        }
+    }
+
+    struct UnitRow {
+        std::uint16_t before_max;
+        UnitRange at;
+        UnitRange after;
+        bool exact;  // no more offsets than the unit-by-unit test, packed too
+    };
+    const UnitRow unit_rows[] = {
+        {40, {0x21, 0x5d}, {0x21, 0x5d}, false}, {0xffff, {1, 253}, {0, 0xffff}, true},
+        {97, {0xc0, 0x40}, {0x21, 0x5d}, false}, {300, {0x100, 0x300}, {0x4e00, 0x100}, false},
+        {0, {0x8000, 0x7fff}, {0xff, 1}, false}, {0xffff, {0, 0xffff}, {0, 0xffff}, true},
+    };
+    for (const UnitRow& r : unit_rows) {
+        const std::uint16_t edges[] = {0, 1, r.before_max, static_cast<std::uint16_t>(r.before_max + 1), r.at.lo,
+                                       static_cast<std::uint16_t>(r.at.lo + r.at.span), r.after.lo,
+                                       static_cast<std::uint16_t>(r.after.lo + r.after.span + 1), 255, 256,
+                                       0x7fff, 0x8000, 0xffff};
+        const std::size_t units = 32 * 300 + 2;  // the unit before the first chunk and after the last
+        for (int fill : {0, 0xffff, -1}) {
+            std::vector<unsigned char> b;
+            for (std::size_t k = 0; k < units; ++k) {
+                unsigned pick = random();
+                auto u = static_cast<std::uint16_t>(fill >= 0         ? fill
+                                                    : pick % 3 != 0 ? edges[pick % std::size(edges)]
+                                                                    : pick);
+                b.push_back(static_cast<unsigned char>(u));
+                b.push_back(static_cast<unsigned char>(u >> 8));
+            }
+            const unsigned char* last = b.data() + b.size() - 66;
+            for (MaskIsa isa : runnable_mask_isas()) {
+                const UnitSkip skip(r.before_max, r.at, r.after, isa);
+                const unsigned char* at = b.data() + 2;
+                for (;;) {
+                    std::uint32_t may = 0;
+                    std::uint32_t zeros = 0;
+                    const unsigned char* hit = skip(at, last, may, zeros);
+                    for (; at < hit && at <= last; at += 64) {
+                        ASSERT_EQ(unit_triples_portable(at, r.before_max, r.at, r.after), 0u)
+                            << "isa " << int(isa) << " passed over " << at - b.data();
+                    }
+                    if (hit > last) break;
+                    std::uint32_t want = unit_triples_portable(hit, r.before_max, r.at, r.after);
+                    ASSERT_EQ(want & ~may, 0u) << "isa " << int(isa) << " at " << hit - b.data();
+                    if (r.exact || isa == MaskIsa::avx2 || isa == MaskIsa::avx512bw) {
+                        ASSERT_EQ(may, want) << "isa " << int(isa);
+                    }
+                    ASSERT_EQ(zeros, zero_units_portable(hit)) << "isa " << int(isa);
+                    at = hit + 64;
+                }
             }
         }
     }

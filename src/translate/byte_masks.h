@@ -53,6 +53,52 @@ inline ChunkMasks chunk_masks(const unsigned char* b, unsigned char lo, unsigned
 #endif
 }
 
+// Runs of n in-range bytes (n = 1, 2, 4 or 8), chunk after chunk: bit j of
+// ends_after is set when the n bytes before byte j lie in range. A run of 2
+// is a run of 1 and the run of 1 a byte before it, a run of 4 two runs of 2,
+// so 8 bytes take three steps, not eight; the chunk before gives the bits
+// shifted in. E.g. n = 4 and the in-range bits 1 1 1 1 0 1 1 1 of bytes 0 to
+// 7 (none before): runs of 2 end at bytes 1 2 3 6 7, runs of 4 at byte 3
+// only, so only a zero at byte 4 may end an original.
+template <int n>
+class InRangeRuns {
+public:
+    // before: the bytes before the first chunk, the k-th before it in bit
+    // 64 - k (n of them, or all there are).
+    explicit InRangeRuns(std::uint64_t before) {
+        last1_ = before;
+        last2_ = last1_ & last1_ << 1;
+        last4_ = last2_ & last2_ << 2;
+        last8_ = last4_ & last4_ << 4;
+    }
+
+    std::uint64_t ends_after(std::uint64_t in_range) {
+        std::uint64_t run = in_range;
+        std::uint64_t last = last1_;
+        last1_ = in_range;
+        if constexpr (n >= 2) {
+            run &= run << 1 | last >> 63;
+            last = last2_;
+            last2_ = run;
+        }
+        if constexpr (n >= 4) {
+            run &= run << 2 | last >> 62;
+            last = last4_;
+            last4_ = run;
+        }
+        if constexpr (n >= 8) {
+            run &= run << 4 | last >> 60;
+            last = last8_;
+            last8_ = run;
+        }
+        return run << 1 | last >> 63;
+    }
+
+private:
+    // The runs that end in the chunk before, in the same bits.
+    std::uint64_t last1_, last2_, last4_, last8_;
+};
+
 inline bool unit_in_range(std::uint16_t u, std::uint16_t lo, std::uint16_t span) {
     return static_cast<std::uint16_t>(u - lo) <= span;
 }
@@ -160,6 +206,12 @@ public:
         auto hi = static_cast<std::uint32_t>(_mm_movemask_epi8(hit[1]));
         return lo | hi << 16;
 #else
+        return packed(b);
+#endif
+    }
+
+    // The same test a unit at a time, which a machine without SSE2 runs.
+    std::uint32_t packed(const unsigned char* b) const {
         std::uint32_t m = 0;
         for (unsigned k = 0; k < 32; ++k) {
             const unsigned char* u = b + 2 * k;
@@ -171,7 +223,6 @@ public:
             m |= std::uint32_t{hit} << k;
         }
         return m;
-#endif
     }
 
     // The first chunk from b on (b, b + 64, ... up to last) whose mask is not

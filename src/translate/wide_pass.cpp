@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "byte_masks.h"
+#include "mask_kernels.h"
 #include "wide_shapes.h"
 #include "wide_text.h"
 
@@ -282,7 +283,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     const std::uint16_t before_max = largest_before(s.relax, x.max_units);
     const UnitRange first{x.first_lo, x.first_span};
     const UnitRange second{x.second_lo, x.second_span};
-    const UnitTriples may_start(before_max, first, second);
+    const UnitSkip may_start(before_max, first, second);
     // The masks read the unit after the chunk.
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
@@ -295,7 +296,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         }
         std::uint32_t may = 0;
         std::uint32_t zeros = 0;
-        const unsigned char* at = may_start.skip(buf + (q - base), buf + (last_chunk - base), may, zeros);
+        const unsigned char* at = may_start(buf + (q - base), buf + (last_chunk - base), may, zeros);
         q = base + (at - buf);
         if (q > last_chunk) break;
         assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);

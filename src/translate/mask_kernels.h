@@ -1,0 +1,83 @@
+// The scans' loops over chunks of masks, each built for several instruction
+// sets, and the fastest one this CPU runs, chosen once: the byte pass's
+// search for zeros that may end an original, and the wide pass's skip over
+// chunks in which no original can start.
+#pragma once
+
+#include "byte_masks.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// portable: the loops a byte at a time; sse2: the vector masks of
+// byte_masks.h, which every x86-64 runs; avx2: 32 bytes a compare;
+// avx512bw: 64 bytes a compare, each giving its mask.
+enum class MaskIsa : unsigned char { portable, sse2, avx2, avx512bw };
+
+// The sets this build and this CPU run, fastest last.
+std::span<const MaskIsa> runnable_mask_isas();
+MaskIsa fastest_mask_isa();
+
+// A chunk of 64 bytes with a zero that may end an original, as read. E.g.
+// n = 4, bytes 'a'..'z' in range, and the chunk at 128 holding 00 'x' 00 at
+// 128 to 130 and "File" 00 at 136 to 140, the last zero before it at 100:
+// zero has bits 0, 2 and 12, ends bit 12 only, zero_before is 100, and the
+// string of the zero at 140 starts at 131, one past the zero below it in
+// zero (or past zero_before when there is none).
+struct CandidateChunk {
+    std::size_t at;            // the index of its first byte
+    std::uint64_t zero;        // chunk_masks' zero
+    std::uint64_t ends;        // the zeros with n in-range bytes before them
+    std::int64_t zero_before;  // the index of the last zero before the chunk
+};
+
+// The most chunks one call notes, and the most it reads: 4 KiB, so that the
+// strings it notes are still in the cache when they are decided.
+constexpr std::size_t kCandidateChunks = 16;
+constexpr std::size_t kScanBytes = 4096;
+
+// Where the byte pass's scan of buf stands between calls. Indices are into
+// buf; last_zero is -1 or less when no zero of buf has been seen.
+template <int n>
+struct ByteScan {
+    const unsigned char* buf;
+    std::size_t at;   // the next chunk; whole chunks only, up to end
+    std::size_t end;
+    unsigned char lo;
+    unsigned char span;
+    InRangeRuns<n> runs;
+    std::int64_t last_zero;
+};
+
+// Notes in out the candidate chunks from s.at on, in order, until it has
+// noted kCandidateChunks, read kScanBytes or reached s.end, and returns
+// their count; s is left after the last chunk read.
+template <int n>
+using ByteScanKernel = std::size_t (*)(ByteScan<n>& s, CandidateChunk* out);
+
+template <int n>
+ByteScanKernel<n> byte_scan_kernel(MaskIsa isa);
+
+// UnitTriples::skip with isa's kernel: the first chunk from b on (b, b + 64,
+// ... up to last) that holds an offset where the unit before is at most
+// before_max and the units at and after lie in at and after, with those
+// offsets in may and the chunk's zero_units in zeros; past last when there
+// is none. may holds every offset unit_triples_portable finds, and more only
+// as UnitTriples allows; with avx2 and avx512bw, whose compares are of 16
+// bits, exactly those.
+class UnitSkip {
+public:
+    UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, MaskIsa isa = fastest_mask_isa());
+    const unsigned char* operator()(const unsigned char* b, const unsigned char* last, std::uint32_t& may,
+                                    std::uint32_t& zeros) const;
+
+private:
+    UnitTriples packed_;
+    // The ranges as units, for the kernels that compare units (none in a
+    // build without AVX).
+    [[maybe_unused]] std::uint16_t before_max_;
+    [[maybe_unused]] UnitRange at_;
+    [[maybe_unused]] UnitRange after_;
+    MaskIsa isa_;
+};
