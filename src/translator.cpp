@@ -41,7 +41,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <span>
 #include <vector>
@@ -52,7 +51,6 @@
 #include "mapped_file.h"
 #include "text_index.h"
 #include "text_limits.h"
-#include "wide_overlay.h"
 #include "wide_pass.h"
 
 namespace {
@@ -391,56 +389,25 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     }
 }
 
-// From a file that may be mapped to a descriptor: the byte pass reads the
-// mapping, which it never writes to (it tests only bytes as they were read),
-// and keeps its replacements apart; so does the wide pass (see
-// wide_overlay.h). Each block goes out as the mapping's bytes with the
-// replacements among them, in one gathered write. So every byte is copied
-// once, by the write, as cat copies it, where the stream copies it twice
-// (read, then write).
+// Without the wide pass, from a file that may be mapped to a descriptor: the
+// byte pass reads the mapping, which it never writes to (it tests only bytes
+// as they were read), and keeps its replacements apart; each block goes out
+// as the mapping's bytes with the replacements among them, in one gathered
+// write. So every byte is copied once, by the write, as cat copies it,
+// where the stream copies it twice (read, then write).
 // E.g. blocks of 1 MiB with originals of up to 20 bytes: the first block's
 // strings are decided up to 1 MiB; its bytes up to 1 MiB - 99 go out with
 // the patches among them, unless a patch runs past that, which then goes
-// out with the next block, as do the bytes after it. With the wide pass, its
-// offsets are decided up to 1 MiB - 99 - reach, and the bytes go out up to
-// the unit before its next offset, the byte pass's patches after it later.
-bool stream_mapped(TextIndex& x, WideScan* wide, MappedFile& file, BlockWriter& writer, int relax,
-                   std::size_t block, const MessageSink& progress) {
+// out with the next block, as do the bytes after it.
+bool stream_mapped(TextIndex& x, MappedFile& file, BlockWriter& writer, int relax, std::size_t block,
+                   const MessageSink& progress) {
     constexpr std::size_t kPending = 3;  // blocks queued or being written
-    const unsigned char* map = file.bytes();
+    auto* map = const_cast<unsigned char*>(file.bytes());  // never written to: the patches hold the replacements
     const std::int64_t size = file.size();
     // A string not yet decided may be replaced from this far before the
     // offset up to which zeros are decided.
     const std::int64_t back = std::max(kLook, static_cast<std::int64_t>(x.max_len) + 1);
-    const std::int64_t reach = wide != nullptr ? static_cast<std::int64_t>(wide_reach(wide->index)) : 0;
     std::vector<Patch> patches;
-    WideOverlay overlay;
-    // The wide pass's walk over a block is split as in stream: the writer's
-    // thread walks the first part, with the patches before the zero unit it
-    // ends at (which no patch covers: no original holds a zero byte), just
-    // before it writes the block.
-    const bool split = wide != nullptr && writer.threaded() && wide->index.observer == nullptr;
-    const std::size_t originals = split ? wide->index.originals.size() : 0;
-    std::vector<std::int64_t> part_clean(originals);
-    std::vector<std::int64_t> part_risky(originals);
-    struct Part {
-        WideScan scan;
-        std::vector<Patch> bytes;
-        WideOverlay overlay;
-    };
-    struct Finished {
-        BlockWriter& writer;
-        ~Finished() { writer.finish(); }
-    } finished{writer};
-    auto finish = [&] {
-        bool ok = writer.finish();
-        for (std::size_t id = 0; id < originals; ++id) {
-            wide->index.clean[id] += part_clean[id];
-            wide->index.risky[id] += part_risky[id];
-        }
-        return ok;
-    };
-    std::int64_t share = 8;  // sixteenths of the walk the writer takes
     Scan s{x, relax};
     s.patches = &patches;
     std::int64_t written = 0;
@@ -449,53 +416,26 @@ bool stream_mapped(TextIndex& x, WideScan* wide, MappedFile& file, BlockWriter& 
     for (std::size_t n = 0;; ++n) {
         const std::int64_t end = std::min(size, s.decided + static_cast<std::int64_t>(block));
         show_progress(progress, shown, end - kLook);
-        decide(s, const_cast<unsigned char*>(map), 0, end, size - kLook);  // patches only: never written to
-        std::int64_t kept = end == size ? size : between_patches(patches, overlay, std::max(written, end - back));
-        BlockWriter::FirstPatches first;
-        if (wide != nullptr) {
-            const std::int64_t until = end == size ? size : kept - reach;
-            if (until > wide->next) {
-                const std::int64_t from = wide->next + (until - wide->next) * share / 16;
-                const std::int64_t z = split ? zero_unit_from(map, 0, from, std::min(until, from + 65536)) : -1;
-                if (z >= 0) {
-                    auto part = std::make_shared<Part>(
-                        Part{split_walk(*wide, z, part_clean.data(), part_risky.data()), {}, {}});
-                    auto before_z = [z](const Patch& p) { return p.offset < z; };
-                    auto cut = std::partition_point(patches.begin(), patches.end(), before_z);
-                    part->bytes.assign(patches.begin(), cut);
-                    patches.erase(patches.begin(), cut);
-                    auto pieces = std::partition_point(overlay.pieces.begin(), overlay.pieces.end(), before_z);
-                    part->overlay.pieces.assign(overlay.pieces.begin(), pieces);
-                    overlay.pieces.erase(overlay.pieces.begin(), pieces);
-                    first = [part, map, z, reach](std::vector<Patch>& out) {
-                        walk_overlay(part->scan, part->overlay, map, z + 2, part->bytes, z + 2, reach);
-                        assert(part->scan.next == z + 2);
-                        take_patches(part->bytes, part->overlay, z, out);
-                    };
-                }
-                walk_overlay(*wide, overlay, map, size, patches, until, reach);
-            }
-            // The walk goes on from wide->next: no replacement it makes
-            // begins before.
-            if (end != size) kept = between_patches(patches, overlay, std::min(kept, wide->next - 2));
+        decide(s, map, 0, end, size - kLook);
+        std::int64_t kept = end == size ? size : std::max(written, end - back);
+        // Patches before kept go out with this block, whole.
+        std::size_t with = patches.size();
+        while (with != 0 && patches[with - 1].offset >= kept) --with;
+        if (with != 0 && patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) > kept) {
+            kept = patches[--with].offset;
         }
-        assert(kept >= written);
-        std::vector<Patch> out;
-        take_patches(patches, overlay, kept, out);
-        if (writer.wait_pending(kPending - 1)) {
-            share = std::max<std::int64_t>(share - 1, 1);
-        } else {
-            share = std::min<std::int64_t>(share + 1, 15);
-        }
+        assert(kept >= written &&
+               (with == 0 || patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) <= kept));
+        std::vector<Patch> later(patches.begin() + static_cast<std::ptrdiff_t>(with), patches.end());
+        patches.resize(with);
+        writer.wait_pending(kPending - 1);
         // The jobs before the pending ones are written: their pages may go.
-        const std::int64_t done = queued[(n + 1) % (kPending + 1)];
-        file.release_before(done);
-        release_pieces(overlay, done);
-        writer.write(map + written, static_cast<std::size_t>(kept - written), written, std::move(out),
-                     std::move(first));
+        file.release_before(queued[(n + 1) % (kPending + 1)]);
+        writer.write(map + written, static_cast<std::size_t>(kept - written), written, std::move(patches));
         queued[n % (kPending + 1)] = kept;
+        patches = std::move(later);
         written = kept;
-        if (end == size || writer.failed()) return finish();
+        if (end == size || writer.failed()) return writer.finish();
     }
 }
 
@@ -552,9 +492,9 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         WideScan ws{w, relax};
         const bool overlap = block >= kOverlapBlock;
         MappedFile mapped;
-        if (out != nullptr && masked.begin == masked.end && mappable(prog, out, mapped)) {
+        if (out != nullptr && !wide && masked.begin == masked.end && mappable(prog, out, mapped)) {
             BlockWriter writer(::fileno(out), overlap);
-            written = stream_mapped(x, wide ? &ws : nullptr, mapped, writer, relax, block, progress);
+            written = stream_mapped(x, mapped, writer, relax, block, progress);
             // The stream stands at the end of what was read, as after reading it.
             if (::fseeko(prog, mapped.size(), SEEK_SET) != 0) return TranslateStatus::read_error;
         } else {

@@ -107,21 +107,6 @@ void in_small_blocks(Trans_Tbl* head, const std::string& in, int relax, std::str
     std::free(buf);
 }
 
-// From a file to a file, which the translator maps.
-void from_file(Trans_Tbl* head, const std::string& in, int relax, std::size_t block, std::string& out) {
-    std::FILE* prog = std::tmpfile();
-    std::FILE* file = std::tmpfile();
-    ASSERT_TRUE(prog != nullptr && file != nullptr);
-    ASSERT_EQ(std::fwrite(in.data(), 1, in.size(), prog), in.size());
-    std::rewind(prog);
-    EXPECT_EQ(translate_blocks(head, prog, file, relax, block, true), TranslateStatus::ok);
-    out.assign(in.size() + 1, '\0');
-    std::rewind(file);
-    out.resize(std::fread(out.data(), 1, out.size(), file));
-    std::fclose(prog);
-    std::fclose(file);
-}
-
 TEST_P(WidePass, ReplacesAndCounts) {
     const PassCase& c = GetParam();
     using Run = void (*)(Trans_Tbl*, const std::string&, int, std::string&);
@@ -133,11 +118,7 @@ TEST_P(WidePass, ReplacesAndCounts) {
                                       }},
           {"bytes", [](Trans_Tbl* h, const std::string& in, int relax,
                        std::string& out) { translate_bytes(h, in, relax, out, true); }},
-          {"blocks", in_small_blocks},
-          {"file", [](Trans_Tbl* h, const std::string& in, int relax,
-                      std::string& out) { from_file(h, in, relax, 3, out); }},
-          {"file in 1 MiB", [](Trans_Tbl* h, const std::string& in, int relax,
-                               std::string& out) { from_file(h, in, relax, std::size_t{1} << 20, out); }}}) {
+          {"blocks", in_small_blocks}}) {
         SCOPED_TRACE(name);
         OwnedList list = dictionary(c.dict);
         std::string out;
@@ -182,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                  inside(word(3) + u16(u"Xyz") + word(0)), {1, 0}, {0, 0}},
         PassCase{"ByteReplacementSeenFirst", "F X\nFile Best\n", inside(wide_literal(u16(u"File"))), 0,
                  inside(wide_literal(u16(u"Xile"))), {1, 0}, {0, 0}},
-        // The byte pass makes the original the wide pass replaces: both
-        // replacements overlap.
+        // The byte pass makes the original the wide pass replaces.
         PassCase{"ByteReplacementMakesWideOriginal", "X F\nFile Best\n", inside(wide_literal(u16(u"Xile"))), 0,
                  inside(wide_literal(u16(u"Best"))), {1, 1}, {0, 0}},
         PassCase{"NoUtf8NotSought", "Quit \xe9t\xe9\n", inside(wide_literal(u16(u"Quit"))), 3,

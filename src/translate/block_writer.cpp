@@ -7,8 +7,6 @@
 #include <cassert>
 #include <cerrno>
 #include <climits>
-#include <cstring>
-#include <new>
 #include <system_error>
 #include <utility>
 
@@ -68,18 +66,13 @@ void BlockWriter::start(bool overlap) {
 
 BlockWriter::~BlockWriter() { finish(); }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}, {}, {}}); }
+void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}, {}}); }
 
 void BlockWriter::write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches) {
-    queue(Job{data, len, base, std::move(patches), {}, {}});
+    queue(Job{data, len, base, std::move(patches), {}});
 }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches,
-                        FirstPatches first) {
-    queue(Job{data, len, base, std::move(patches), {}, std::move(first)});
-}
-
-void BlockWriter::call(std::function<void()> task) { queue(Job{nullptr, 0, 0, {}, std::move(task), {}}); }
+void BlockWriter::call(std::function<void()> task) { queue(Job{nullptr, 0, 0, {}, std::move(task)}); }
 
 void BlockWriter::queue(Job job) {
     if (!sink_) return;
@@ -124,7 +117,7 @@ void BlockWriter::run() {
     for (;;) {
         changed_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
         if (jobs_.empty()) return;  // closing, and everything written
-        Job& job = jobs_.front();  // stays in place: only this thread pops
+        const Job& job = jobs_.front();  // stays in place: only this thread pops
         bool skip = failed_;
         lock.unlock();
         bool ok = skip || put(job);
@@ -139,34 +132,14 @@ void BlockWriter::run() {
 // E.g. the block "\0File\0Quit\0" at base 100 with the patch "Weg " at 106:
 // the pieces "\0File\0", "Weg ", "\0". They are gathered in batches on the
 // stack, so that writing allocates nothing.
-bool BlockWriter::put(Job& job) {
+bool BlockWriter::put(const Job& job) {
     if (job.task) {
         job.task();
         return true;
     }
-    if (job.first) {
-        try {
-            std::vector<Patch> all;
-            job.first(all);
-            all.insert(all.end(), job.patches.begin(), job.patches.end());
-            job.patches = std::move(all);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-    }
     if (job.len == 0) return true;
     if (job.patches.empty()) return sink_(job.data, job.len);
     assert(fd_ >= 0);
-    // Many small pieces cost the kernel more than copying the block once
-    // and writing it whole: a block of UTF-16 texts back to back has a patch
-    // every 40 bytes or so.
-    if (job.patches.size() > job.len / kBytesPerPiece) {
-        dense_.assign(job.data, job.data + job.len);
-        for (const Patch& p : job.patches) {
-            std::memcpy(dense_.data() + (p.offset - job.base), p.bytes, p.len);
-        }
-        return sink_(dense_.data(), dense_.size());
-    }
     constexpr std::size_t kBatch = 512;
     iovec pieces[kBatch];
     std::size_t count = 0;

@@ -43,12 +43,6 @@ public:
     // whose first byte is at file offset base) written in place of the
     // block's bytes under them; the patches' bytes must stay too.
     void write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches);
-    // The same, with first run on the writer's thread just before the write:
-    // it gives the patches that go before those given here (and makes them
-    // if it must). It may throw std::bad_alloc, which fails the write.
-    using FirstPatches = std::function<void(std::vector<Patch>&)>;
-    void write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches,
-               FirstPatches first);
     // Queues work to run on the writer's thread after the writes queued
     // before it and before those queued after it (in the caller, without a
     // thread). It must not throw.
@@ -70,17 +64,12 @@ private:
         std::int64_t base = 0;
         std::vector<Patch> patches;
         std::function<void()> task;  // a call, not a write
-        FirstPatches first;
     };
     void start(bool overlap);
     void queue(Job job);
     void run();
-    bool put(Job& job);
+    bool put(const Job& job);
 
-    // Blocks with more patches than one per this many bytes are copied
-    // with their patches and written whole.
-    static constexpr std::size_t kBytesPerPiece = 256;
-    std::vector<unsigned char> dense_;
     ByteSink sink_;  // empty: the blocks are dropped
     int fd_ = -1;    // with a descriptor: patched blocks are gathered
     std::mutex mutex_;

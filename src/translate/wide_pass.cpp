@@ -119,8 +119,7 @@ struct ChunkZeros {
     WideIndex& x = s.index;
     unsigned char* at = buf + (q - base);
     if (q + 2 > end || !bit_set(x.first_units, unit_at(at))) return 0;
-    const std::uint16_t before = q == s.last_end ? s.last_unit : unit_at(at - 2);
-    assert(!s.write_buf || before == unit_at(at - 2));
+    const std::uint16_t before = unit_at(at - 2);
     std::int32_t best = -1;
     std::int64_t after = 0;
     bool risky = false;
@@ -151,13 +150,7 @@ struct ChunkZeros {
     }
     if (best < 0) return 0;
     const Original& o = x.originals[static_cast<std::size_t>(best)];
-    if (s.write_buf) std::memcpy(at, o.result, o.len);
-    if (s.patches != nullptr) {
-        assert(s.patches->empty() || s.patches->back().offset + static_cast<std::int64_t>(s.patches->back().len) <= q);
-        s.patches->push_back(Patch{q, o.result, o.len});
-    }
-    s.last_end = q + static_cast<std::int64_t>(o.len);
-    s.last_unit = unit_at(o.result + o.len - 2);
+    std::memcpy(at, o.result, o.len);
     std::int64_t* counts = risky ? (s.risky != nullptr ? s.risky : x.risky.data())
                                  : (s.clean != nullptr ? s.clean : x.clean.data());
     ++counts[best];
@@ -180,12 +173,10 @@ std::int64_t zero_unit_from(const unsigned char* buf, std::int64_t base, std::in
 }
 
 WideScan split_walk(WideScan& s, std::int64_t z, std::int64_t* clean, std::int64_t* risky) {
-    assert(s.next <= z && z % 2 == 0 && s.patches == nullptr && s.write_buf);
+    assert(s.next <= z && z % 2 == 0);
     WideScan part{s.index, s.relax, s.next};
     part.clean = clean;
     part.risky = risky;
-    part.last_end = s.last_end;
-    part.last_unit = s.last_unit;
     s.next = z + 2;
     s.zero_at = -1;
     s.zero_scan = 0;
@@ -287,13 +278,6 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     // The masks read the unit after the chunk.
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
-        // The masks read the unit before q from buf, which may not hold the
-        // replacement that ends there: q is decided by itself.
-        if (q == s.last_end && !s.write_buf) {
-            std::int64_t after = decide_at(s, buf, base, q, end, nullptr);
-            q = after != 0 ? after : q + 2;
-            continue;
-        }
         std::uint32_t may = 0;
         std::uint32_t zeros = 0;
         const unsigned char* at = may_start(buf + (q - base), buf + (last_chunk - base), may, zeros);

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "block_writer.h"
 #include "relax.h"
 #include "text_index.h"
 #include "text_limits.h"
@@ -58,16 +57,6 @@ struct WideScan {
     // clean and risky: a walk over part of a block run on another thread.
     std::int64_t* clean = nullptr;
     std::int64_t* risky = nullptr;
-    // With patches, every replacement is also kept there (offset, the
-    // translation's bytes); with write_buf false it is only kept there, and
-    // buf (a read-only mapping) is never written to.
-    std::vector<Patch>* patches = nullptr;
-    bool write_buf = true;
-    // The end of the last replacement and its last unit: the unit before
-    // the offset after a counted text, which buf does not hold when it was
-    // not written to.
-    std::int64_t last_end = -1;
-    std::uint16_t last_unit = 0;
 };
 
 // The walk splits at a zero unit: no original holds one, so no text the
@@ -89,11 +78,3 @@ WideScan split_walk(WideScan& s, std::int64_t z, std::int64_t* clean, std::int64
 // which is the end of the file unless until + reach <= end, reach being
 // kWideReach or, with longer originals, 2 * (max_units + 1).
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end);
-
-// Forgets where the last zero unit was found: before the walk reads other
-// bytes for the same offsets (a copy with replacements that the bytes it
-// read so far did not have).
-inline void forget_zero(WideScan& s) {
-    s.zero_at = -1;
-    s.zero_scan = 0;
-}
