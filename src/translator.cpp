@@ -33,6 +33,7 @@
 // byte pass has made, as a second pass over the whole copy would.
 #include "translator.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -475,6 +476,29 @@ bool mappable(std::FILE* prog, std::FILE* out, MappedFile& mapped) {
     return std::fflush(out) == 0 && mapped.map(fd, st.st_size);
 }
 
+// Reserves the room of the copy of prog's bytes from where it stands, when
+// both are regular files: without it, the file system reserves the blocks
+// of each page as the writes come, which on ext4 was 6-7% of a 512 MiB
+// run's time at -r (0.02 s of system time in 0.25 s). The file's size is
+// kept (it grows as the copy is written), and a failure (no room, a file
+// system without it) only leaves the writes to find out as before.
+void reserve_copy(std::FILE* prog, std::FILE* out) {
+#if defined(__linux__) && defined(FALLOC_FL_KEEP_SIZE)
+    struct stat in {};
+    struct stat copy {};
+    const int in_fd = ::fileno(prog);
+    const int out_fd = ::fileno(out);
+    if (in_fd < 0 || out_fd < 0 || ::fstat(in_fd, &in) != 0 || ::fstat(out_fd, &copy) != 0) return;
+    const off_t from = ::ftello(prog);
+    const off_t at = ::ftello(out);
+    if (!S_ISREG(in.st_mode) || !S_ISREG(copy.st_mode) || from < 0 || at < 0 || in.st_size <= from) return;
+    ::fallocate(out_fd, FALLOC_FL_KEEP_SIZE, at, in.st_size - from);
+#else
+    (void)prog;
+    (void)out;
+#endif
+}
+
 // Translates into out or sink, or only counts (and observes) without them.
 TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, const ByteSink& sink,
                                 const Masked& masked, int relax, std::size_t block, bool wide,
@@ -491,6 +515,7 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         w.observer = observe;
         WideScan ws{w, relax};
         const bool overlap = block >= kOverlapBlock;
+        if (out != nullptr && masked.begin == masked.end) reserve_copy(prog, out);
         MappedFile mapped;
         if (out != nullptr && !wide && masked.begin == masked.end && mappable(prog, out, mapped)) {
             BlockWriter writer(::fileno(out), overlap);
