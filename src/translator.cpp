@@ -42,6 +42,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <vector>
@@ -314,7 +315,9 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     // the unit before the first of them (one more byte when kept - reach is
     // odd).
     const std::size_t held_max = held_back + reach + 3;
-    std::vector<std::vector<unsigned char>> buffers(kBuffers, std::vector<unsigned char>(held_max + block));
+    // Not zeroed: every byte is read into before it is looked at.
+    std::unique_ptr<unsigned char[]> buffers[kBuffers];
+    for (auto& b : buffers) b = std::make_unique_for_overwrite<unsigned char[]>(held_max + block);
     // The hits of the parts walked on the writer's thread, added to the
     // index's once it is done.
     const bool split = wide != nullptr && writer.threaded() && wide->index.observer == nullptr;
@@ -341,7 +344,7 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     const unsigned char* carried = nullptr;
     std::int64_t shown = 0;
     for (std::size_t n = 0;; ++n) {
-        unsigned char* buf = buffers[n % kBuffers].data();
+        unsigned char* buf = buffers[n % kBuffers].get();
         // The write of this buffer's last block is done.
         if (writer.wait_pending(kBuffers - 1)) {
             share = std::max<std::int64_t>(share - 1, 1);

@@ -31,6 +31,21 @@ bool utf8_to_utf16le(std::string_view s, std::string& out) {
     bool ok = true;
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
+        // Dictionaries are mostly ASCII: eight bytes without a high bit
+        // become eight units at once ("File" + "Quit" gives 46 00 69 00 ...).
+        if (i + 8 <= s.size()) {
+            std::uint64_t eight;
+            std::memcpy(&eight, s.data() + i, 8);
+            if ((eight & 0x8080808080808080ULL) == 0) {
+                for (std::size_t k = 0; k < 8; ++k) {
+                    w[2 * k] = s[i + k];
+                    w[2 * k + 1] = 0;
+                }
+                w += 16;
+                n = 8;
+                continue;
+            }
+        }
         n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_sequence(s, i, cp);
         if (n == 0) {
             ok = false;
@@ -46,6 +61,23 @@ bool utf8_to_utf16le(std::string_view s, std::string& out) {
     }
     out.resize(start + static_cast<std::size_t>(w - first));
     return ok;
+}
+
+bool is_utf8(std::string_view s) {
+    std::uint32_t cp = 0;
+    for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
+        if (i + 8 <= s.size()) {
+            std::uint64_t eight;
+            std::memcpy(&eight, s.data() + i, 8);
+            if ((eight & 0x8080808080808080ULL) == 0) {
+                n = 8;
+                continue;
+            }
+        }
+        n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_sequence(s, i, cp);
+        if (n == 0) return false;
+    }
+    return true;
 }
 
 bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string& out) {
@@ -76,26 +108,41 @@ bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string&
     return true;
 }
 
-bool wide_form(std::string_view original, std::string_view translation, WideForm& form) {
-    WideForm f;
-    if (!utf8_to_utf16le(original, f.original) || !utf8_to_utf16le(translation, f.translation)) {
+bool append_wide_form(std::string_view original, std::string_view translation, std::string& out) {
+    const std::size_t start = out.size();
+    if (!utf8_to_utf16le(original, out)) {
+        out.resize(start);
         return false;
     }
-    std::size_t units = f.original.size() / 2;
-    if (f.translation.size() > 2 * units) {
-        f.translation.resize(2 * units);
-        // A high surrogate whose low half was cut off is dropped as well.
-        if (units != 0 && is_high_surrogate(unit_at(reinterpret_cast<const unsigned char*>(f.translation.data()) +
-                                                    2 * (units - 1)))) {
-            f.translation.resize(2 * (units - 1));
-        }
+    const std::size_t len = out.size() - start;
+    if (!utf8_to_utf16le(translation, out)) {
+        out.resize(start);
+        return false;
     }
-    while (f.translation.size() < f.original.size()) put_unit(f.translation, ' ');
-    form = std::move(f);
+    std::size_t kept = out.size() - start - len;
+    if (kept > len) {
+        kept = len;
+        // A high surrogate whose low half was cut off is dropped as well.
+        const auto* units = reinterpret_cast<const unsigned char*>(out.data() + start + len);
+        if (kept != 0 && is_high_surrogate(unit_at(units + kept - 2))) kept -= 2;
+    }
+    out.resize(start + len + kept);
+    while (kept < len) {
+        put_unit(out, ' ');
+        kept += 2;
+    }
+    return true;
+}
+
+bool wide_form(std::string_view original, std::string_view translation, WideForm& form) {
+    std::string both;
+    if (!append_wide_form(original, translation, both)) return false;
+    const std::size_t len = both.size() / 2;
+    form.original.assign(both, 0, len);
+    form.translation.assign(both, len, len);
     return true;
 }
 
 bool has_wide_form(std::string_view original, std::string_view translation) {
-    WideForm unused;
-    return wide_form(original, translation, unused);
+    return is_utf8(original) && is_utf8(translation);
 }

@@ -17,6 +17,9 @@ bool utf8_to_utf16le(std::string_view utf8, std::string& out);
 // they hold an unpaired surrogate.
 bool utf16le_to_utf8(const unsigned char* units, std::size_t count, std::string& out);
 
+// Whether utf8 is well-formed UTF-8, as utf8_to_utf16le takes it.
+bool is_utf8(std::string_view utf8);
+
 // Whether an entry has a wide form: its original and its full translation
 // are UTF-8.
 bool has_wide_form(std::string_view original, std::string_view translation);
@@ -29,6 +32,10 @@ struct WideForm {
     std::string original;
     std::string translation;  // as many bytes as original
 };
+
+// Appends the entry's wide form to out, the original's bytes and then as
+// many of the translation's; false, and out as it was, when it has none.
+bool append_wide_form(std::string_view original, std::string_view translation, std::string& out);
 
 // False, and no form, when the entry has none.
 bool wide_form(std::string_view original, std::string_view translation, WideForm& form);

@@ -224,10 +224,10 @@ void size_table(OriginalTable& t, std::size_t count) {
 }
 
 std::int32_t add_original(OriginalTable& t, const unsigned char* text, std::size_t len, std::int32_t head) {
-    std::int32_t id = find_original(t, text, len);
+    const std::uint64_t hash = text_hash(text, len);
+    std::int32_t id = find_original(t, text, len, hash);
     if (id >= 0) return id;
     id = static_cast<std::int32_t>(t.originals.size());
-    std::uint64_t hash = text_hash(text, len);
     t.originals.push_back(Original{text, nullptr, static_cast<std::uint32_t>(len), head, hash});
     std::uint64_t k = hash & t.slot_mask;
     while (t.slots[k].id != 0) k = (k + 1) & t.slot_mask;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "byte_masks.h"
@@ -184,18 +185,22 @@ WideScan split_walk(WideScan& s, std::int64_t z, std::int64_t* clean, std::int64
 }
 
 void build_wide_index(WideIndex& x, Trans_Tbl* head) {
-    std::vector<WideForm> forms;
+    // Every form goes into one string, its original and then its
+    // translation: one allocation for all, where a form apiece took more
+    // than converting them.
+    std::string all;
+    std::vector<std::size_t> at;  // per form: where it starts in all
     std::vector<Trans_Tbl*> owners;
-    std::size_t total = 0;
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
-        WideForm f;
-        if (!wide_form(original_of(e), full_translation_of(e), f) || f.original.empty()) continue;
-        total += 2 * f.original.size();
-        forms.push_back(std::move(f));
+        const std::size_t start = all.size();
+        if (!append_wide_form(original_of(e), full_translation_of(e), all)) continue;
+        if (all.size() == start) continue;  // an empty original
+        at.push_back(start);
         owners.push_back(e);
     }
-    x.bytes.resize(total);
-    size_table(x, forms.size());
+    at.push_back(all.size());
+    x.bytes.assign(all.begin(), all.end());
+    size_table(x, owners.size());
     x.first_units.assign((std::size_t{1} << 16) / 64, 0);
     x.filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
     x.shape.assign((std::size_t{1} << kWideShapeBits) / 64, 0);
@@ -205,33 +210,29 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::uint16_t second_lo = 0xFFFF;
     std::uint16_t second_hi = 0;
     bool one_unit = false;
-    unsigned char* at = x.bytes.data();
-    for (std::size_t i = 0; i < forms.size(); ++i) {
-        const WideForm& f = forms[i];
-        std::size_t len = f.original.size();
-        std::memcpy(at, f.original.data(), len);
-        std::memcpy(at + len, f.translation.data(), len);
-        std::int32_t id = add_original(x, at, len, static_cast<std::int32_t>(i));
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+        unsigned char* form = x.bytes.data() + at[i];
+        const std::size_t len = (at[i + 1] - at[i]) / 2;
+        std::int32_t id = add_original(x, form, len, static_cast<std::int32_t>(i));
         if (static_cast<std::size_t>(id) == x.entry.size()) {  // a new original
-            x.originals.back().result = at + len;
+            x.originals.back().result = form + len;
             x.entry.push_back(owners[i]);
             std::size_t units = len / 2;
             x.min_units = std::min(x.min_units, units);
             x.max_units = std::max(x.max_units, units);
-            std::uint16_t first = unit_at(at);
+            std::uint16_t first = unit_at(form);
             lo = std::min(lo, first);
             hi = std::max(hi, first);
             set_bit(x.first_units, first);
             if (units == 1) {
                 one_unit = true;
             } else {
-                second_lo = std::min(second_lo, unit_at(at + 2));
-                second_hi = std::max(second_hi, unit_at(at + 2));
+                second_lo = std::min(second_lo, unit_at(form + 2));
+                second_hi = std::max(second_hi, unit_at(form + 2));
             }
-            set_bit(x.filter, hash_bit(text_hash(at, len)));
-            set_bit(x.shape, shape_bit(at, units));
+            set_bit(x.filter, hash_bit(x.originals.back().hash));
+            set_bit(x.shape, shape_bit(form, units));
         }
-        at += 2 * len;
     }
     x.first_lo = lo;
     x.first_span = static_cast<std::uint16_t>(hi >= lo ? hi - lo : 0);
