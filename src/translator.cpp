@@ -141,10 +141,14 @@ inline void decide_suffix(TextIndex& x, std::vector<Patch>* patches, int relax, 
         const TrieNode& at = x.nodes[static_cast<std::size_t>(node)];
         if (at.only >= 0) {
             // One original is left: the text either is it or holds none.
-            const Original& o = x.originals[static_cast<std::size_t>(at.only)];
-            std::int64_t q = zero - static_cast<std::int64_t>(o.len);
+            // The bytes from p to the zero are its last ones; its others,
+            // its head, are at.count bytes in only_heads.
+            const std::int64_t q = p - static_cast<std::int64_t>(at.count);
             if (q >= lowest && q <= last_start && (q == start || passes(buf[q - 1 - base], relax)) &&
-                std::memcmp(o.text, buf + (q - base), o.len) == 0) {
+                std::memcmp(x.only_heads.data() + at.first, buf + (q - base), at.count) == 0) {
+                assert(x.originals[static_cast<std::size_t>(at.only)].len == zero - q &&
+                       std::memcmp(x.originals[static_cast<std::size_t>(at.only)].text, buf + (q - base),
+                                   static_cast<std::size_t>(zero - q)) == 0);
                 best = at.only;
                 best_at = q;
             }

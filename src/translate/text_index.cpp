@@ -175,39 +175,55 @@ void build_trie(TextIndex& x) {
         std::size_t node;
         std::size_t lo;
         std::size_t hi;
+        std::size_t depth;
     };
     x.nodes.reserve(total);
     x.node_byte.reserve(total);
     x.nodes.assign(1, TrieNode{0, -1, 0, -1});
     x.node_byte.assign(1, 0);
-    std::vector<Span> level{{0, 0, ids.size()}};
-    std::vector<Span> next;
-    for (std::size_t depth = 0; !level.empty(); ++depth) {
-        next.clear();
-        for (const Span& span : level) {
-            if (span.hi - span.lo == 1 && depth > 0) {  // the root keeps its children
-                std::int32_t id = ids[span.lo];
-                TrieNode& node = x.nodes[span.node];
-                (key(id, depth) < 0 ? node.original : node.only) = id;
+    // Depth first: a node's children are laid out when it is taken from
+    // the stack, and the first child is taken next, so a chain of nodes
+    // with one child each (most of a trie of texts) lies in consecutive
+    // nodes, which a walk reads from one cache line or the next.
+    std::vector<Span> stack{{0, 0, ids.size(), 0}};
+    std::vector<Span> children;
+    while (!stack.empty()) {
+        const Span span = stack.back();
+        stack.pop_back();
+        const std::size_t depth = span.depth;
+        if (span.hi - span.lo == 1 && depth > 0) {  // the root keeps its children
+            std::int32_t id = ids[span.lo];
+            TrieNode& node = x.nodes[span.node];
+            if (key(id, depth) < 0) {
+                node.original = id;
                 node.first = static_cast<std::uint32_t>(x.nodes.size());
                 continue;
             }
-            std::size_t i = span.lo;
-            // Originals are distinct, so at most one ends here, and sorts first.
-            if (i < span.hi && key(ids[i], depth) < 0) x.nodes[span.node].original = ids[i++];
-            x.nodes[span.node].first = static_cast<std::uint32_t>(x.nodes.size());
-            while (i < span.hi) {
-                int c = key(ids[i], depth);
-                std::size_t j = i;
-                while (j < span.hi && key(ids[j], depth) == c) ++j;
-                next.push_back(Span{x.nodes.size(), i, j});
-                x.nodes.push_back(TrieNode{0, -1, 0, -1});
-                x.node_byte.push_back(static_cast<unsigned char>(c));
-                ++x.nodes[span.node].count;
-                i = j;
-            }
+            // E.g. "Leave" beside "Save": the node of "eave" read backwards
+            // has "Leave" only, and its head "L".
+            const Original& o = x.originals[static_cast<std::size_t>(id)];
+            node.only = id;
+            node.first = static_cast<std::uint32_t>(x.only_heads.size());
+            node.count = static_cast<std::uint32_t>(o.len - depth);
+            x.only_heads.insert(x.only_heads.end(), o.text, o.text + node.count);
+            continue;
         }
-        std::swap(level, next);
+        std::size_t i = span.lo;
+        // Originals are distinct, so at most one ends here, and sorts first.
+        if (i < span.hi && key(ids[i], depth) < 0) x.nodes[span.node].original = ids[i++];
+        x.nodes[span.node].first = static_cast<std::uint32_t>(x.nodes.size());
+        children.clear();
+        while (i < span.hi) {
+            int c = key(ids[i], depth);
+            std::size_t j = i;
+            while (j < span.hi && key(ids[j], depth) == c) ++j;
+            children.push_back(Span{x.nodes.size(), i, j, depth + 1});
+            x.nodes.push_back(TrieNode{0, -1, 0, -1});
+            x.node_byte.push_back(static_cast<unsigned char>(c));
+            ++x.nodes[span.node].count;
+            i = j;
+        }
+        stack.insert(stack.end(), children.rbegin(), children.rend());
     }
     std::fill(std::begin(x.root_child), std::end(x.root_child), -1);
     for (std::uint32_t k = 0; k < x.nodes[0].count; ++k) {

@@ -33,9 +33,13 @@ struct Slot {
 };
 
 struct TrieNode {
-    std::uint32_t first;    // the first child
+    // The first child and the number of children. A node with only has
+    // none: there they give where that original's bytes before the node's
+    // path start in TextIndex::only_heads, and how many they are, so that
+    // the walk decides it without reading the original's record.
+    std::uint32_t first;
     std::int32_t original;  // the original that ends here, or -1
-    std::uint32_t count;    // the number of children
+    std::uint32_t count;
     // The one original below this node, longer than its path, when it has
     // no other; its path is not laid out. -1 otherwise.
     std::int32_t only;
@@ -71,11 +75,12 @@ struct TextIndex : OriginalTable {
     unsigned tail_lengths = 0;
 
     // The originals read backwards from their last byte, for the relax
-    // levels, where a match may begin inside a string. Nodes are numbered
-    // breadth first, so the children of a node are consecutive and the
-    // nodes near the root, which every string visits, lie close together.
+    // levels, where a match may begin inside a string. The children of a
+    // node are consecutive, and the nodes are laid out depth first (see
+    // build_trie).
     std::vector<TrieNode> nodes;  // node 0 is the root
     std::vector<unsigned char> node_byte;  // the byte that leads to each node, ascending among siblings
+    std::vector<unsigned char> only_heads;
     std::int32_t root_child[256] = {};
 };
 
