@@ -96,6 +96,9 @@ void fill_filters(TextIndex& x) {
             hi = std::max(hi, o.text[k]);
         }
     }
+    for (unsigned l : {8U, 4U, 3U, 2U, 1U}) {
+        if ((x.tail_lengths >> l & 1) != 0) x.tail_probe[x.tail_probes++] = static_cast<unsigned char>(l);
+    }
     x.byte_lo = lo;
     x.byte_span = static_cast<unsigned char>(hi >= lo ? hi - lo : 0);
 }

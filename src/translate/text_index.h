@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -73,6 +74,9 @@ struct TextIndex : OriginalTable {
     // Bit t set when tails holds the last t bytes of an original: its whole
     // text below 4 bytes, its last 4 up to 7, its last 8 from 8 on.
     unsigned tail_lengths = 0;
+    // Those t, longest first: the probes of may_end_original.
+    std::array<unsigned char, 5> tail_probe{};
+    unsigned tail_probes = 0;
 
     // The originals read backwards from their last byte, for the relax
     // levels, where a match may begin inside a string. The children of a
@@ -160,8 +164,9 @@ inline bool tail_set(const TextIndex& x, const unsigned char* end, std::size_t l
 // "Disabled items", a tail of 4 bytes ("tems") would let "Print items" and
 // "Show all items" through; its tail "ed items" lets neither.
 inline bool may_end_original(const TextIndex& x, const unsigned char* end, std::size_t avail) {
-    for (unsigned l : {8U, 4U, 3U, 2U, 1U}) {
-        if ((x.tail_lengths >> l & 1) != 0 && avail >= l && tail_set(x, end, l)) return true;
+    for (unsigned k = 0; k < x.tail_probes; ++k) {
+        const unsigned l = x.tail_probe[k];
+        if (avail >= l && tail_set(x, end, l)) return true;
     }
     return false;
 }
