@@ -63,7 +63,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FormCase{"EncodedSurrogate", "\xed\xa0\x80", "x", std::nullopt},
                     FormCase{"BeyondLargestPoint", "\xf4\x90\x80\x80", "x", std::nullopt},
                     FormCase{"CutSequence", "ab\xc3", "x", std::nullopt},
-                    FormCase{"StrayContinuation", "a\x80", "x", std::nullopt}),
+                    FormCase{"StrayContinuation", "a\x80", "x", std::nullopt},
+                    // Runs of eight ASCII bytes are widened at once.
+                    FormCase{"PointAfterEightAscii", "Open the file now", "Datei jetzt \xc3\xb6" "ffnen",
+                             u"Datei jetzt \u00f6ffne"},
+                    FormCase{"NoUtf8AfterEightAscii", "Settings\xff", "x", std::nullopt},
+                    FormCase{"TranslationCutAfterEightAscii", "Settings", "Optionen\xc3", std::nullopt}),
     [](const testing::TestParamInfo<FormCase>& info) { return info.param.name; });
 
 TEST(Utf16, UnpairedHalvesHaveNoUtf8Form) {
