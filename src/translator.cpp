@@ -530,7 +530,13 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
             // The stream stands at the end of what was read, as after reading it.
             if (::fseeko(prog, mapped.size(), SEEK_SET) != 0) return TranslateStatus::read_error;
         } else {
-            BlockWriter writer = sink ? BlockWriter(sink, overlap) : BlockWriter(out, overlap);
+            // A copy to a file goes to its descriptor, as from the mapping:
+            // through the stream, each block's last part page stayed in the
+            // stream's buffer and went out in a write of its own.
+            const bool direct = out != nullptr && !sink && std::fflush(out) == 0 && ::fileno(out) >= 0;
+            BlockWriter writer = direct ? BlockWriter(::fileno(out), overlap)
+                                 : sink ? BlockWriter(sink, overlap)
+                                        : BlockWriter(out, overlap);
             written = stream(x, wide ? &ws : nullptr, prog, writer, out != nullptr || sink, masked, relax, block,
                              progress);
         }
