@@ -16,6 +16,15 @@ void put_unit(std::string& out, std::uint32_t u) {
 bool is_high_surrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+// Whether the eight bytes from s[i] are there and all ASCII: dictionaries
+// are mostly ASCII, and such a run is taken at once.
+bool eight_ascii(std::string_view s, std::size_t i) {
+    if (i + 8 > s.size()) return false;
+    std::uint64_t eight;
+    std::memcpy(&eight, s.data() + i, 8);
+    return (eight & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace
 
 bool utf8_to_utf16le(std::string_view s, std::string& out) {
@@ -31,20 +40,15 @@ bool utf8_to_utf16le(std::string_view s, std::string& out) {
     bool ok = true;
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        // Dictionaries are mostly ASCII: eight bytes without a high bit
-        // become eight units at once ("File" + "Quit" gives 46 00 69 00 ...).
-        if (i + 8 <= s.size()) {
-            std::uint64_t eight;
-            std::memcpy(&eight, s.data() + i, 8);
-            if ((eight & 0x8080808080808080ULL) == 0) {
-                for (std::size_t k = 0; k < 8; ++k) {
-                    w[2 * k] = s[i + k];
-                    w[2 * k + 1] = 0;
-                }
-                w += 16;
-                n = 8;
-                continue;
+        // "FileQuit" gives 46 00 69 00 ... 74 00 in one step.
+        if (eight_ascii(s, i)) {
+            for (std::size_t k = 0; k < 8; ++k) {
+                w[2 * k] = s[i + k];
+                w[2 * k + 1] = 0;
             }
+            w += 16;
+            n = 8;
+            continue;
         }
         n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_sequence(s, i, cp);
         if (n == 0) {
@@ -66,13 +70,9 @@ bool utf8_to_utf16le(std::string_view s, std::string& out) {
 bool is_utf8(std::string_view s) {
     std::uint32_t cp = 0;
     for (std::size_t i = 0, n = 0; i < s.size(); i += n) {
-        if (i + 8 <= s.size()) {
-            std::uint64_t eight;
-            std::memcpy(&eight, s.data() + i, 8);
-            if ((eight & 0x8080808080808080ULL) == 0) {
-                n = 8;
-                continue;
-            }
+        if (eight_ascii(s, i)) {
+            n = 8;
+            continue;
         }
         n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8_sequence(s, i, cp);
         if (n == 0) return false;

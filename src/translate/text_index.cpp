@@ -85,13 +85,14 @@ void fill_filters(TextIndex& x) {
     x.max_len = 0;
     unsigned char lo = 255;
     unsigned char hi = 0;
+    unsigned tail_lengths = 0;  // bit t: some original's tail is t bytes long
     for (const Original& o : x.originals) {
         std::size_t bit = filter_bit(o.len, o.text);
         x.filter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
         std::size_t l = tail_length(o.len);
         std::size_t tail = tail_bit(o.text + o.len, l);
         x.tails[tail >> 6] |= std::uint64_t{1} << (tail & 63);
-        x.tail_lengths |= 1U << l;
+        tail_lengths |= 1U << l;
         x.min_len = std::min<std::size_t>(x.min_len, o.len);
         x.max_len = std::max<std::size_t>(x.max_len, o.len);
         for (std::size_t k = 0; k < o.len; ++k) {
@@ -100,7 +101,7 @@ void fill_filters(TextIndex& x) {
         }
     }
     for (unsigned l : {8U, 4U, 3U, 2U, 1U}) {
-        if ((x.tail_lengths >> l & 1) != 0) x.tail_probe[x.tail_probes++] = static_cast<unsigned char>(l);
+        if ((tail_lengths >> l & 1) != 0) x.tail_probe[x.tail_probes++] = static_cast<unsigned char>(l);
     }
     x.byte_lo = lo;
     x.byte_span = static_cast<unsigned char>(hi >= lo ? hi - lo : 0);

@@ -71,10 +71,9 @@ struct TextIndex : OriginalTable {
     // walking the trie: by filter_bit, and by tail_bit of each original.
     std::vector<std::uint64_t> filter;
     std::vector<std::uint64_t> tails;
-    // Bit t set when tails holds the last t bytes of an original: its whole
-    // text below 4 bytes, its last 4 up to 7, its last 8 from 8 on.
-    unsigned tail_lengths = 0;
-    // Those t, longest first: the probes of may_end_original.
+    // Each t for which tails holds the last t bytes of an original (its
+    // whole text below 4 bytes, its last 4 up to 7, its last 8 from 8 on),
+    // longest first: the probes of may_end_original.
     std::array<unsigned char, 5> tail_probe{};
     unsigned tail_probes = 0;
 
