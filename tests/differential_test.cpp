@@ -210,16 +210,17 @@ Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, s
     });
 }
 
-// The same from a file to a file, which the translator reads where the page
-// cache holds it (without the wide pass).
-Result run_files(const std::vector<Pair>& pairs, const std::string& file, int relax, std::size_t block) {
+// The same from a file to a file, which the translator copies in segments
+// on two threads.
+Result run_files(const std::vector<Pair>& pairs, const std::string& file, int relax, std::size_t block,
+                 bool wide = false) {
     return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress, const HitObserver&) {
         std::FILE* prog = std::tmpfile();
         std::FILE* copy = std::tmpfile();
         ASSERT_TRUE(prog != nullptr && copy != nullptr);
         ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), prog), file.size());
         std::rewind(prog);
-        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, false, progress), TranslateStatus::ok);
+        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide, progress), TranslateStatus::ok);
         EXPECT_EQ(ftello(prog), static_cast<off_t>(file.size()));
         out.assign(file.size() + 1, '\0');  // one byte more shows a copy too long
         std::rewind(copy);
@@ -420,6 +421,7 @@ TEST(Differential, WidePassEqualsReference) {
         for (std::int64_t c : want.counters) counted += c;
         bool ok = same(want, bytes_result, "translate_bytes -u", seed);
         ok = same(want, blocks_result, "translate_blocks -u", seed) && ok;
+        ok = same(want, run_files(pairs, file, relax, block, true), "translate_blocks -u from a file", seed) && ok;
         ok = same_hits(want, run_search(pairs, file, relax, block, true), "find_texts -u", seed) && ok;
         if (!ok) ++failures;
     }
