@@ -730,7 +730,9 @@ bool segmentable(std::FILE* prog, std::FILE* out, std::int64_t& size, std::int64
 // Throws std::bad_alloc (before any thread starts).
 TranslateStatus copy_in_segments(TextIndex& x, WideIndex* wide, std::FILE* prog, std::FILE* out, std::int64_t size,
                                  std::int64_t out_at, int relax, std::size_t block, const MessageSink& progress) {
-    const auto span = static_cast<std::int64_t>(block);
+    // At most 65,536 multiples, so that the cuts take at most 512 KiB
+    // whatever block a caller gives.
+    const std::int64_t span = std::max(static_cast<std::int64_t>(block), size / 65536 + 1);
     const std::int64_t window = std::max<std::int64_t>(2, std::min<std::int64_t>(65536, span) & ~std::int64_t{1});
     const std::size_t held_back = held_bytes(x);
     const std::size_t reach = wide != nullptr ? wide_reach(*wide) : 0;
@@ -738,7 +740,8 @@ TranslateStatus copy_in_segments(TextIndex& x, WideIndex* wide, std::FILE* prog,
     // one whose multiples have no cut is read in parts, each leaving at most
     // held_max bytes for the next.
     const std::size_t held_max = held_back + reach + 3;
-    const std::size_t capacity = std::max(block + static_cast<std::size_t>(window) + 3, 2 * held_max + 2);
+    const std::size_t capacity =
+        std::max(static_cast<std::size_t>(span + window) + 3, 2 * held_max + 2);
     Segments g{x, wide, relax, ::fileno(prog), ::fileno(out), out_at, size, span, window, capacity, held_back, reach,
                std::vector<std::atomic<std::int64_t>>(static_cast<std::size_t>((size + span - 1) / span))};
     SegmentWorker workers[2];
