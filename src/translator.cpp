@@ -15,8 +15,10 @@
 //
 // The file is read in blocks. A string is decided once its zero byte is read
 // and the file is known to reach 99 bytes past any offset it may match at; the
-// bytes that a later decision may still change or test are held back. The
-// blocks are written on a second thread while the next ones are read.
+// bytes that a later decision may still change or test are held back. A
+// regular file is copied in segments, cut at zero units, that two threads
+// each read, decide and write (see Segments); a stream's blocks are written
+// on a second thread while the next ones are read.
 //
 // One example of each pass, with the entries File to Bestand and Quit to Weg:
 //   bytes   00 'F' 'i' 'l' 'e' 00: the zero at offset 5 ends the string
@@ -56,7 +58,6 @@
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "mask_kernels.h"
-#include "mapped_file.h"
 #include "text_index.h"
 #include "text_limits.h"
 #include "wide_pass.h"
@@ -92,9 +93,6 @@ struct Scan {
     int relax;
     std::int64_t last_zero = -1;  // the last zero byte decided, -1 before the first
     std::int64_t decided = 0;     // every zero byte before this offset is decided
-    // Where the replacements go when the bytes scanned are read-only (a
-    // mapped file); without it, they are written over the bytes.
-    std::vector<Patch>* patches = nullptr;
     // Where hits are counted, per original, when not in the index's own
     // clean and risky: a scan of one segment of the copy (see Segments).
     std::int64_t* clean = nullptr;
@@ -104,14 +102,8 @@ struct Scan {
 // The text at offset, which stands at at.
 void apply(Scan& s, unsigned char* at, std::int64_t offset, std::int32_t id, bool risky) {
     TextIndex& x = s.index;
-    std::vector<Patch>* patches = s.patches;
     const Original& o = x.originals[static_cast<std::size_t>(id)];
-    if (patches != nullptr) {
-        assert(patches->empty() || patches->back().offset + static_cast<std::int64_t>(patches->back().len) <= offset);
-        patches->push_back(Patch{offset, o.result, o.len});
-    } else {
-        std::memcpy(at, o.result, o.len);
-    }
+    std::memcpy(at, o.result, o.len);
     std::int64_t* counts = risky ? (s.risky != nullptr ? s.risky : x.risky.data())
                                  : (s.clean != nullptr ? s.clean : x.clean.data());
     ++counts[id];
@@ -309,13 +301,9 @@ void mask(unsigned char* read, std::int64_t from, std::size_t got, const Masked&
     if (begin < end) std::memset(read + (begin - from), 0, static_cast<std::size_t>(end - begin));
 }
 
-// With the wide pass the file is read into buffers, not mapped: the wide
-// pass reads what the byte pass wrote, and a private mapping that took the
-// replacements paid more in page-table work (a copy-on-write fault per page
-// replaced, a TLB flush on the writer's core whenever pages are dropped
-// behind it) than the read's copy costs.
-//
-// With a writer's thread, the wide pass's walk over each block is split at a
+// The copy of a stream that cannot be read in segments (see Segments): a
+// pipe, a copy handed to a sink, a search that writes none. With a writer's
+// thread, the wide pass's walk over each block is split at a
 // zero unit (see split_walk): the writer's thread walks the first part
 // before it writes the block, while this thread walks the second and goes on
 // to the next block. The writer's part is half the walk at first, then a
@@ -413,56 +401,6 @@ bool stream(TextIndex& x, WideScan* wide, std::FILE* prog, BlockWriter& writer, 
     }
 }
 
-// Without the wide pass, from a file that may be mapped to a descriptor: the
-// byte pass reads the mapping, which it never writes to (it tests only bytes
-// as they were read), and keeps its replacements apart; each block goes out
-// as the mapping's bytes with the replacements among them, in one gathered
-// write. So every byte is copied once, by the write, as cat copies it,
-// where the stream copies it twice (read, then write).
-// E.g. blocks of 1 MiB with originals of up to 20 bytes: the first block's
-// strings are decided up to 1 MiB; its bytes up to 1 MiB - 99 go out with
-// the patches among them, unless a patch runs past that, which then goes
-// out with the next block, as do the bytes after it.
-bool stream_mapped(TextIndex& x, MappedFile& file, BlockWriter& writer, int relax, std::size_t block,
-                   const MessageSink& progress) {
-    constexpr std::size_t kPending = 3;  // blocks queued or being written
-    auto* map = const_cast<unsigned char*>(file.bytes());  // never written to: the patches hold the replacements
-    const std::int64_t size = file.size();
-    // A string not yet decided may be replaced from this far before the
-    // offset up to which zeros are decided.
-    const std::int64_t back = std::max(kLook, static_cast<std::int64_t>(x.max_len) + 1);
-    std::vector<Patch> patches;
-    Scan s{x, relax};
-    s.patches = &patches;
-    std::int64_t written = 0;
-    std::int64_t shown = 0;
-    std::int64_t queued[kPending + 1] = {};  // the ends of the last jobs queued, a ring
-    for (std::size_t n = 0;; ++n) {
-        const std::int64_t end = std::min(size, s.decided + static_cast<std::int64_t>(block));
-        show_progress(progress, shown, end - kLook);
-        decide(s, map, 0, end, size - kLook);
-        std::int64_t kept = end == size ? size : std::max(written, end - back);
-        // Patches before kept go out with this block, whole.
-        std::size_t with = patches.size();
-        while (with != 0 && patches[with - 1].offset >= kept) --with;
-        if (with != 0 && patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) > kept) {
-            kept = patches[--with].offset;
-        }
-        assert(kept >= written &&
-               (with == 0 || patches[with - 1].offset + static_cast<std::int64_t>(patches[with - 1].len) <= kept));
-        std::vector<Patch> later(patches.begin() + static_cast<std::ptrdiff_t>(with), patches.end());
-        patches.resize(with);
-        writer.wait_pending(kPending - 1);
-        // The jobs before the pending ones are written: their pages may go.
-        file.release_before(queued[(n + 1) % (kPending + 1)]);
-        writer.write(map + written, static_cast<std::size_t>(kept - written), written, std::move(patches));
-        queued[n % (kPending + 1)] = kept;
-        patches = std::move(later);
-        written = kept;
-        if (end == size || writer.failed()) return writer.finish();
-    }
-}
-
 }  // namespace
 
 void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::string& out, bool wide,
@@ -489,15 +427,6 @@ void translate_bytes(Trans_Tbl* head, std::string_view in, int relax, std::strin
 }
 
 namespace {
-
-// Maps prog when it is a regular file read from its start that may be
-// mapped (see may_map) and out is a descriptor, with its buffer emptied.
-bool mappable(std::FILE* prog, std::FILE* out, MappedFile& mapped) {
-    struct stat st {};
-    const int fd = ::fileno(prog);
-    if (fd < 0 || ::fileno(out) < 0 || ::ftello(prog) != 0 || ::fstat(fd, &st) != 0 || !may_map(st)) return false;
-    return std::fflush(out) == 0 && mapped.map(fd, st.st_size);
-}
 
 // Reserves the room of the copy of prog's bytes from where it stands, when
 // both are regular files: without it, the file system reserves the blocks
@@ -802,22 +731,16 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
         WideScan ws{w, relax};
         const bool overlap = block >= kOverlapBlock;
         if (out != nullptr && masked.begin == masked.end) reserve_copy(prog, out);
-        MappedFile mapped;
         std::int64_t size = 0;
         std::int64_t out_at = 0;
         if (out != nullptr && observe == nullptr && masked.begin == masked.end &&
             segmentable(prog, out, size, out_at)) {
             segment_status = copy_in_segments(x, wide ? &w : nullptr, prog, out, size, out_at, relax, block, progress);
             written = segment_status == TranslateStatus::ok;
-        } else if (out != nullptr && !wide && masked.begin == masked.end && mappable(prog, out, mapped)) {
-            BlockWriter writer(::fileno(out), overlap);
-            written = stream_mapped(x, mapped, writer, relax, block, progress);
-            // The stream stands at the end of what was read, as after reading it.
-            if (::fseeko(prog, mapped.size(), SEEK_SET) != 0) return TranslateStatus::read_error;
         } else {
-            // A copy to a file goes to its descriptor, as from the mapping:
-            // through the stream, each block's last part page stayed in the
-            // stream's buffer and went out in a write of its own.
+            // A copy to a file goes to its descriptor: through the stream,
+            // each block's last part page stayed in the stream's buffer and
+            // went out in a write of its own.
             const bool direct = out != nullptr && !sink && std::fflush(out) == 0 && ::fileno(out) >= 0;
             BlockWriter writer = direct ? BlockWriter(::fileno(out), overlap)
                                  : sink ? BlockWriter(sink, overlap)

@@ -30,10 +30,10 @@ enum class TranslateStatus { ok, read_error, write_error, out_of_memory };
 // and tells progress the progress lines. The result is the one the 100-byte
 // window would give, found without sliding it: see translator.cpp. With
 // wide, the UTF-16 texts of that result are then replaced too (see
-// wide_pass.h), in the same reading of the file. Without wide, a regular
-// file read from its start is mapped, not read, and out's descriptor is
-// written directly; the stream is left at the end of what was read. A mapped
-// file cut short meanwhile raises SIGBUS: the caller decides what that does.
+// wide_pass.h), in the same reading of the file. A regular file read from
+// its start, copied to a regular file, is read and written through their
+// descriptors in segments on two threads (a file cut short meanwhile is a
+// read error); the stream is left at the end of what was read.
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
                           const MessageSink& progress);
 

@@ -279,11 +279,9 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
             return cannot_open_output(s.output);
     }
     if (s.resources) return translate_resources_to(s, in, out, full_counts.emplace());
-    const Failure lost = cannot_read_program(s.program);
-    out.report_lost_input(lost.message, lost.status);
     TranslateStatus status =
         translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
-    // A program cut short under the mapping may fail the write that reads it.
+    // A program whose size changed while it was read gives no copy.
     if (status != TranslateStatus::out_of_memory && !in.program.read_unchanged()) {
         status = TranslateStatus::read_error;
     }

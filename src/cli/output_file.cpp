@@ -47,24 +47,6 @@ extern "C" void remove_temp_and_die(int sig) {
     std::raise(sig);  // delivered with the default action once the handler returns
 }
 
-// The failure that a mapped program's shrinking reports (see
-// report_lost_input); set while the signals are blocked.
-char g_lost[512];
-std::size_t g_lost_len = 0;
-int g_lost_status = 0;
-
-// A read of a mapped file past its end (it was cut short meanwhile) raises
-// SIGBUS with BUS_ADRERR: the run ends as a read failure ends it, the copy
-// removed. Any other SIGBUS ends the process as before.
-extern "C" void input_lost(int sig, siginfo_t* info, void*) {
-    if (info != nullptr && info->si_code == BUS_ADRERR && g_lost_len != 0) {
-        if (g_temp[0] != '\0') ::unlinkat(g_folder, g_temp, 0);
-        [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, g_lost, g_lost_len);
-        ::_exit(g_lost_status);
-    }
-    remove_temp_and_die(sig);
-}
-
 // Every signal that ends the process by default and can be caught.
 std::vector<int> cleanup_signals() {
     std::vector<int> sigs = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS,
@@ -119,10 +101,9 @@ void unwatch() {
     for (int sig : cleanup_signals()) {
         struct sigaction old {};
         ::sigaction(sig, nullptr, &old);
-        if (old.sa_handler == remove_temp_and_die || old.sa_sigaction == input_lost) std::signal(sig, SIG_DFL);
+        if (old.sa_handler == remove_temp_and_die) std::signal(sig, SIG_DFL);
     }
     g_temp[0] = '\0';
-    g_lost_len = 0;
     g_folder = -1;
 }
 
@@ -397,19 +378,6 @@ bool PendingOutput::commit() {
         discard();
         return false;
     }
-}
-
-void PendingOutput::report_lost_input(const std::string& message, int status) {
-    if (copy_.folder < 0) return;  // not open
-    SignalsBlocked blocked;
-    g_lost_len = std::min(message.size(), sizeof g_lost);
-    std::memcpy(g_lost, message.data(), g_lost_len);
-    g_lost_status = status;
-    struct sigaction sa {};
-    sa.sa_sigaction = input_lost;
-    sa.sa_flags = SA_SIGINFO;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGBUS, &sa, nullptr);
 }
 
 void PendingOutput::discard() {

@@ -45,12 +45,6 @@ public:
     // would end the process removes the copy's hidden name first.
     OutputStatus open(const std::string& name, const struct stat& program, const struct stat& dictionary);
 
-    // Once open: should the program, read through a mapping, be cut short
-    // while it is read (the process gets SIGBUS), the run ends with this
-    // message on standard error and this status, the copy removed, as a
-    // read failure ends it; not by the signal.
-    void report_lost_input(const std::string& message, int status);
-
     // Where the copy is written, once open.
     std::FILE* stream() const { return file_; }
 

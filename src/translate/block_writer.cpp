@@ -1,36 +1,22 @@
 #include "block_writer.h"
 
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cassert>
 #include <cerrno>
-#include <climits>
 #include <system_error>
 #include <utility>
 
 namespace {
 
-// Writes the pieces whole, going on after short writes and interruptions.
-bool write_all(int fd, iovec* pieces, std::size_t count) {
-    while (count != 0) {
-        const int n = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
-        ssize_t done = ::writev(fd, pieces, n);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        auto left = static_cast<std::size_t>(done);
-        while (count != 0 && left >= pieces->iov_len) {
-            left -= pieces->iov_len;
-            ++pieces;
-            --count;
-        }
-        if (count != 0) {
-            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
-            pieces->iov_len -= left;
-        }
+// Writes the len bytes at data whole, going on after short writes and
+// interruptions.
+bool write_all(int fd, const unsigned char* data, std::size_t len) {
+    while (len != 0) {
+        const ssize_t done = ::write(fd, data, len);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data += done;
+        len -= static_cast<std::size_t>(done);
     }
     return true;
 }
@@ -47,11 +33,7 @@ BlockWriter::BlockWriter(std::FILE* out, bool overlap)
 BlockWriter::BlockWriter(ByteSink sink, bool overlap) : sink_(std::move(sink)) { start(overlap); }
 
 BlockWriter::BlockWriter(int fd, bool overlap)
-    : sink_([fd](const unsigned char* data, std::size_t n) {
-          iovec piece{const_cast<unsigned char*>(data), n};
-          return write_all(fd, &piece, 1);
-      }),
-      fd_(fd) {
+    : sink_([fd](const unsigned char* data, std::size_t n) { return write_all(fd, data, n); }) {
     start(overlap);
 }
 
@@ -66,13 +48,9 @@ void BlockWriter::start(bool overlap) {
 
 BlockWriter::~BlockWriter() { finish(); }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, 0, {}, {}}); }
+void BlockWriter::write(const unsigned char* data, std::size_t len) { queue(Job{data, len, {}}); }
 
-void BlockWriter::write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches) {
-    queue(Job{data, len, base, std::move(patches), {}});
-}
-
-void BlockWriter::call(std::function<void()> task) { queue(Job{nullptr, 0, 0, {}, std::move(task)}); }
+void BlockWriter::call(std::function<void()> task) { queue(Job{nullptr, 0, std::move(task)}); }
 
 void BlockWriter::queue(Job job) {
     if (!sink_) return;
@@ -129,35 +107,10 @@ void BlockWriter::run() {
     }
 }
 
-// E.g. the block "\0File\0Quit\0" at base 100 with the patch "Weg " at 106:
-// the pieces "\0File\0", "Weg ", "\0". They are gathered in batches on the
-// stack, so that writing allocates nothing.
 bool BlockWriter::put(const Job& job) {
     if (job.task) {
         job.task();
         return true;
     }
-    if (job.len == 0) return true;
-    if (job.patches.empty()) return sink_(job.data, job.len);
-    assert(fd_ >= 0);
-    constexpr std::size_t kBatch = 512;
-    iovec pieces[kBatch];
-    std::size_t count = 0;
-    auto add = [&](const unsigned char* bytes, std::size_t n) {
-        if (count == kBatch) {
-            if (!write_all(fd_, pieces, count)) return false;
-            count = 0;
-        }
-        pieces[count++] = iovec{const_cast<unsigned char*>(bytes), n};
-        return true;
-    };
-    std::size_t at = 0;
-    for (const Patch& p : job.patches) {
-        const auto from = static_cast<std::size_t>(p.offset - job.base);
-        assert(p.offset >= job.base && from >= at && from + p.len <= job.len);
-        if ((from > at && !add(job.data + at, from - at)) || !add(p.bytes, p.len)) return false;
-        at = from + p.len;
-    }
-    if (at < job.len && !add(job.data + at, job.len - at)) return false;
-    return write_all(fd_, pieces, count);
+    return job.len == 0 || sink_(job.data, job.len);
 }

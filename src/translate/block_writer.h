@@ -5,23 +5,13 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "byte_sink.h"
-
-// Bytes that go out in place of as many bytes of a block: a replacement made
-// where the block itself cannot be written to (a read-only mapping).
-struct Patch {
-    std::int64_t offset;  // in the file
-    const unsigned char* bytes;
-    std::size_t len;
-};
 
 class BlockWriter {
 public:
@@ -29,8 +19,7 @@ public:
     BlockWriter(std::FILE* out, bool overlap);
     // The blocks go to sink instead of a file.
     BlockWriter(ByteSink sink, bool overlap);
-    // The blocks go straight to the descriptor, a block with patches in one
-    // gathered write.
+    // The blocks go straight to the descriptor.
     BlockWriter(int fd, bool overlap);
     ~BlockWriter();
     BlockWriter(const BlockWriter&) = delete;
@@ -39,10 +28,6 @@ public:
     // Queues the len bytes at data, which must stay unchanged until the
     // write is done. Throws std::bad_alloc.
     void write(const unsigned char* data, std::size_t len);
-    // The same, with the patches (ascending, apart, each inside the block,
-    // whose first byte is at file offset base) written in place of the
-    // block's bytes under them; the patches' bytes must stay too.
-    void write(const unsigned char* data, std::size_t len, std::int64_t base, std::vector<Patch> patches);
     // Queues work to run on the writer's thread after the writes queued
     // before it and before those queued after it (in the caller, without a
     // thread). It must not throw.
@@ -61,8 +46,6 @@ private:
     struct Job {
         const unsigned char* data;
         std::size_t len;
-        std::int64_t base = 0;
-        std::vector<Patch> patches;
         std::function<void()> task;  // a call, not a write
     };
     void start(bool overlap);
@@ -71,7 +54,6 @@ private:
     bool put(const Job& job);
 
     ByteSink sink_;  // empty: the blocks are dropped
-    int fd_ = -1;    // with a descriptor: patched blocks are gathered
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> jobs_;      // the first is under way
