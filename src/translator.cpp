@@ -37,13 +37,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <bit>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +56,7 @@
 #include "block_writer.h"
 #include "byte_masks.h"
 #include "mask_kernels.h"
+#include "positioned_io.h"
 #include "text_index.h"
 #include "text_limits.h"
 #include "wide_pass.h"
@@ -451,32 +450,6 @@ void reserve_copy(std::FILE* prog, std::FILE* out) {
 #endif
 }
 
-// Reads len bytes at offset, going on after short reads and interruptions:
-// false on an error, or when the file ends first (it was cut short).
-bool read_at(int fd, unsigned char* to, std::size_t len, std::int64_t offset) {
-    while (len != 0) {
-        const ssize_t got = ::pread(fd, to, len, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        to += got;
-        len -= static_cast<std::size_t>(got);
-        offset += got;
-    }
-    return true;
-}
-
-bool write_at(int fd, const unsigned char* from, std::size_t len, std::int64_t offset) {
-    while (len != 0) {
-        const ssize_t put = ::pwrite(fd, from, len, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        from += put;
-        len -= static_cast<std::size_t>(put);
-        offset += put;
-    }
-    return true;
-}
-
 // The copy of a regular file to a regular file goes in segments that two
 // threads take in turn, each reading, deciding and writing its own: a
 // segment's bytes stay in one core's caches from the read to the write,
@@ -549,7 +522,7 @@ std::int64_t cut(Segments& g, std::size_t n) {
     // Even offsets and even lengths, so that no unit straddles two pieces.
     for (std::int64_t at = from + (from & 1); at + 2 <= to;) {
         const auto len = static_cast<std::size_t>(std::min<std::int64_t>(to - at, kCutRead));
-        if (!read_at(g.in, piece, len, at)) {
+        if (read_at(g.in, piece, len, static_cast<std::uint64_t>(at)) != len) {
             fail(g, TranslateStatus::read_error);
             return kNoCut;
         }
@@ -587,7 +560,9 @@ void copy_segment(Segments& g, SegmentWorker& w, std::int64_t from, std::int64_t
         const std::int64_t at = base + static_cast<std::int64_t>(held);
         const auto len = static_cast<std::size_t>(
             std::min<std::int64_t>(to - at, static_cast<std::int64_t>(g.capacity - held)));
-        if (!read_at(g.in, buf + held, len, at)) return fail(g, TranslateStatus::read_error);
+        if (read_at(g.in, buf + held, len, static_cast<std::uint64_t>(at)) != len) {
+            return fail(g, TranslateStatus::read_error);
+        }
         held += len;
         const std::int64_t end = base + static_cast<std::int64_t>(held);
         std::int64_t kept = to;
@@ -603,7 +578,8 @@ void copy_segment(Segments& g, SegmentWorker& w, std::int64_t from, std::int64_t
             }
         }
         assert(kept >= written && (kept == to || end - kept <= static_cast<std::int64_t>(g.capacity / 2)));
-        if (!write_at(g.out, buf + (written - base), static_cast<std::size_t>(kept - written), g.out_at + written)) {
+        if (!write_at(g.out, buf + (written - base), static_cast<std::size_t>(kept - written),
+                      static_cast<std::uint64_t>(g.out_at + written))) {
             return fail(g, TranslateStatus::write_error);
         }
         const std::int64_t done = g.done.fetch_add(kept - written) + (kept - written);

@@ -1,6 +1,7 @@
 /* Preloaded into the tool by the safety tests to make one system call fail
  * on purpose. VORLANG_FAULT names them, separated by commas:
  *   fchmod, linkat, renameat  the call fails with EPERM or EIO;
+ *   pread                     reading at an offset fails with EIO;
  *   close                     closing a regular file opened for writing
  *                             closes it and reports EIO;
  *   tmpfile                   unnamed files are not supported (EOPNOTSUPP);
@@ -82,6 +83,14 @@ int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpat
         return -1;
     }
     return ((int (*)(int, const char*, int, const char*))next("renameat"))(olddirfd, oldpath, newdirfd, newpath);
+}
+
+ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
+    if (fault_is("pread")) {
+        errno = EIO;
+        return -1;
+    }
+    return ((ssize_t(*)(int, void*, size_t, off_t))next("pread"))(fd, buf, n, offset);
 }
 
 int close(int fd) {

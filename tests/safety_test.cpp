@@ -261,6 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "Error: Can't write dornevo_t.exe.\n", with_fault("tmpfile,renameat")},
         FailCase{"CloseFails", [](const TempDir&) {}, {}, false, -5, "Error: Can't write dornevo_t.exe.\n",
                  with_fault("close")},
+        FailCase{"ProgramReadFails", [](const TempDir&) {}, {}, false, -2,
+                 "Error: Can't read file dornevo.exe to translate.\n", with_fault("pread")},
         FailCase{"CloseOfHiddenNameFails", [](const TempDir&) {}, {}, false, -5,
                  "Error: Can't write dornevo_t.exe.\n", with_fault("tmpfile,close")},
         // Another user puts a link to a file of theirs where the copy was:

@@ -2,29 +2,11 @@
 // from the section map so that the PE model links without libelf.
 #include "section_readers.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cstring>
 
-namespace {
-
-// Reads up to n bytes; fewer only at the end of the file (which may have
-// been cut short since) or on an error.
-std::size_t pread_some(int fd, unsigned char* out, std::size_t n, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::pread(fd, out + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
-}  // namespace
+#include "positioned_io.h"
 
 // E.g. 6 bytes at 0x7FFE with 16 KiB blocks: 2 from block 1 (slot 1) at
 // 0x3FFE in it, then 4 from block 2 (slot 2) at 0.
@@ -37,7 +19,7 @@ bool FileBytes::read(std::uint64_t offset, void* out, std::size_t n) {
     auto* to = static_cast<unsigned char*>(out);
     if (n >= block_) {
         bytes_read_ += n;
-        return pread_some(fd_, to, n, offset) == n;
+        return read_at(fd_, to, n, offset) == n;
     }
     if (cache_.empty()) cache_.resize(kSlots * block_);
     while (n > 0) {
@@ -47,7 +29,7 @@ bool FileBytes::read(std::uint64_t offset, void* out, std::size_t n) {
         if (slot.block != block) {
             const std::uint64_t at = block * block_;
             slot.block = block;
-            slot.size = pread_some(fd_, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(block_, size_ - at)), at);
+            slot.size = read_at(fd_, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(block_, size_ - at)), at);
             bytes_read_ += slot.size;
         }
         const std::size_t in = static_cast<std::size_t>(offset - block * block_);
