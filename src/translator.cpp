@@ -454,7 +454,9 @@ void reserve_copy(std::FILE* prog, std::FILE* out) {
 // threads take in turn, each reading, deciding and writing its own: a
 // segment's bytes stay in one core's caches from the read to the write,
 // where the stream hands every byte from the reading core to the writing
-// one (its system time was 40% above cat's, the segments' about cat's).
+// one. On 512 MiB with -u and 10,000 entries that took 211 ms against 189 ms
+// in segments (median of 9 paired runs), and the mapped copy at level 0
+// 176 ms against 147.
 //
 // A segment runs from a cut to the next cut, or to the end of the file. The
 // cut of the n-th multiple of the segment size is the offset after the first
@@ -564,6 +566,8 @@ void copy_segment(Segments& g, SegmentWorker& w, std::int64_t from, std::int64_t
             return fail(g, TranslateStatus::read_error);
         }
         held += len;
+        // What the segment's independence rests on: the zero unit before it.
+        assert(base != from - 2 || (buf[0] == 0 && buf[1] == 0));
         const std::int64_t end = base + static_cast<std::int64_t>(held);
         std::int64_t kept = to;
         if (end == to) {
