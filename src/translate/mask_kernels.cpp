@@ -70,6 +70,22 @@ const unsigned char* skip_units_portable(const UnitTriples& packed, const unsign
     return b;
 }
 
+void unit_masks_portable(const UnitTriples& packed, const unsigned char* b, std::size_t chunks, std::uint32_t* may,
+                         std::uint32_t* zeros) {
+    for (std::size_t i = 0; i < chunks; ++i, b += 64) {
+        may[i] = packed.packed(b);
+        zeros[i] = zero_units_portable(b);
+    }
+}
+
+void unit_masks_sse2(const UnitTriples& packed, const unsigned char* b, std::size_t chunks, std::uint32_t* may,
+                     std::uint32_t* zeros) {
+    for (std::size_t i = 0; i < chunks; ++i, b += 64) {
+        may[i] = packed(b);
+        zeros[i] = zero_units(b);
+    }
+}
+
 #if defined(VORLANG_AVX_MASKS)
 [[gnu::target("avx2")]] inline __m256i load256(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -203,6 +219,57 @@ template <int n>
 }
 #endif
 
+#if defined(VORLANG_AVX_MASKS)
+[[gnu::target("avx2")]] void unit_masks_avx2(const unsigned char* b, std::size_t chunks, std::uint16_t before_max,
+                                             UnitRange at, UnitRange after, std::uint32_t* may,
+                                             std::uint32_t* zeros) {
+    const __m256i most = _mm256_set1_epi16(static_cast<short>(before_max));
+    const __m256i at_lo = _mm256_set1_epi16(static_cast<short>(at.lo));
+    const __m256i at_span = _mm256_set1_epi16(static_cast<short>(at.span));
+    const __m256i after_lo = _mm256_set1_epi16(static_cast<short>(after.lo));
+    const __m256i after_span = _mm256_set1_epi16(static_cast<short>(after.span));
+    const __m256i zero = _mm256_setzero_si256();
+    for (std::size_t i = 0; i < chunks; ++i, b += 64) {
+        __m256i hit[2];
+        __m256i none[2];
+        for (unsigned h = 0; h < 2; ++h) {
+            const unsigned char* v = b + 32 * h;
+            const __m256i before = load256(v - 2);
+            const __m256i units = load256(v);
+            const __m256i here = _mm256_sub_epi16(units, at_lo);
+            const __m256i next = _mm256_sub_epi16(load256(v + 2), after_lo);
+            hit[h] = _mm256_and_si256(
+                _mm256_cmpeq_epi16(_mm256_min_epu16(before, most), before),
+                _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(here, at_span), here),
+                                 _mm256_cmpeq_epi16(_mm256_min_epu16(next, after_span), next)));
+            none[h] = _mm256_cmpeq_epi16(units, zero);
+        }
+        may[i] = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(hit[0], hit[1]), 0xd8)));
+        zeros[i] = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(none[0], none[1]), 0xd8)));
+    }
+}
+
+[[gnu::target("avx512bw")]] void unit_masks_avx512bw(const unsigned char* b, std::size_t chunks,
+                                                     std::uint16_t before_max, UnitRange at, UnitRange after,
+                                                     std::uint32_t* may, std::uint32_t* zeros) {
+    const __m512i most = _mm512_set1_epi16(static_cast<short>(before_max));
+    const __m512i at_lo = _mm512_set1_epi16(static_cast<short>(at.lo));
+    const __m512i at_span = _mm512_set1_epi16(static_cast<short>(at.span));
+    const __m512i after_lo = _mm512_set1_epi16(static_cast<short>(after.lo));
+    const __m512i after_span = _mm512_set1_epi16(static_cast<short>(after.span));
+    for (std::size_t i = 0; i < chunks; ++i, b += 64) {
+        const __m512i here = _mm512_loadu_si512(b);
+        __mmask32 hit = _mm512_cmple_epu16_mask(_mm512_loadu_si512(b - 2), most);
+        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(here, at_lo), at_span);
+        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(_mm512_loadu_si512(b + 2), after_lo), after_span);
+        may[i] = hit;
+        zeros[i] = _mm512_cmpeq_epi16_mask(here, _mm512_setzero_si512());
+    }
+}
+#endif
+
 struct Runnable {
     std::array<MaskIsa, 4> isas;
     std::size_t count;
@@ -253,6 +320,15 @@ template ByteScanKernel<8> byte_scan_kernel<8>(MaskIsa);
 
 UnitSkip::UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, MaskIsa isa)
     : packed_(before_max, at, after), before_max_(before_max), at_(at), after_(after), isa_(isa) {}
+
+void UnitSkip::masks(const unsigned char* b, std::size_t chunks, std::uint32_t* may, std::uint32_t* zeros) const {
+#if defined(VORLANG_AVX_MASKS)
+    if (isa_ == MaskIsa::avx512bw) return unit_masks_avx512bw(b, chunks, before_max_, at_, after_, may, zeros);
+    if (isa_ == MaskIsa::avx2) return unit_masks_avx2(b, chunks, before_max_, at_, after_, may, zeros);
+#endif
+    if (isa_ == MaskIsa::portable) return unit_masks_portable(packed_, b, chunks, may, zeros);
+    unit_masks_sse2(packed_, b, chunks, may, zeros);
+}
 
 const unsigned char* UnitSkip::operator()(const unsigned char* b, const unsigned char* last, std::uint32_t& may,
                                           std::uint32_t& zeros) const {

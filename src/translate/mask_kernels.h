@@ -71,6 +71,9 @@ public:
     UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, MaskIsa isa = fastest_mask_isa());
     const unsigned char* operator()(const unsigned char* b, const unsigned char* last, std::uint32_t& may,
                                     std::uint32_t& zeros) const;
+    // The masks of the chunks b, b + 64, ... (chunks of them), as operator()
+    // makes them, whether may is 0 or not: the may offsets and the zero units.
+    void masks(const unsigned char* b, std::size_t chunks, std::uint32_t* may, std::uint32_t* zeros) const;
 
 private:
     UnitTriples packed_;

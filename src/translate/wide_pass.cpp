@@ -51,6 +51,26 @@ std::size_t shape_bit(const unsigned char* s, std::size_t units) {
     return find_original(x, s, 2 * units, h);
 }
 
+std::uint64_t word_at(const unsigned char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+constexpr std::size_t kRunMinUnits = 4;
+constexpr std::size_t kRunMaxUnits = 64;
+
+std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
+    std::uint64_t h = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ (h >> 29) ^ word_at(s + units - 4)) * 0xFF51AFD7ED558CCDULL;
+    h = (h ^ (h >> 31) ^ word_at(s + 2 * units - 8)) * 0xC4CEB9FE1A85EC53ULL;
+    return h ^ (h >> 32);
+}
+
+std::uint32_t run_key(std::uint64_t h, std::size_t units) {
+    return (static_cast<std::uint32_t>(h) & ~std::uint32_t{127}) | static_cast<std::uint32_t>(units);
+}
+
 // The first zero unit at q or after that a text of the longest original
 // from q may end at, or -1; no zero unit stands from q to from. Replacements
 // never make or unmake a zero unit (no unit of an original or a translation
@@ -242,6 +262,26 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     }
     x.clean.assign(x.originals.size(), 0);
     x.risky.assign(x.originals.size(), 0);
+    std::size_t buckets = 1;
+    while (buckets < 2 * x.originals.size()) buckets *= 2;
+    x.buckets.assign(buckets, RunBucket{});
+    x.bucket_mask = buckets - 1;
+    for (std::size_t id = 0; id < x.originals.size(); ++id) {
+        const Original& o = x.originals[id];
+        const std::size_t units = o.len / 2;
+        if (units < kRunMinUnits || units > kRunMaxUnits) continue;
+        const std::uint64_t h = run_hash(o.text, units);
+        RunBucket& k = x.buckets[h >> 40 & x.bucket_mask];
+        unsigned j = 0;
+        while (j < 4 && k.key[j] != 0) ++j;
+        if (j == 4) {
+            k.full = 1;
+            continue;
+        }
+        k.key[j] = run_key(h, units);
+        k.at[j] = static_cast<std::uint32_t>(o.text - x.bytes.data());
+        k.id[j] = static_cast<std::uint32_t>(id);
+    }
 }
 
 void add_wide_counts(WideIndex& x) {
@@ -264,6 +304,187 @@ void add_wide_counts(WideIndex& x) {
 // decide_at's own tests, so skipping it changes nothing. After a
 // replacement the masks are made again from the bytes as they are now: the
 // unit before the next offset may be a unit just written.
+namespace {
+
+struct RunWalk {
+    WideScan& s;
+    unsigned char* buf;
+    std::int64_t base;
+    std::int64_t end;
+    const UnitSkip& may_start;
+};
+
+// Decides the offsets from q up to until with the chunk walk; returns where
+// it stopped (until or the offset after a text replaced past it).
+std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until) {
+    WideScan& s = w.s;
+    const std::int64_t last_chunk = std::min(until - 64, w.end - 66);
+    while (q <= last_chunk) {
+        std::uint32_t may = 0;
+        std::uint32_t zeros = 0;
+        const unsigned char* at = w.may_start(w.buf + (q - w.base), w.buf + (last_chunk - w.base), may, zeros);
+        q = w.base + (at - w.buf);
+        if (q > last_chunk) break;
+        ChunkZeros chunk{q, at, q + 64, zeros};
+        std::int64_t go_on = q + 64;
+        for (; may != 0; may &= may - 1) {
+            std::int64_t p = q + 2 * std::countr_zero(may);
+            std::int64_t after = decide_at(s, w.buf, w.base, p, w.end, &chunk);
+            if (after != 0) {
+                go_on = after;
+                break;
+            }
+        }
+        q = go_on;
+    }
+    while (q < until) {
+        std::int64_t after = decide_at(s, w.buf, w.base, q, w.end, nullptr);
+        q = after != 0 ? after : q + 2;
+    }
+    return q;
+}
+
+constexpr std::size_t kBatch = 32;
+constexpr std::size_t kWindowChunks = 16;
+
+struct RunBatch {
+    std::int64_t start[kBatch];
+    std::uint32_t units[kBatch];
+    std::uint32_t key[kBatch];
+    const RunBucket* bucket[kBatch];
+    unsigned char fast[kBatch];
+    unsigned char inner[kBatch];
+    unsigned slot[kBatch];
+    std::size_t n = 0;
+};
+
+// Finds each fast run's slot in its bucket and fetches the original's bytes.
+void prepare_batch(const RunWalk& w, RunBatch& b) {
+    WideIndex& x = w.s.index;
+    unsigned* slot = b.slot;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        if (!b.fast[i]) continue;
+        const RunBucket& k = *b.bucket[i];
+        unsigned m = 0;
+        for (unsigned j = 0; j < 4; ++j) m |= unsigned{k.key[j] == b.key[i]} << j;
+        slot[i] = static_cast<unsigned>(std::countr_zero(m | 16u));
+        __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3]);
+        __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3] + 4 * b.units[i] - 1);
+    }
+}
+
+// Decides the runs of the batch in order.
+void decide_batch(const RunWalk& w, RunBatch& b) {
+    WideScan& s = w.s;
+    WideIndex& x = s.index;
+    const unsigned* slot = b.slot;
+    std::int64_t* counts = s.clean != nullptr ? s.clean : x.clean.data();
+    for (std::size_t i = 0; i < b.n; ++i) {
+        const std::int64_t q = b.start[i];
+        unsigned char* t = w.buf + (q - w.base);
+        const std::size_t units = b.units[i];
+        if (b.fast[i]) {
+            const RunBucket& k = *b.bucket[i];
+            const std::size_t len = 2 * units;
+            const unsigned j = slot[i] & 3;
+            const bool found = slot[i] < 4;
+            if (!found) {
+                if (k.full != 0) walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+                else if (b.inner[i]) walk_chunks(w, q + 2, q + 2 * static_cast<std::int64_t>(units) + 2);
+                continue;
+            }
+            const unsigned char* o = x.bytes.data() + k.at[j];
+            if (std::memcmp(o, t, len) != 0) {
+                walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+                continue;
+            }
+            std::memcpy(t, o + len, len);
+            ++counts[k.id[j]];
+            continue;
+        } else {
+            walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+        }
+    }
+    b.n = 0;
+}
+
+// The run walk from q, where the unit before q is 0: decides the texts
+// between zero units, a batch at a time, up to a run that ends past limit;
+// returns the offset after the last zero unit it passed, or q.
+std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
+    WideIndex& x = w.s.index;
+    RunBatch two[2];
+    RunBatch* b_ = &two[0];
+    RunBatch* held = nullptr;  // prepared, decided after the next batch is prepared
+    const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
+    const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
+    std::int64_t start = q;       // the run being read
+    bool start_may = false;
+    bool inner = false;
+    std::int64_t idle = 0;
+    std::uint32_t mays[kWindowChunks];
+    std::uint32_t zero_masks[kWindowChunks];
+    std::size_t have = 0;
+    std::size_t next = 0;
+    for (std::int64_t c = q; c <= limit; c += 64) {
+        if (next == have) {
+            have = static_cast<std::size_t>(std::min<std::int64_t>(kWindowChunks, (limit - c) / 64 + 1));
+            w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
+            next = 0;
+        }
+        const std::uint32_t may = mays[next];
+        std::uint32_t zeros = zero_masks[next++];
+        if (start == c) start_may = (may & 1) != 0;
+        unsigned from = static_cast<unsigned>(start - c) / 2 + 1;  // the first inner bit (start in this chunk)
+        if (start < c) from = 0;
+        for (; zeros != 0; zeros &= zeros - 1) {
+            const auto k = static_cast<unsigned>(std::countr_zero(zeros));
+            const std::int64_t z = c + 2 * k;
+            if (z >= start) {
+                const std::uint32_t between = k > from ? (may >> from) & ((std::uint32_t{1} << (k - from)) - 1) : 0;
+                inner = inner || between != 0;
+                if (start_may || inner) {
+                    const std::size_t units = static_cast<std::size_t>(z - start) / 2;
+                    RunBatch& b = *b_;
+                    const std::size_t i = b.n++;
+                    b.start[i] = start;
+                    b.units[i] = static_cast<std::uint32_t>(units);
+                    b.inner[i] = inner;
+                    const bool fast = start_may && units >= lo_units && units <= hi_units;
+                    b.fast[i] = fast;
+                    if (fast) {
+                        const std::uint64_t h = run_hash(w.buf + (start - w.base), units);
+                        b.key[i] = run_key(h, units);
+                        b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+                        __builtin_prefetch(b.bucket[i]);
+                    }
+                    if (b.n == kBatch) {
+                        prepare_batch(w, b);
+                        if (held != nullptr) decide_batch(w, *held);
+                        held = b_;
+                        b_ = b_ == &two[0] ? &two[1] : &two[0];
+                    }
+                    idle = 0;
+                } else {
+                    idle += z + 2 - start;
+                }
+                start = z + 2;
+                start_may = k + 1 < 32 && (may >> (k + 1) & 1) != 0;
+                inner = false;
+                from = k + 2;
+            }
+        }
+        if (start < c + 64 && from < 32) inner = inner || (may >> from) != 0;
+        if (idle > 512) break;
+    }
+    prepare_batch(w, *b_);
+    if (held != nullptr) decide_batch(w, *held);
+    decide_batch(w, *b_);
+    return start;
+}
+
+}  // namespace
+
 void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
     WideIndex& x = s.index;
     std::int64_t q = s.next;
@@ -276,6 +497,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     const UnitRange first{x.first_lo, x.first_span};
     const UnitRange second{x.second_lo, x.second_span};
     const UnitSkip may_start(before_max, first, second);
+    const RunWalk w{s, buf, base, end, may_start};
     // The masks read the unit after the chunk.
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
@@ -286,6 +508,15 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         if (q > last_chunk) break;
         assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
         assert(zeros == zero_units_portable(at));
+        if (zeros != 0 && x.observer == nullptr) {
+            // The offsets up to the first zero unit the old way, then the
+            // texts between zero units in batches.
+            const auto j = static_cast<unsigned>(std::countr_zero(zeros));
+            const std::int64_t z = q + 2 * j;
+            if ((may & ((std::uint32_t{2} << j) - 1)) != 0) walk_chunks(w, q, z + 2);
+            q = walk_runs(w, z + 2, last_chunk);
+            continue;
+        }
         ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {

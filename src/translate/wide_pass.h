@@ -15,6 +15,15 @@
 constexpr unsigned kWideFilterBits = 18;
 constexpr unsigned kWideShapeBits = 18;
 
+// Four originals of 4 to 32 units whose run_hash falls in one bucket: a
+// cache line that the run walk fetches ahead of deciding a text.
+struct alignas(64) RunBucket {
+    std::uint32_t key[4];  // 0: no original
+    std::uint32_t at[4];   // in WideIndex::bytes: the original, its result after it
+    std::uint32_t id[4];
+    std::uint32_t full;    // an original that hashes here is not in the bucket
+};
+
 // The distinct wide originals, numbered in the list order of the first entry
 // that has each; only that entry is ever applied.
 struct WideIndex : OriginalTable {
@@ -35,6 +44,8 @@ struct WideIndex : OriginalTable {
     std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
     std::vector<std::uint64_t> shape;        // by the shape_bit of each original
     std::vector<std::uint64_t> filter;       // by the text_hash of each original
+    std::vector<RunBucket> buckets;
+    std::uint64_t bucket_mask = 0;
 };
 
 // Entries without a wide form or with an empty original never act. Throws
