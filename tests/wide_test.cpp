@@ -160,6 +160,11 @@ INSTANTIATE_TEST_SUITE_P(
                  inside(string_table({u16(u"Kladblo"), u16(u"Hulp")})), {1, 1}, {0, 0}},
         PassCase{"CountedAfterCountedText", "ab xy\nc z\n", inside(string_table({u16(u"ab"), u16(u"c")})), 0,
                  inside(string_table({u16(u"xy"), u16(u"z")})), {1, 1}, {0, 0}},
+        // The translation's last unit is a count: the text after it is now a
+        // counted one, though its unit before was a letter when read.
+        PassCase{"CountedMadeByTranslation", "Quit Weg\nab a\x02\ncd xy\n",
+                 inside(wide_literal(u16(u"Quit")) + word(2) + u16(u"abcd") + word(0)), 0,
+                 inside(wide_literal(u16(u"Weg ")) + word(2) + u16(u"a\x02xy") + word(0)), {1, 1, 1}, {0, 0, 0}},
         PassCase{"OddOffsetNever", "Quit Weg\n", inside("\x01" + wide_literal(u16(u"Quit"))), 3,
                  inside("\x01" + wide_literal(u16(u"Quit"))), {0}, {0}},
         PassCase{"FirstEntryAloneNoChain", "File Best\nFile Map\nBest Weg\n", inside(wide_literal(u16(u"File"))), 3,

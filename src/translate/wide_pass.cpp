@@ -345,6 +345,10 @@ std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until) {
 }
 
 constexpr std::size_t kBatch = 32;
+
+// What a run needs: nothing, its start looked up, the offsets inside it
+// walked, or all of it walked.
+enum class RunKind : unsigned char { none, lookup, inside, walk };
 constexpr std::size_t kWindowChunks = 16;
 
 struct RunBatch {
@@ -352,8 +356,8 @@ struct RunBatch {
     std::uint32_t units[kBatch];
     std::uint32_t key[kBatch];
     const RunBucket* bucket[kBatch];
-    unsigned char fast[kBatch];
-    unsigned char inner[kBatch];
+    RunKind kind[kBatch];
+    std::uint64_t inside[kBatch];  // the may offsets after the start, bit i for start + 2i
     unsigned slot[kBatch];
     std::size_t n = 0;
 };
@@ -363,13 +367,41 @@ void prepare_batch(const RunWalk& w, RunBatch& b) {
     WideIndex& x = w.s.index;
     unsigned* slot = b.slot;
     for (std::size_t i = 0; i < b.n; ++i) {
-        if (!b.fast[i]) continue;
+        if (b.kind[i] != RunKind::lookup) continue;
         const RunBucket& k = *b.bucket[i];
         unsigned m = 0;
         for (unsigned j = 0; j < 4; ++j) m |= unsigned{k.key[j] == b.key[i]} << j;
         slot[i] = static_cast<unsigned>(std::countr_zero(m | 16u));
         __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3]);
         __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3] + 4 * b.units[i] - 1);
+    }
+}
+
+// Decides the may offsets inside the run of units units at q (bit i of
+// inside for q + 2i); the zero unit after the run ends every text there.
+// The masks were made before any replacement in the run: after a counted
+// text replaced inside it, the offset after that text is decided whatever
+// its bit, as the unit before it is one just written.
+void decide_inside(const RunWalk& w, std::int64_t q, std::size_t units, std::uint64_t inside) {
+    ChunkZeros zero{q, w.buf + (q - w.base), q + 128, std::uint64_t{1} << units};
+    std::int64_t go_on = q;
+    std::int64_t forced = -1;
+    for (;;) {
+        std::int64_t p = forced;
+        if (p < 0) {
+            while (inside != 0 && q + 2 * std::countr_zero(inside) < go_on) inside &= inside - 1;
+            if (inside == 0) return;
+            p = q + 2 * std::countr_zero(inside);
+            inside &= inside - 1;
+        }
+        forced = -1;
+        const std::int64_t after = decide_at(w.s, w.buf, w.base, p, w.end, &zero);
+        if (after != 0) {
+            go_on = after;
+            if (after < q + 2 * static_cast<std::int64_t>(units)) forced = after;
+        } else {
+            go_on = p + 2;
+        }
     }
 }
 
@@ -383,14 +415,14 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
         const std::int64_t q = b.start[i];
         unsigned char* t = w.buf + (q - w.base);
         const std::size_t units = b.units[i];
-        if (b.fast[i]) {
+        if (b.kind[i] == RunKind::lookup) {
             const RunBucket& k = *b.bucket[i];
             const std::size_t len = 2 * units;
             const unsigned j = slot[i] & 3;
             const bool found = slot[i] < 4;
             if (!found) {
                 if (k.full != 0) walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
-                else if (b.inner[i]) walk_chunks(w, q + 2, q + 2 * static_cast<std::int64_t>(units) + 2);
+                else if (b.inside[i] != 0) decide_inside(w, q, units, b.inside[i]);
                 continue;
             }
             const unsigned char* o = x.bytes.data() + k.at[j];
@@ -402,7 +434,11 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
             ++counts[k.id[j]];
             continue;
         } else {
-            walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+            if (b.kind[i] == RunKind::walk) {
+                walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+            } else {
+                decide_inside(w, q, units, b.inside[i]);
+            }
         }
     }
     b.n = 0;
@@ -418,9 +454,12 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
     RunBatch* held = nullptr;  // prepared, decided after the next batch is prepared
     const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
     const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
-    std::int64_t start = q;       // the run being read
-    bool start_may = false;
-    bool inner = false;
+    std::int64_t start = q;  // the run being read
+    // The may offsets of the run from its start, bit i for start + 2i, from
+    // the chunks before this one; a run that began 64 units or more before
+    // this chunk has long set.
+    std::uint64_t before = 0;
+    bool long_run = false;
     std::int64_t idle = 0;
     std::uint32_t mays[kWindowChunks];
     std::uint32_t zero_masks[kWindowChunks];
@@ -432,50 +471,60 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
         }
-        const std::uint32_t may = mays[next];
+        const std::uint64_t may = mays[next];
         std::uint32_t zeros = zero_masks[next++];
-        if (start == c) start_may = (may & 1) != 0;
-        unsigned from = static_cast<unsigned>(start - c) / 2 + 1;  // the first inner bit (start in this chunk)
-        if (start < c) from = 0;
         for (; zeros != 0; zeros &= zeros - 1) {
-            const auto k = static_cast<unsigned>(std::countr_zero(zeros));
-            const std::int64_t z = c + 2 * k;
-            if (z >= start) {
-                const std::uint32_t between = k > from ? (may >> from) & ((std::uint32_t{1} << (k - from)) - 1) : 0;
-                inner = inner || between != 0;
-                if (start_may || inner) {
-                    const std::size_t units = static_cast<std::size_t>(z - start) / 2;
-                    RunBatch& b = *b_;
-                    const std::size_t i = b.n++;
-                    b.start[i] = start;
-                    b.units[i] = static_cast<std::uint32_t>(units);
-                    b.inner[i] = inner;
-                    const bool fast = start_may && units >= lo_units && units <= hi_units;
-                    b.fast[i] = fast;
-                    if (fast) {
-                        const std::uint64_t h = run_hash(w.buf + (start - w.base), units);
-                        b.key[i] = run_key(h, units);
-                        b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
-                        __builtin_prefetch(b.bucket[i]);
-                    }
-                    if (b.n == kBatch) {
-                        prepare_batch(w, b);
-                        if (held != nullptr) decide_batch(w, *held);
-                        held = b_;
-                        b_ = b_ == &two[0] ? &two[1] : &two[0];
-                    }
-                    idle = 0;
-                } else {
-                    idle += z + 2 - start;
+            const std::int64_t z = c + 2 * std::countr_zero(zeros);
+            const auto units = static_cast<std::size_t>(z - start) / 2;
+            const std::uint64_t here =
+                start >= c ? may >> ((start - c) / 2) : c - start < 128 ? may << ((c - start) / 2) : 0;
+            const std::uint64_t all = before | here;
+            const std::uint64_t inside = units < 64 ? all & ((std::uint64_t{1} << units) - 1) & ~std::uint64_t{1} : 0;
+            const unsigned char* t = w.buf + (start - w.base);
+            // The start is looked up, or walked when its text is too short or
+            // too long for the buckets; an original's shape bit spares the
+            // lookup of most texts that are none, and then only the offsets
+            // inside the text are left.
+            RunKind kind = inside != 0 ? RunKind::inside : RunKind::none;
+            if (long_run || units >= 64) {
+                kind = RunKind::walk;
+            } else if ((all & 1) != 0) {
+                if (units < lo_units || units > hi_units) {
+                    kind = RunKind::walk;
+                } else if (bit_set(x.shape, shape_bit(t, units))) {
+                    kind = RunKind::lookup;
                 }
-                start = z + 2;
-                start_may = k + 1 < 32 && (may >> (k + 1) & 1) != 0;
-                inner = false;
-                from = k + 2;
             }
+            if (kind != RunKind::none) {
+                RunBatch& b = *b_;
+                const std::size_t i = b.n++;
+                b.start[i] = start;
+                b.units[i] = static_cast<std::uint32_t>(units);
+                b.inside[i] = inside;
+                b.kind[i] = kind;
+                if (kind == RunKind::lookup) {
+                    const std::uint64_t h = run_hash(t, units);
+                    b.key[i] = run_key(h, units);
+                    b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+                    __builtin_prefetch(b.bucket[i]);
+                }
+                if (b.n == kBatch) {
+                    prepare_batch(w, b);
+                    if (held != nullptr) decide_batch(w, *held);
+                    held = b_;
+                    b_ = b_ == &two[0] ? &two[1] : &two[0];
+                }
+            }
+            idle = kind == RunKind::lookup ? 0 : idle + (z + 2 - start);
+            start = z + 2;
+            before = 0;
+            long_run = false;
         }
-        if (start < c + 64 && from < 32) inner = inner || (may >> from) != 0;
-        if (idle > 512) break;
+        if (start < c + 64) {
+            before |= start >= c ? may >> ((start - c) / 2) : c - start < 128 ? may << ((c - start) / 2) : 0;
+            long_run = long_run || c + 64 - start >= 128;
+        }
+        if (idle > 256) break;
     }
     prepare_batch(w, *b_);
     if (held != nullptr) decide_batch(w, *held);
@@ -498,6 +547,8 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     const UnitRange second{x.second_lo, x.second_span};
     const UnitSkip may_start(before_max, first, second);
     const RunWalk w{s, buf, base, end, may_start};
+    const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
+    const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
     // The masks read the unit after the chunk.
     const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
@@ -509,13 +560,18 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
         assert(zeros == zero_units_portable(at));
         if (zeros != 0 && x.observer == nullptr) {
-            // The offsets up to the first zero unit the old way, then the
-            // texts between zero units in batches.
+            // Where a text that the run walk decides follows the first zero
+            // unit, the offsets up to it go the old way, then the texts
+            // between zero units in batches.
             const auto j = static_cast<unsigned>(std::countr_zero(zeros));
-            const std::int64_t z = q + 2 * j;
-            if ((may & ((std::uint32_t{2} << j) - 1)) != 0) walk_chunks(w, q, z + 2);
-            q = walk_runs(w, z + 2, last_chunk);
-            continue;
+            const std::uint32_t after_j = j < 31 ? zeros >> (j + 1) : 0;
+            const auto units = static_cast<std::size_t>(std::countr_zero(after_j));
+            if (after_j != 0 && (may >> (j + 1) & 1) != 0 && units >= lo_units && units <= hi_units) {
+                const std::int64_t z = q + 2 * j;
+                if ((may & ((std::uint32_t{2} << j) - 1)) != 0) walk_chunks(w, q, z + 2);
+                q = walk_runs(w, z + 2, last_chunk);
+                continue;
+            }
         }
         ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
