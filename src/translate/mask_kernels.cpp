@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
+#include <cstring>
 
 // The AVX kernels carry the target in their own attribute, never over
 // a region or a whole file: an inline function of a shared header compiled
@@ -270,6 +272,50 @@ template <int n>
 }
 #endif
 
+std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
+    std::uint64_t made = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const TextSwap& w = swaps[i];
+        if (std::memcmp(w.text, w.original, w.len) != 0) continue;
+        std::memcpy(w.text, w.result, w.len);
+        made |= std::uint64_t{1} << i;
+    }
+    return made;
+}
+
+#if defined(VORLANG_AVX_MASKS)
+// Each text as two halves of up to 64 bytes, each with the mask of its
+// bytes: with len 70 the first half's mask has all 64 bits, the second's
+// the low 6. A half beyond len has an empty mask, so its loads read nothing
+// and its store writes nothing. Every text is compared before any is
+// written: a masked load that overlaps an earlier masked store (the 64
+// bytes from a text reach into the next) waits for that store to finish.
+[[gnu::target("avx512bw,bmi2")]] std::uint64_t swap_texts_avx512bw(const TextSwap* swaps, std::size_t count) {
+    assert(count <= 64);
+    std::uint64_t made = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const TextSwap& w = swaps[i];
+        assert(w.len <= kSwapLongest);
+        const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(w.len, 64));
+        const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, w.len > 64 ? w.len - 64 : 0);
+        const __mmask64 differ =
+            _mm512_mask_cmpneq_epi8_mask(lo, _mm512_maskz_loadu_epi8(lo, w.text), _mm512_maskz_loadu_epi8(lo, w.original)) |
+            _mm512_mask_cmpneq_epi8_mask(hi, _mm512_maskz_loadu_epi8(hi, w.text + 64),
+                                         _mm512_maskz_loadu_epi8(hi, w.original + 64));
+        made |= std::uint64_t{differ == 0} << i;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const TextSwap& w = swaps[i];
+        const __mmask64 keep = -(made >> i & 1);  // every bit when the text is the original, else none
+        const __mmask64 lo = _bzhi_u64(keep, std::min<std::uint32_t>(w.len, 64));
+        const __mmask64 hi = _bzhi_u64(keep, w.len > 64 ? w.len - 64 : 0);
+        _mm512_mask_storeu_epi8(w.text, lo, _mm512_maskz_loadu_epi8(lo, w.result));
+        _mm512_mask_storeu_epi8(w.text + 64, hi, _mm512_maskz_loadu_epi8(hi, w.result + 64));
+    }
+    return made;
+}
+#endif
+
 struct Runnable {
     std::array<MaskIsa, 4> isas;
     std::size_t count;
@@ -320,6 +366,14 @@ template ByteScanKernel<8> byte_scan_kernel<8>(MaskIsa);
 
 UnitSkip::UnitSkip(std::uint16_t before_max, UnitRange at, UnitRange after, MaskIsa isa)
     : packed_(before_max, at, after), before_max_(before_max), at_(at), after_(after), isa_(isa) {}
+
+SwapKernel swap_kernel(MaskIsa isa) {
+#if defined(VORLANG_AVX_MASKS)
+    if (isa == MaskIsa::avx512bw && __builtin_cpu_supports("bmi2")) return swap_texts_avx512bw;
+#endif
+    (void)isa;
+    return swap_texts;
+}
 
 void UnitSkip::masks(const unsigned char* b, std::size_t chunks, std::uint32_t* may, std::uint32_t* zeros) const {
 #if defined(VORLANG_AVX_MASKS)

@@ -84,3 +84,22 @@ private:
     [[maybe_unused]] UnitRange after_;
     MaskIsa isa_;
 };
+
+// A text the wide pass's run walk has found an original for by its hash: it
+// is replaced by result when its len bytes (at most kSwapLongest) equal the
+// original's.
+struct TextSwap {
+    unsigned char* text;
+    const unsigned char* original;
+    const unsigned char* result;
+    std::uint32_t len;
+};
+
+constexpr std::size_t kSwapLongest = 128;
+
+// Makes the swaps whose texts equal their originals, at most 64 of them;
+// bit i of the result is set when swap i was made. The AVX-512 kernel
+// compares and copies with masked loads and stores, without a branch on the
+// length or the outcome.
+using SwapKernel = std::uint64_t (*)(const TextSwap* swaps, std::size_t count);
+SwapKernel swap_kernel(MaskIsa isa = fastest_mask_isa());

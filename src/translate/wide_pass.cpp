@@ -26,7 +26,7 @@ std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64
 // unit thrice), from three loads whatever its length: "File" (46 00 69 00
 // 6c 00 65 00) has the key 4, 0x46, 0x69, 0x65, as has "Fire", so both set
 // or test the same bit; "Files" (count 5) has another key.
-std::size_t shape_bit(const unsigned char* s, std::size_t units) {
+[[gnu::always_inline]] inline std::size_t shape_bit(const unsigned char* s, std::size_t units) {
     std::uint64_t k = std::uint64_t{units} << 48 | std::uint64_t{unit_at(s)} << 32 |
                       std::uint64_t{unit_at(s + 2 * (units > 1))} << 16 | unit_at(s + 2 * units - 2);
     return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ULL) >> (64 - kWideShapeBits));
@@ -265,12 +265,14 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::size_t buckets = 1;
     while (buckets < 2 * x.originals.size()) buckets *= 2;
     x.buckets.assign(buckets, RunBucket{});
+    x.run_filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
     x.bucket_mask = buckets - 1;
     for (std::size_t id = 0; id < x.originals.size(); ++id) {
         const Original& o = x.originals[id];
         const std::size_t units = o.len / 2;
         if (units < kRunMinUnits || units > kRunMaxUnits) continue;
         const std::uint64_t h = run_hash(o.text, units);
+        set_bit(x.run_filter, hash_bit(h));
         RunBucket& k = x.buckets[h >> 40 & x.bucket_mask];
         unsigned j = 0;
         while (j < 4 && k.key[j] != 0) ++j;
@@ -312,6 +314,7 @@ struct RunWalk {
     std::int64_t base;
     std::int64_t end;
     const UnitSkip& may_start;
+    SwapKernel swap;
 };
 
 // Decides the offsets from q up to until with the chunk walk; returns where
@@ -405,40 +408,44 @@ void decide_inside(const RunWalk& w, std::int64_t q, std::size_t units, std::uin
     }
 }
 
-// Decides the runs of the batch in order.
+// Decides the runs of the batch. Runs lie between zero units, so each is
+// decided apart from the others, in any order: first every text whose
+// original the buckets gave, in one call of the swap kernel, then the rest
+// in order.
 void decide_batch(const RunWalk& w, RunBatch& b) {
     WideScan& s = w.s;
     WideIndex& x = s.index;
-    const unsigned* slot = b.slot;
     std::int64_t* counts = s.clean != nullptr ? s.clean : x.clean.data();
+    TextSwap swaps[kBatch];
+    unsigned char swapped[kBatch];
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        if (b.kind[i] != RunKind::lookup || b.slot[i] >= 4) continue;
+        const unsigned char* o = x.bytes.data() + b.bucket[i]->at[b.slot[i]];
+        const std::uint32_t len = 2 * b.units[i];
+        swaps[n] = TextSwap{w.buf + (b.start[i] - w.base), o, o + len, len};
+        swapped[n++] = static_cast<unsigned char>(i);
+    }
+    const std::uint64_t made = n != 0 ? w.swap(swaps, n) : 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t i = swapped[j];
+        if ((made >> j & 1) != 0) {
+            ++counts[b.bucket[i]->id[b.slot[i]]];
+            b.kind[i] = RunKind::none;
+        } else {
+            b.kind[i] = RunKind::walk;  // another original with the same key
+        }
+    }
     for (std::size_t i = 0; i < b.n; ++i) {
         const std::int64_t q = b.start[i];
-        unsigned char* t = w.buf + (q - w.base);
         const std::size_t units = b.units[i];
-        if (b.kind[i] == RunKind::lookup) {
-            const RunBucket& k = *b.bucket[i];
-            const std::size_t len = 2 * units;
-            const unsigned j = slot[i] & 3;
-            const bool found = slot[i] < 4;
-            if (!found) {
-                if (k.full != 0) walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
-                else if (b.inside[i] != 0) decide_inside(w, q, units, b.inside[i]);
-                continue;
-            }
-            const unsigned char* o = x.bytes.data() + k.at[j];
-            if (std::memcmp(o, t, len) != 0) {
-                walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
-                continue;
-            }
-            std::memcpy(t, o + len, len);
-            ++counts[k.id[j]];
-            continue;
-        } else {
-            if (b.kind[i] == RunKind::walk) {
-                walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
-            } else {
-                decide_inside(w, q, units, b.inside[i]);
-            }
+        assert(b.kind[i] != RunKind::lookup || b.slot[i] >= 4);
+        RunKind kind = b.kind[i];
+        if (kind == RunKind::lookup) kind = b.bucket[i]->full != 0 ? RunKind::walk : RunKind::inside;
+        if (kind == RunKind::walk) {
+            walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
+        } else if (kind == RunKind::inside && b.inside[i] != 0) {
+            decide_inside(w, q, units, b.inside[i]);
         }
     }
     b.n = 0;
@@ -465,9 +472,11 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
     std::uint32_t zero_masks[kWindowChunks];
     std::size_t have = 0;
     std::size_t next = 0;
+    std::size_t window = 1;  // chunks whose masks are made at once: 2, 4, 8, then 16
     for (std::int64_t c = q; c <= limit; c += 64) {
         if (next == have) {
-            have = static_cast<std::size_t>(std::min<std::int64_t>(kWindowChunks, (limit - c) / 64 + 1));
+            window = std::min(2 * window, kWindowChunks);
+            have = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (limit - c) / 64 + 1));
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
         }
@@ -486,13 +495,15 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
             // lookup of most texts that are none, and then only the offsets
             // inside the text are left.
             RunKind kind = inside != 0 ? RunKind::inside : RunKind::none;
+            std::uint64_t h = 0;
             if (long_run || units >= 64) {
                 kind = RunKind::walk;
             } else if ((all & 1) != 0) {
                 if (units < lo_units || units > hi_units) {
                     kind = RunKind::walk;
                 } else if (bit_set(x.shape, shape_bit(t, units))) {
-                    kind = RunKind::lookup;
+                    h = run_hash(t, units);
+                    if (bit_set(x.run_filter, hash_bit(h))) kind = RunKind::lookup;
                 }
             }
             if (kind != RunKind::none) {
@@ -503,7 +514,6 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
                 b.inside[i] = inside;
                 b.kind[i] = kind;
                 if (kind == RunKind::lookup) {
-                    const std::uint64_t h = run_hash(t, units);
                     b.key[i] = run_key(h, units);
                     b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
                     __builtin_prefetch(b.bucket[i]);
@@ -546,7 +556,7 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     const UnitRange first{x.first_lo, x.first_span};
     const UnitRange second{x.second_lo, x.second_span};
     const UnitSkip may_start(before_max, first, second);
-    const RunWalk w{s, buf, base, end, may_start};
+    const RunWalk w{s, buf, base, end, may_start, swap_kernel()};
     const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
     const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
     // The masks read the unit after the chunk.
@@ -566,7 +576,8 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
             const auto j = static_cast<unsigned>(std::countr_zero(zeros));
             const std::uint32_t after_j = j < 31 ? zeros >> (j + 1) : 0;
             const auto units = static_cast<std::size_t>(std::countr_zero(after_j));
-            if (after_j != 0 && (may >> (j + 1) & 1) != 0 && units >= lo_units && units <= hi_units) {
+            if (after_j != 0 && (may >> (j + 1) & 1) != 0 && units >= lo_units && units <= hi_units &&
+                bit_set(x.shape, shape_bit(at + 2 * j + 2, units))) {
                 const std::int64_t z = q + 2 * j;
                 if ((may & ((std::uint32_t{2} << j) - 1)) != 0) walk_chunks(w, q, z + 2);
                 q = walk_runs(w, z + 2, last_chunk);

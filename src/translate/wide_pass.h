@@ -44,6 +44,7 @@ struct WideIndex : OriginalTable {
     std::vector<std::uint64_t> first_units;  // bit u: an original begins with unit u
     std::vector<std::uint64_t> shape;        // by the shape_bit of each original
     std::vector<std::uint64_t> filter;       // by the text_hash of each original
+    std::vector<std::uint64_t> run_filter;   // by the run_hash of each original of the buckets
     std::vector<RunBucket> buckets;
     std::uint64_t bucket_mask = 0;
 };
