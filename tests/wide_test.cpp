@@ -134,6 +134,35 @@ TEST_P(WidePass, ReplacesAndCounts) {
     }
 }
 
+// Thousands of originals back to back, as in a large resource section: some
+// buckets of the run walk overflow, and a text must still be found whether
+// its original sits in a bucket, was left out of a full one, or is short or
+// long for the buckets.
+TEST(WidePass, FindsEveryOriginalOfALargeDictionary) {
+    const auto units_of = [](const std::string& ascii) {
+        std::string u;
+        for (char c : ascii) u += std::string{c, '\0'};
+        return u;
+    };
+    std::string dict;
+    std::string in = word(0);
+    std::string want = word(0);
+    for (int i = 0; i < 3000; ++i) {
+        const std::string n = std::to_string(i);
+        const std::string org = std::string(i % 7 == 0 ? 1 : i % 5 == 0 ? 40 : 6, 'w') + n;
+        dict += org + " T" + n + "\n";
+        in += units_of(org) + word(0);
+        want += units_of("T" + n + std::string(org.size() - n.size() - 1, ' ')) + word(0);
+    }
+    OwnedList list = dictionary(dict);
+    for (int relax : {0, 3}) {
+        std::string out;
+        translate_bytes(list.get(), in + std::string(100, '\0'), relax, out, true);
+        EXPECT_EQ(out, want + std::string(100, '\0')) << "level " << relax;
+    }
+    EXPECT_EQ(counts(list.get(), false), std::vector<std::int64_t>(3000, 2));
+}
+
 const std::string kFile = u16(u"&File");
 const std::string kBest = u16(u"&Best");
 const std::string kNew = u16(u"&New\tCtrl+N");
@@ -165,6 +194,18 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"CountedMadeByTranslation", "Quit Weg\nab a\x02\ncd xy\n",
                  inside(wide_literal(u16(u"Quit")) + word(2) + u16(u"abcd") + word(0)), 0,
                  inside(wide_literal(u16(u"Weg ")) + word(2) + u16(u"a\x02xy") + word(0)), {1, 1, 1}, {0, 0, 0}},
+        // Five originals alike in the units that the run walk's hash reads
+        // share one bucket of four slots and one key: a text must still find
+        // the one it equals, also the one left out of the bucket.
+        PassCase{"AlikeOriginalsShareABucket",
+                 "aaaa0aaaaa0aaaaa A\naaaa1aaaaa0aaaaa B\naaaa2aaaaa0aaaaa C\naaaa3aaaaa0aaaaa D\n"
+                 "aaaa4aaaaa0aaaaa E\n",
+                 inside(wide_literal(u16(u"aaaa4aaaaa0aaaaa")) + u16(u"aaaa2aaaaa0aaaaa") + word(0) +
+                        u16(u"aaaa0aaaaa0aaaaa") + word(0) + u16(u"aaaa5aaaaa0aaaaa") + word(0)),
+                 0,
+                 inside(wide_literal(u16(u"E               ")) + u16(u"C               ") + word(0) +
+                        u16(u"A               ") + word(0) + u16(u"aaaa5aaaaa0aaaaa") + word(0)),
+                 {1, 0, 1, 0, 1}, {0, 0, 0, 0, 0}},
         PassCase{"OddOffsetNever", "Quit Weg\n", inside("\x01" + wide_literal(u16(u"Quit"))), 3,
                  inside("\x01" + wide_literal(u16(u"Quit"))), {0}, {0}},
         PassCase{"FirstEntryAloneNoChain", "File Best\nFile Map\nBest Weg\n", inside(wide_literal(u16(u"File"))), 3,

@@ -60,7 +60,7 @@ std::uint64_t word_at(const unsigned char* p) {
 constexpr std::size_t kRunMinUnits = 4;
 constexpr std::size_t kRunMaxUnits = 64;
 
-std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
+[[gnu::always_inline]] inline std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
     std::uint64_t h = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL;
     h = (h ^ (h >> 29) ^ word_at(s + units - 4)) * 0xFF51AFD7ED558CCDULL;
     h = (h ^ (h >> 31) ^ word_at(s + 2 * units - 8)) * 0xC4CEB9FE1A85EC53ULL;
@@ -263,7 +263,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     x.clean.assign(x.originals.size(), 0);
     x.risky.assign(x.originals.size(), 0);
     std::size_t buckets = 1;
-    while (buckets < 2 * x.originals.size()) buckets *= 2;
+    while (buckets < x.originals.size()) buckets *= 2;
     x.buckets.assign(buckets, RunBucket{});
     x.run_filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
     x.bucket_mask = buckets - 1;
@@ -308,6 +308,21 @@ void add_wide_counts(WideIndex& x) {
 // unit before the next offset may be a unit just written.
 namespace {
 
+// The texts between two zero units (runs) are decided apart from each other,
+// as split_walk says: no text the walk replaces holds a zero unit, and the
+// unit before the first offset of a run is 0 whatever was replaced before.
+// Where wide texts stand back to back, the run walk takes them a batch at a
+// time from the masks of up to 16 chunks made at once. At a run's start,
+// after a zero unit, only a terminated text of the whole run can stand
+// (a count of 0 is no text), so one lookup decides it: run_hash and
+// run_filter pass over most texts that are no original, the rest find
+// their bucket, fetched ahead while the next batch is read, and the swap
+// kernel compares and replaces the batch's texts in one call. A run whose
+// start is no original still has the may offsets inside it decided, as the
+// chunk walk would. E.g. 00 00 | 46 00 69 00 6c 00 65 00 | 00 00 with the
+// zero units at 0 and 10: the run is "File" at 2, 4 units; its bucket holds
+// the key of "File", the kernel finds the 8 bytes equal and writes the
+// translation over them; the next run starts at 12.
 struct RunWalk {
     WideScan& s;
     unsigned char* buf;
@@ -315,103 +330,78 @@ struct RunWalk {
     std::int64_t end;
     const UnitSkip& may_start;
     SwapKernel swap;
+    // Runs of lo_units to hi_units units are looked up in the buckets.
+    std::size_t lo_units;
+    std::size_t hi_units;
 };
 
-// Decides the offsets from q up to until with the chunk walk; returns where
-// it stopped (until or the offset after a text replaced past it).
-std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until) {
-    WideScan& s = w.s;
-    const std::int64_t last_chunk = std::min(until - 64, w.end - 66);
-    while (q <= last_chunk) {
-        std::uint32_t may = 0;
-        std::uint32_t zeros = 0;
-        const unsigned char* at = w.may_start(w.buf + (q - w.base), w.buf + (last_chunk - w.base), may, zeros);
-        q = w.base + (at - w.buf);
-        if (q > last_chunk) break;
-        ChunkZeros chunk{q, at, q + 64, zeros};
-        std::int64_t go_on = q + 64;
-        for (; may != 0; may &= may - 1) {
-            std::int64_t p = q + 2 * std::countr_zero(may);
-            std::int64_t after = decide_at(s, w.buf, w.base, p, w.end, &chunk);
-            if (after != 0) {
-                go_on = after;
-                break;
-            }
-        }
-        q = go_on;
-    }
-    while (q < until) {
-        std::int64_t after = decide_at(s, w.buf, w.base, q, w.end, nullptr);
-        q = after != 0 ? after : q + 2;
-    }
-    return q;
-}
-
 constexpr std::size_t kBatch = 32;
-
-// What a run needs: nothing, its start looked up, the offsets inside it
-// walked, or all of it walked.
-enum class RunKind : unsigned char { none, lookup, inside, walk };
 constexpr std::size_t kWindowChunks = 16;
+
+// What a run needs: nothing; its start looked up in the buckets; the may
+// offsets inside it decided, or those and its start (a text too short for
+// the buckets, or one whose bucket did not settle it); or the chunk walk,
+// for a run of 64 units or more, whose offsets one mask cannot hold.
+enum class RunKind : unsigned char { none, lookup, inside, start_and_inside, long_run };
 
 struct RunBatch {
     std::int64_t start[kBatch];
     std::uint32_t units[kBatch];
+    RunKind kind[kBatch];
+    std::uint64_t may[kBatch];  // the run's may offsets, bit i for start + 2i
     std::uint32_t key[kBatch];
     const RunBucket* bucket[kBatch];
-    RunKind kind[kBatch];
-    std::uint64_t inside[kBatch];  // the may offsets after the start, bit i for start + 2i
-    unsigned slot[kBatch];
+    unsigned slot[kBatch];  // the key's slot in the bucket, 4 when none holds it
     std::size_t n = 0;
 };
 
-// Finds each fast run's slot in its bucket and fetches the original's bytes.
-void prepare_batch(const RunWalk& w, RunBatch& b) {
-    WideIndex& x = w.s.index;
-    unsigned* slot = b.slot;
+std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, bool runs);
+
+// Decides the offsets of may (bit i for q + 2i, i below units) in the run of
+// units units at q, as the chunk walk would; the zero unit at q + 2 * units
+// ends every terminated text. The masks were made before any replacement:
+// after a counted text replaced inside the run, the offset after it is
+// decided whatever its bit, as the unit before it is one just written.
+void decide_offsets(const RunWalk& w, std::int64_t q, std::size_t units, std::uint64_t may) {
+    assert(units < 64);
+    ChunkZeros zero{q, w.buf + (q - w.base), q + 128, std::uint64_t{1} << units};
+    const std::int64_t z = q + 2 * static_cast<std::int64_t>(units);
+    std::int64_t go_on = q;
+    std::int64_t forced = -1;
+    for (;;) {
+        std::int64_t p = forced;
+        forced = -1;
+        if (p < 0) {
+            while (may != 0 && q + 2 * std::countr_zero(may) < go_on) may &= may - 1;
+            if (may == 0) return;
+            p = q + 2 * std::countr_zero(may);
+            may &= may - 1;
+        }
+        const std::int64_t after = decide_at(w.s, w.buf, w.base, p, w.end, &zero);
+        if (after != 0 && after < z) forced = after;
+        go_on = after != 0 ? after : p + 2;
+    }
+}
+
+// Finds each looked-up run's key in its bucket and fetches the original's
+// bytes, which the batch's decision reads once the next batch is read.
+void find_slots(const RunWalk& w, RunBatch& b) {
+    const WideIndex& x = w.s.index;
     for (std::size_t i = 0; i < b.n; ++i) {
         if (b.kind[i] != RunKind::lookup) continue;
         const RunBucket& k = *b.bucket[i];
         unsigned m = 0;
         for (unsigned j = 0; j < 4; ++j) m |= unsigned{k.key[j] == b.key[i]} << j;
-        slot[i] = static_cast<unsigned>(std::countr_zero(m | 16u));
-        __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3]);
-        __builtin_prefetch(x.bytes.data() + k.at[slot[i] & 3] + 4 * b.units[i] - 1);
+        b.slot[i] = static_cast<unsigned>(std::countr_zero(m | 16u));
+        const unsigned char* o = x.bytes.data() + k.at[b.slot[i] & 3];
+        __builtin_prefetch(o);
+        __builtin_prefetch(o + 4 * b.units[i] - 1);  // the end of the translation after it
     }
 }
 
-// Decides the may offsets inside the run of units units at q (bit i of
-// inside for q + 2i); the zero unit after the run ends every text there.
-// The masks were made before any replacement in the run: after a counted
-// text replaced inside it, the offset after that text is decided whatever
-// its bit, as the unit before it is one just written.
-void decide_inside(const RunWalk& w, std::int64_t q, std::size_t units, std::uint64_t inside) {
-    ChunkZeros zero{q, w.buf + (q - w.base), q + 128, std::uint64_t{1} << units};
-    std::int64_t go_on = q;
-    std::int64_t forced = -1;
-    for (;;) {
-        std::int64_t p = forced;
-        if (p < 0) {
-            while (inside != 0 && q + 2 * std::countr_zero(inside) < go_on) inside &= inside - 1;
-            if (inside == 0) return;
-            p = q + 2 * std::countr_zero(inside);
-            inside &= inside - 1;
-        }
-        forced = -1;
-        const std::int64_t after = decide_at(w.s, w.buf, w.base, p, w.end, &zero);
-        if (after != 0) {
-            go_on = after;
-            if (after < q + 2 * static_cast<std::int64_t>(units)) forced = after;
-        } else {
-            go_on = p + 2;
-        }
-    }
-}
-
-// Decides the runs of the batch. Runs lie between zero units, so each is
-// decided apart from the others, in any order: first every text whose
-// original the buckets gave, in one call of the swap kernel, then the rest
-// in order.
+// Decides the runs of the batch, each apart from the others: first, in one
+// call of the swap kernel, every text that its bucket names an original
+// for, then the rest in order.
 void decide_batch(const RunWalk& w, RunBatch& b) {
     WideScan& s = w.s;
     WideIndex& x = s.index;
@@ -420,52 +410,56 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
     unsigned char swapped[kBatch];
     std::size_t n = 0;
     for (std::size_t i = 0; i < b.n; ++i) {
-        if (b.kind[i] != RunKind::lookup || b.slot[i] >= 4) continue;
-        const unsigned char* o = x.bytes.data() + b.bucket[i]->at[b.slot[i]];
-        const std::uint32_t len = 2 * b.units[i];
-        swaps[n] = TextSwap{w.buf + (b.start[i] - w.base), o, o + len, len};
-        swapped[n++] = static_cast<unsigned char>(i);
+        if (b.kind[i] != RunKind::lookup) continue;
+        if (b.slot[i] < 4) {
+            const unsigned char* o = x.bytes.data() + b.bucket[i]->at[b.slot[i]];
+            const std::uint32_t len = 2 * b.units[i];
+            swaps[n] = TextSwap{w.buf + (b.start[i] - w.base), o, o + len, len};
+            swapped[n++] = static_cast<unsigned char>(i);
+        } else {
+            // No original of the run's length has its key, unless one did not
+            // fit in the bucket.
+            b.kind[i] = b.bucket[i]->full != 0 ? RunKind::start_and_inside : RunKind::inside;
+        }
     }
     const std::uint64_t made = n != 0 ? w.swap(swaps, n) : 0;
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t i = swapped[j];
         if ((made >> j & 1) != 0) {
+            assert(lookup(x, w.buf + (b.start[i] - w.base), b.units[i]) ==
+                   static_cast<std::int32_t>(b.bucket[i]->id[b.slot[i]]));
             ++counts[b.bucket[i]->id[b.slot[i]]];
             b.kind[i] = RunKind::none;
         } else {
-            b.kind[i] = RunKind::walk;  // another original with the same key
+            b.kind[i] = RunKind::start_and_inside;  // another original with the same key
         }
     }
     for (std::size_t i = 0; i < b.n; ++i) {
         const std::int64_t q = b.start[i];
-        const std::size_t units = b.units[i];
-        assert(b.kind[i] != RunKind::lookup || b.slot[i] >= 4);
-        RunKind kind = b.kind[i];
-        if (kind == RunKind::lookup) kind = b.bucket[i]->full != 0 ? RunKind::walk : RunKind::inside;
-        if (kind == RunKind::walk) {
-            walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(units) + 2);
-        } else if (kind == RunKind::inside && b.inside[i] != 0) {
-            decide_inside(w, q, units, b.inside[i]);
+        switch (b.kind[i]) {
+            case RunKind::inside: decide_offsets(w, q, b.units[i], b.may[i] & ~std::uint64_t{1}); break;
+            case RunKind::start_and_inside: decide_offsets(w, q, b.units[i], b.may[i]); break;
+            case RunKind::long_run: walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(b.units[i]) + 2, false); break;
+            default: break;
         }
     }
     b.n = 0;
 }
 
-// The run walk from q, where the unit before q is 0: decides the texts
-// between zero units, a batch at a time, up to a run that ends past limit;
-// returns the offset after the last zero unit it passed, or q.
-std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
-    WideIndex& x = w.s.index;
+// The run walk from q, where the unit before q is 0, over the chunks up to
+// last: decides the runs that end in them, a batch at a time, until 256
+// bytes have passed without a run to look up; returns the start of the run
+// it stopped in.
+std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
+    const WideIndex& x = w.s.index;
     RunBatch two[2];
-    RunBatch* b_ = &two[0];
-    RunBatch* held = nullptr;  // prepared, decided after the next batch is prepared
-    const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
-    const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
-    std::int64_t start = q;  // the run being read
-    // The may offsets of the run from its start, bit i for start + 2i, from
-    // the chunks before this one; a run that began 64 units or more before
-    // this chunk has long set.
-    std::uint64_t before = 0;
+    RunBatch* b = &two[0];
+    RunBatch* held = nullptr;  // its slots found, decided once the next batch is
+    std::int64_t start = q;    // the run being read
+    // The may offsets of that run from its start, bit i for start + 2i, in
+    // the chunks before this one; long when it began 64 units or more
+    // before the end of this one.
+    std::uint64_t may_before = 0;
     bool long_run = false;
     std::int64_t idle = 0;
     std::uint32_t mays[kWindowChunks];
@@ -473,122 +467,105 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t limit) {
     std::size_t have = 0;
     std::size_t next = 0;
     std::size_t window = 1;  // chunks whose masks are made at once: 2, 4, 8, then 16
-    for (std::int64_t c = q; c <= limit; c += 64) {
+    for (std::int64_t c = q; c <= last && idle <= 256; c += 64) {
         if (next == have) {
             window = std::min(2 * window, kWindowChunks);
-            have = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (limit - c) / 64 + 1));
+            have = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (last - c) / 64 + 1));
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
         }
         const std::uint64_t may = mays[next];
-        std::uint32_t zeros = zero_masks[next++];
-        for (; zeros != 0; zeros &= zeros - 1) {
+        // The chunk's may offsets from start, bit i for start + 2i: with the
+        // run at c - 10 and bit 0 of may set (an offset at c), bit 5.
+        const auto from_start = [&] {
+            return start >= c ? may >> ((start - c) / 2) : c - start < 128 ? may << ((c - start) / 2) : 0;
+        };
+        for (std::uint32_t zeros = zero_masks[next++]; zeros != 0; zeros &= zeros - 1) {
             const std::int64_t z = c + 2 * std::countr_zero(zeros);
             const auto units = static_cast<std::size_t>(z - start) / 2;
-            const std::uint64_t here =
-                start >= c ? may >> ((start - c) / 2) : c - start < 128 ? may << ((c - start) / 2) : 0;
-            const std::uint64_t all = before | here;
-            const std::uint64_t inside = units < 64 ? all & ((std::uint64_t{1} << units) - 1) & ~std::uint64_t{1} : 0;
-            const unsigned char* t = w.buf + (start - w.base);
-            // The start is looked up, or walked when its text is too short or
-            // too long for the buckets; an original's shape bit spares the
-            // lookup of most texts that are none, and then only the offsets
-            // inside the text are left.
-            RunKind kind = inside != 0 ? RunKind::inside : RunKind::none;
+            const std::uint64_t run_may =
+                units < 64 ? (may_before | from_start()) & ((std::uint64_t{1} << units) - 1) : 0;
+            RunKind kind = (run_may & ~std::uint64_t{1}) != 0 ? RunKind::inside : RunKind::none;
             std::uint64_t h = 0;
             if (long_run || units >= 64) {
-                kind = RunKind::walk;
-            } else if ((all & 1) != 0) {
-                if (units < lo_units || units > hi_units) {
-                    kind = RunKind::walk;
-                } else if (bit_set(x.shape, shape_bit(t, units))) {
-                    h = run_hash(t, units);
+                kind = RunKind::long_run;
+            } else if ((run_may & 1) != 0) {
+                if (units < w.lo_units || units > w.hi_units) {
+                    kind = RunKind::start_and_inside;
+                } else {
+                    h = run_hash(w.buf + (start - w.base), units);
                     if (bit_set(x.run_filter, hash_bit(h))) kind = RunKind::lookup;
                 }
             }
             if (kind != RunKind::none) {
-                RunBatch& b = *b_;
-                const std::size_t i = b.n++;
-                b.start[i] = start;
-                b.units[i] = static_cast<std::uint32_t>(units);
-                b.inside[i] = inside;
-                b.kind[i] = kind;
+                const std::size_t i = b->n++;
+                b->start[i] = start;
+                b->units[i] = static_cast<std::uint32_t>(units);
+                b->kind[i] = kind;
+                b->may[i] = run_may;
                 if (kind == RunKind::lookup) {
-                    b.key[i] = run_key(h, units);
-                    b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
-                    __builtin_prefetch(b.bucket[i]);
+                    b->key[i] = run_key(h, units);
+                    b->bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+                    __builtin_prefetch(b->bucket[i]);
                 }
-                if (b.n == kBatch) {
-                    prepare_batch(w, b);
+                if (b->n == kBatch) {
+                    find_slots(w, *b);
                     if (held != nullptr) decide_batch(w, *held);
-                    held = b_;
-                    b_ = b_ == &two[0] ? &two[1] : &two[0];
+                    held = b;
+                    b = b == &two[0] ? &two[1] : &two[0];
                 }
             }
             idle = kind == RunKind::lookup ? 0 : idle + (z + 2 - start);
             start = z + 2;
-            before = 0;
+            may_before = 0;
             long_run = false;
         }
         if (start < c + 64) {
-            before |= start >= c ? may >> ((start - c) / 2) : c - start < 128 ? may << ((c - start) / 2) : 0;
+            may_before |= from_start();
             long_run = long_run || c + 64 - start >= 128;
         }
-        if (idle > 256) break;
     }
-    prepare_batch(w, *b_);
+    find_slots(w, *b);
     if (held != nullptr) decide_batch(w, *held);
-    decide_batch(w, *b_);
+    decide_batch(w, *b);
     return start;
 }
 
-}  // namespace
-
-void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
-    WideIndex& x = s.index;
-    std::int64_t q = s.next;
-    assert(q % 2 == 0 && q - 2 >= base);
-    if (x.originals.empty()) {
-        s.next = std::max(q, until + (until & 1));
-        return;
-    }
-    const std::uint16_t before_max = largest_before(s.relax, x.max_units);
-    const UnitRange first{x.first_lo, x.first_span};
-    const UnitRange second{x.second_lo, x.second_span};
-    const UnitSkip may_start(before_max, first, second);
-    const RunWalk w{s, buf, base, end, may_start, swap_kernel()};
-    const std::size_t lo_units = std::max(x.min_units, kRunMinUnits);
-    const std::size_t hi_units = std::min(x.max_units, kRunMaxUnits);
+// Decides the offsets from q up to until; returns where it stopped (until,
+// or the offset after a text replaced past it). With runs, where a chunk
+// holds a zero unit and a run it may look up after the first one, the
+// offsets up to that zero unit are decided from the chunk's masks, and the
+// run walk goes on from it.
+std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, bool runs) {
+    WideScan& s = w.s;
+    const WideIndex& x = s.index;
     // The masks read the unit after the chunk.
-    const std::int64_t last_chunk = std::min(until - 64, end - 66);
+    const std::int64_t last_chunk = std::min(until - 64, w.end - 66);
     while (q <= last_chunk) {
         std::uint32_t may = 0;
         std::uint32_t zeros = 0;
-        const unsigned char* at = may_start(buf + (q - base), buf + (last_chunk - base), may, zeros);
-        q = base + (at - buf);
+        const unsigned char* at = w.may_start(w.buf + (q - w.base), w.buf + (last_chunk - w.base), may, zeros);
+        q = w.base + (at - w.buf);
         if (q > last_chunk) break;
-        assert((unit_triples_portable(at, before_max, first, second) & ~may) == 0);
+        assert((unit_triples_portable(at, largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
+                                      UnitRange{x.second_lo, x.second_span}) &
+                ~may) == 0);
         assert(zeros == zero_units_portable(at));
-        if (zeros != 0 && x.observer == nullptr) {
-            // Where a text that the run walk decides follows the first zero
-            // unit, the offsets up to it go the old way, then the texts
-            // between zero units in batches.
+        if (runs && zeros != 0) {
             const auto j = static_cast<unsigned>(std::countr_zero(zeros));
-            const std::uint32_t after_j = j < 31 ? zeros >> (j + 1) : 0;
-            const auto units = static_cast<std::size_t>(std::countr_zero(after_j));
-            if (after_j != 0 && (may >> (j + 1) & 1) != 0 && units >= lo_units && units <= hi_units &&
+            const std::uint32_t next_zeros = j < 31 ? zeros >> (j + 1) : 0;
+            const auto units = static_cast<std::size_t>(std::countr_zero(next_zeros));
+            if (next_zeros != 0 && (may >> (j + 1) & 1) != 0 && units >= w.lo_units && units <= w.hi_units &&
                 bit_set(x.shape, shape_bit(at + 2 * j + 2, units))) {
-                const std::int64_t z = q + 2 * j;
-                if ((may & ((std::uint32_t{2} << j) - 1)) != 0) walk_chunks(w, q, z + 2);
-                q = walk_runs(w, z + 2, last_chunk);
+                decide_offsets(w, q, j, may & ((std::uint32_t{1} << j) - 1));
+                q = walk_runs(w, q + 2 * j + 2, last_chunk);
                 continue;
             }
         }
         ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            std::int64_t p = q + 2 * std::countr_zero(may);
-            std::int64_t after = decide_at(s, buf, base, p, end, &chunk);
+            const std::int64_t after = decide_at(s, w.buf, w.base, q + 2 * std::countr_zero(may), w.end, &chunk);
             if (after != 0) {
                 go_on = after;
                 break;
@@ -597,8 +574,26 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
         q = go_on;
     }
     while (q < until) {
-        std::int64_t after = decide_at(s, buf, base, q, end, nullptr);
+        const std::int64_t after = decide_at(s, w.buf, w.base, q, w.end, nullptr);
         q = after != 0 ? after : q + 2;
     }
-    s.next = q;
+    return q;
+}
+
+}  // namespace
+
+void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_t until, std::int64_t end) {
+    WideIndex& x = s.index;
+    assert(s.next % 2 == 0 && s.next - 2 >= base);
+    if (x.originals.empty()) {
+        s.next = std::max(s.next, until + (until & 1));
+        return;
+    }
+    const UnitSkip may_start(largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
+                             UnitRange{x.second_lo, x.second_span});
+    const RunWalk w{s,           buf, base, end, may_start, swap_kernel(), std::max(x.min_units, kRunMinUnits),
+                    std::min(x.max_units, kRunMaxUnits)};
+    // The search's observer wants the hits in order, which the batches do
+    // not keep.
+    s.next = walk_chunks(w, s.next, until, x.observer == nullptr);
 }
