@@ -422,12 +422,15 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
             b.kind[i] = b.bucket[i]->full != 0 ? RunKind::start_and_inside : RunKind::inside;
         }
     }
+#ifndef NDEBUG
+    std::int32_t was[kBatch];  // what the table says each text is, before the swaps
+    for (std::size_t j = 0; j < n; ++j) was[j] = lookup(x, swaps[j].text, b.units[swapped[j]]);
+#endif
     const std::uint64_t made = n != 0 ? w.swap(swaps, n) : 0;
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t i = swapped[j];
+        assert(((made >> j & 1) != 0) == (was[j] == static_cast<std::int32_t>(b.bucket[i]->id[b.slot[i]])));
         if ((made >> j & 1) != 0) {
-            assert(lookup(x, w.buf + (b.start[i] - w.base), b.units[i]) ==
-                   static_cast<std::int32_t>(b.bucket[i]->id[b.slot[i]]));
             ++counts[b.bucket[i]->id[b.slot[i]]];
             b.kind[i] = RunKind::none;
         } else {
