@@ -61,10 +61,12 @@ constexpr std::size_t kRunMinUnits = 4;
 constexpr std::size_t kRunMaxUnits = 64;
 
 [[gnu::always_inline]] inline std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
-    std::uint64_t h = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL;
-    h = (h ^ (h >> 29) ^ word_at(s + units - 4)) * 0xFF51AFD7ED558CCDULL;
-    h = (h ^ (h >> 31) ^ word_at(s + 2 * units - 8)) * 0xC4CEB9FE1A85EC53ULL;
-    return h ^ (h >> 32);
+    const std::size_t third = (2 * units - 8) / 3;
+    const std::uint64_t a = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL ^ word_at(s + third) * 0xFF51AFD7ED558CCDULL;
+    const std::uint64_t b =
+        word_at(s + 2 * third) * 0xC4CEB9FE1A85EC53ULL ^ word_at(s + 2 * units - 8) * 0xD6E8FEB86659FD93ULL;
+    const std::uint64_t h = (a ^ (b >> 17 | b << 47)) * 0x9E3779B97F4A7C15ULL;
+    return h ^ (h >> 29);
 }
 
 std::uint32_t run_key(std::uint64_t h, std::size_t units) {
