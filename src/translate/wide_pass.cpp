@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -57,9 +58,12 @@ std::uint64_t word_at(const unsigned char* p) {
     return w;
 }
 
-constexpr std::size_t kRunMinUnits = 4;
-constexpr std::size_t kRunMaxUnits = 64;
-
+// The run walk's hash of a text of 4 units or more: its count and four
+// words of 8 bytes, at its start, a third and two thirds of the way, and at
+// its end, so it costs the same whatever the length. It sees all of a text
+// of up to 16 units; longer texts alike in the bytes it reads share a
+// hash, and the bytes are compared before any replacement. E.g. "Save as"
+// (7 units, 14 bytes): the words at bytes 0, 2, 4 and 6.
 [[gnu::always_inline]] inline std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
     const std::size_t third = (2 * units - 8) / 3;
     const std::uint64_t a = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL ^ word_at(s + third) * 0xFF51AFD7ED558CCDULL;
@@ -69,6 +73,9 @@ constexpr std::size_t kRunMaxUnits = 64;
     return h ^ (h >> 29);
 }
 
+// A bucket's key of a text: the hash's low bits with the count in the 7
+// lowest (at most kRunMaxUnits = 64), so a key is never 0.
+static_assert(kRunMaxUnits < 128 && kRunMinUnits >= 4);
 std::uint32_t run_key(std::uint64_t h, std::size_t units) {
     return (static_cast<std::uint32_t>(h) & ~std::uint32_t{127}) | static_cast<std::uint32_t>(units);
 }
@@ -264,10 +271,13 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     }
     x.clean.assign(x.originals.size(), 0);
     x.risky.assign(x.originals.size(), 0);
+    // A bucket per original or more (rounded up to a power of two), so that
+    // few overflow; none when a place would not fit in 32 bits.
+    x.run_filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
+    if (x.bytes.size() > UINT32_MAX) return;
     std::size_t buckets = 1;
     while (buckets < x.originals.size()) buckets *= 2;
     x.buckets.assign(buckets, RunBucket{});
-    x.run_filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
     x.bucket_mask = buckets - 1;
     for (std::size_t id = 0; id < x.originals.size(); ++id) {
         const Original& o = x.originals[id];
@@ -421,6 +431,7 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
         } else {
             // No original of the run's length has its key, unless one did not
             // fit in the bucket.
+            assert(b.bucket[i]->full != 0 || lookup(x, w.buf + (b.start[i] - w.base), b.units[i]) < 0);
             b.kind[i] = b.bucket[i]->full != 0 ? RunKind::start_and_inside : RunKind::inside;
         }
     }
@@ -499,7 +510,11 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
                     kind = RunKind::start_and_inside;
                 } else {
                     h = run_hash(w.buf + (start - w.base), units);
-                    if (bit_set(x.run_filter, hash_bit(h))) kind = RunKind::lookup;
+                    if (bit_set(x.run_filter, hash_bit(h))) {
+                        kind = RunKind::lookup;
+                    } else {
+                        assert(lookup(x, w.buf + (start - w.base), units) < 0);
+                    }
                 }
             }
             if (kind != RunKind::none) {
@@ -600,5 +615,5 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
                     std::min(x.max_units, kRunMaxUnits)};
     // The search's observer wants the hits in order, which the batches do
     // not keep.
-    s.next = walk_chunks(w, s.next, until, x.observer == nullptr);
+    s.next = walk_chunks(w, s.next, until, x.observer == nullptr && !x.buckets.empty());
 }

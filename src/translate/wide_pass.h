@@ -15,14 +15,20 @@
 constexpr unsigned kWideFilterBits = 18;
 constexpr unsigned kWideShapeBits = 18;
 
-// Four originals of 4 to 32 units whose run_hash falls in one bucket: a
-// cache line that the run walk fetches ahead of deciding a text.
+// Up to four originals of kRunMinUnits to kRunMaxUnits units whose run_hash
+// picks one bucket: one cache line, which the run walk fetches ahead of
+// deciding the texts that hash there. An original that finds its bucket
+// full is not entered, and the bucket is marked, so that a text that
+// hashes there and finds no key is decided the slow way.
 struct alignas(64) RunBucket {
-    std::uint32_t key[4];  // 0: no original
-    std::uint32_t at[4];   // in WideIndex::bytes: the original, its result after it
-    std::uint32_t id[4];
-    std::uint32_t full;    // an original that hashes here is not in the bucket
+    std::uint32_t key[4];  // run_key of each original; 0 where none is
+    std::uint32_t at[4];   // where it lies in WideIndex::bytes, its result after it
+    std::uint32_t id[4];   // its index in WideIndex::originals
+    std::uint32_t full;
 };
+
+constexpr std::size_t kRunMinUnits = 4;
+constexpr std::size_t kRunMaxUnits = 64;
 
 // The distinct wide originals, numbered in the list order of the first entry
 // that has each; only that entry is ever applied.
@@ -45,6 +51,8 @@ struct WideIndex : OriginalTable {
     std::vector<std::uint64_t> shape;        // by the shape_bit of each original
     std::vector<std::uint64_t> filter;       // by the text_hash of each original
     std::vector<std::uint64_t> run_filter;   // by the run_hash of each original of the buckets
+    // The originals of kRunMinUnits to kRunMaxUnits units, for the run walk;
+    // none when the index is too large for the 32-bit places of a bucket.
     std::vector<RunBucket> buckets;
     std::uint64_t bucket_mask = 0;
 };
