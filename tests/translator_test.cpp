@@ -370,8 +370,54 @@ TEST(MaskKernels, EveryKernelKeepsThePortableMasks) {
                     ASSERT_EQ(zeros, zero_units_portable(hit)) << "isa " << int(isa);
                     at = hit + 64;
                 }
+                // The masks of the run walk, every chunk whatever it holds.
+                std::uint32_t mays[300];
+                std::uint32_t zero_masks[300];
+                skip.masks(b.data() + 2, 300, mays, zero_masks);
+                for (std::size_t c = 0; c < 300; ++c) {
+                    const unsigned char* chunk = b.data() + 2 + 64 * c;
+                    const std::uint32_t want = unit_triples_portable(chunk, r.before_max, r.at, r.after);
+                    ASSERT_EQ(want & ~mays[c], 0u) << "isa " << int(isa) << " chunk " << c;
+                    if (r.exact || isa == MaskIsa::avx2 || isa == MaskIsa::avx512bw) {
+                        ASSERT_EQ(mays[c], want) << "isa " << int(isa) << " chunk " << c;
+                    }
+                    ASSERT_EQ(zero_masks[c], zero_units_portable(chunk)) << "isa " << int(isa) << " chunk " << c;
+                }
             }
         }
+    }
+
+    // The run walk's swaps: a text of each length around the kernels' edges
+    // is replaced when it equals its original and left as it is when one
+    // byte differs (the first, the last, byte 63 or byte 64), and no byte
+    // around it moves.
+    for (MaskIsa isa : runnable_mask_isas()) {
+        std::vector<unsigned char> buf(64 * 300, 0x5a);
+        std::vector<unsigned char> dict(2 * 128 * 100);
+        std::vector<TextSwap> swaps;
+        std::vector<unsigned char> want = buf;
+        std::vector<bool> same;
+        std::size_t at = 1;
+        for (std::uint32_t len : {1, 2, 7, 8, 9, 16, 31, 32, 33, 63, 64, 65, 100, 127, 128}) {
+            for (std::uint32_t differ : {0u, 1u, len, 64u, 65u}) {  // none, or the byte before this place
+                unsigned char* o = dict.data() + 2 * 128 * swaps.size();
+                for (std::uint32_t k = 0; k < 2 * len; ++k) o[k] = static_cast<unsigned char>(random());
+                std::memcpy(buf.data() + at, o, len);
+                if (differ != 0 && differ <= len) buf[at + differ - 1] ^= 1;
+                same.push_back(std::memcmp(buf.data() + at, o, len) == 0);
+                std::memcpy(want.data() + at, same.back() ? o + len : buf.data() + at, len);
+                swaps.push_back(TextSwap{buf.data() + at, o, o + len, len});
+                at += len + 1 + swaps.size() % 3;
+            }
+        }
+        for (std::size_t from = 0; from < swaps.size(); from += 64) {
+            const std::size_t n = std::min<std::size_t>(64, swaps.size() - from);
+            const std::uint64_t made = swap_kernel(isa)(swaps.data() + from, n);
+            for (std::size_t i = 0; i < n; ++i) {
+                EXPECT_EQ((made >> i & 1) != 0, same[from + i]) << "isa " << int(isa) << " swap " << from + i;
+            }
+        }
+        EXPECT_EQ(buf, want) << "isa " << int(isa);
     }
 }
 
