@@ -559,13 +559,18 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
 std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, bool runs) {
     WideScan& s = w.s;
     const WideIndex& x = s.index;
+    // In locals: a write through buf may alias w's fields.
+    unsigned char* const buf = w.buf;
+    const std::int64_t base = w.base;
+    const std::int64_t end = w.end;
+    const UnitSkip& may_start = w.may_start;
     // The masks read the unit after the chunk.
-    const std::int64_t last_chunk = std::min(until - 64, w.end - 66);
+    const std::int64_t last_chunk = std::min(until - 64, end - 66);
     while (q <= last_chunk) {
         std::uint32_t may = 0;
         std::uint32_t zeros = 0;
-        const unsigned char* at = w.may_start(w.buf + (q - w.base), w.buf + (last_chunk - w.base), may, zeros);
-        q = w.base + (at - w.buf);
+        const unsigned char* at = may_start(buf + (q - base), buf + (last_chunk - base), may, zeros);
+        q = base + (at - buf);
         if (q > last_chunk) break;
         assert((unit_triples_portable(at, largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
                                       UnitRange{x.second_lo, x.second_span}) &
@@ -585,7 +590,7 @@ std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, b
         ChunkZeros chunk{q, at, q + 64, zeros};
         std::int64_t go_on = q + 64;
         for (; may != 0; may &= may - 1) {
-            const std::int64_t after = decide_at(s, w.buf, w.base, q + 2 * std::countr_zero(may), w.end, &chunk);
+            const std::int64_t after = decide_at(s, buf, base, q + 2 * std::countr_zero(may), end, &chunk);
             if (after != 0) {
                 go_on = after;
                 break;
@@ -594,7 +599,7 @@ std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, b
         q = go_on;
     }
     while (q < until) {
-        const std::int64_t after = decide_at(s, w.buf, w.base, q, w.end, nullptr);
+        const std::int64_t after = decide_at(s, buf, base, q, end, nullptr);
         q = after != 0 ? after : q + 2;
     }
     return q;
