@@ -307,17 +307,6 @@ void add_wide_counts(WideIndex& x) {
     }
 }
 
-// Most offsets are passed over 32 units at a time: a match needs an
-// original's first unit at q, its second unit (or any unit, when an original
-// has one unit) at q + 2, and at level 0 a unit before q that is 0 or a
-// count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
-// original, a 64-byte chunk of UTF-16 text masks only the units 0x0046
-// followed by 0x0069; in a chunk of zero bytes or of byte strings, none.
-// The mask may hold more offsets than these tests pass (see UnitTriples),
-// never fewer, as asserted: every offset that it passes over fails
-// decide_at's own tests, so skipping it changes nothing. After a
-// replacement the masks are made again from the bytes as they are now: the
-// unit before the next offset may be a unit just written.
 namespace {
 
 // The texts between two zero units (runs) are decided apart from each other,
@@ -489,6 +478,15 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
             have = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (last - c) / 64 + 1));
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
+#ifndef NDEBUG
+            for (std::size_t k = 0; k < have; ++k) {
+                const unsigned char* chunk = w.buf + (c - w.base) + 64 * k;
+                assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units),
+                                              UnitRange{x.first_lo, x.first_span}, UnitRange{x.second_lo, x.second_span}) &
+                        ~mays[k]) == 0);
+                assert(zero_masks[k] == zero_units_portable(chunk));
+            }
+#endif
         }
         const std::uint64_t may = mays[next];
         // The chunk's may offsets from start, bit i for start + 2i: with the
@@ -551,11 +549,23 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
     return start;
 }
 
-// Decides the offsets from q up to until; returns where it stopped (until,
-// or the offset after a text replaced past it). With runs, where a chunk
-// holds a zero unit and a run it may look up after the first one, the
-// offsets up to that zero unit are decided from the chunk's masks, and the
-// run walk goes on from it.
+// The chunk walk: decides the offsets from q up to until; returns where it
+// stopped (until, or the offset after a text replaced past it). With runs,
+// where a chunk holds a zero unit and after it a run that the buckets may
+// hold, the offsets up to that zero unit are decided from the chunk's
+// masks, and the run walk goes on from it.
+//
+// Most offsets are passed over 32 units at a time: a match needs an
+// original's first unit at q, its second unit (or any unit, when an original
+// has one unit) at q + 2, and at level 0 a unit before q that is 0 or a
+// count, at most max_units. With "File" (46 00 69 00 6c 00 65 00) the only
+// original, a 64-byte chunk of UTF-16 text masks only the units 0x0046
+// followed by 0x0069; in a chunk of zero bytes or of byte strings, none.
+// The mask may hold more offsets than these tests pass (see UnitTriples),
+// never fewer, as asserted: every offset that it passes over fails
+// decide_at's own tests, so skipping it changes nothing. After a
+// replacement the masks are made again from the bytes as they are now: the
+// unit before the next offset may be a unit just written.
 std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, bool runs) {
     WideScan& s = w.s;
     const WideIndex& x = s.index;
