@@ -125,39 +125,61 @@ template <int n>
     return noted;
 }
 
-// The wide pass's skip with exact 16-bit tests, as the AVX-512 one: a <= b
-// is min(a, b) == a. The two halves' 0xffff per unit pack into 0xff per
-// unit; the pack interleaves 8-unit quarters of the halves (0 2 1 3), and
-// the permute puts them back in order before the mask is taken.
+// The unit tests' bounds in every 16-bit lane, made once per loop.
+struct UnitLanes256 {
+    __m256i most;
+    __m256i at_lo;
+    __m256i at_span;
+    __m256i after_lo;
+    __m256i after_span;
+};
+
+[[gnu::target("avx2")]] inline UnitLanes256 unit_lanes256(std::uint16_t before_max, UnitRange at, UnitRange after) {
+    return UnitLanes256{_mm256_set1_epi16(static_cast<short>(before_max)), _mm256_set1_epi16(static_cast<short>(at.lo)),
+                        _mm256_set1_epi16(static_cast<short>(at.span)), _mm256_set1_epi16(static_cast<short>(after.lo)),
+                        _mm256_set1_epi16(static_cast<short>(after.span))};
+}
+
+// The 16-bit lanes of two halves as one bit per unit: the halves' 0xffff
+// per unit pack into 0xff per unit; the pack interleaves 8-unit quarters of
+// the halves (0 2 1 3), and the permute puts them back in order before the
+// mask is taken.
+[[gnu::target("avx2")]] inline std::uint32_t unit_bits_avx2(__m256i lo, __m256i hi) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), 0xd8)));
+}
+
+// unit_triples_portable with exact 16-bit tests, as the AVX-512 kernels: a
+// <= b is min(a, b) == a.
+[[gnu::target("avx2")]] inline std::uint32_t unit_triples_avx2(const unsigned char* b, const UnitLanes256& l) {
+    __m256i hit[2];
+    for (unsigned h = 0; h < 2; ++h) {
+        const unsigned char* v = b + 32 * h;
+        const __m256i before = load256(v - 2);
+        const __m256i here = _mm256_sub_epi16(load256(v), l.at_lo);
+        const __m256i next = _mm256_sub_epi16(load256(v + 2), l.after_lo);
+        hit[h] = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(before, l.most), before),
+                                  _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(here, l.at_span), here),
+                                                   _mm256_cmpeq_epi16(_mm256_min_epu16(next, l.after_span), next)));
+    }
+    return unit_bits_avx2(hit[0], hit[1]);
+}
+
+[[gnu::target("avx2")]] inline std::uint32_t zero_units_avx2(const unsigned char* b) {
+    const __m256i zero = _mm256_setzero_si256();
+    return unit_bits_avx2(_mm256_cmpeq_epi16(load256(b), zero), _mm256_cmpeq_epi16(load256(b + 32), zero));
+}
+
+// The wide pass's skip with unit_triples_avx2.
 [[gnu::target("avx2")]] const unsigned char* skip_units_avx2(const unsigned char* b, const unsigned char* last,
                                                              std::uint16_t before_max, UnitRange at,
                                                              UnitRange after, std::uint32_t& may,
                                                              std::uint32_t& zeros) {
-    const __m256i most = _mm256_set1_epi16(static_cast<short>(before_max));
-    const __m256i at_lo = _mm256_set1_epi16(static_cast<short>(at.lo));
-    const __m256i at_span = _mm256_set1_epi16(static_cast<short>(at.span));
-    const __m256i after_lo = _mm256_set1_epi16(static_cast<short>(after.lo));
-    const __m256i after_span = _mm256_set1_epi16(static_cast<short>(after.span));
-    const __m256i zero = _mm256_setzero_si256();
+    const UnitLanes256 l = unit_lanes256(before_max, at, after);
     for (; b <= last; b += 64) {
-        __m256i hit[2];
-        for (unsigned h = 0; h < 2; ++h) {
-            const unsigned char* v = b + 32 * h;
-            const __m256i before = load256(v - 2);
-            const __m256i here = _mm256_sub_epi16(load256(v), at_lo);
-            const __m256i next = _mm256_sub_epi16(load256(v + 2), after_lo);
-            hit[h] = _mm256_and_si256(
-                _mm256_cmpeq_epi16(_mm256_min_epu16(before, most), before),
-                _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(here, at_span), here),
-                                 _mm256_cmpeq_epi16(_mm256_min_epu16(next, after_span), next)));
-        }
-        __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi16(hit[0], hit[1]), 0xd8);
-        auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(packed));
+        const std::uint32_t mask = unit_triples_avx2(b, l);
         if (mask != 0) {
             may = mask;
-            packed = _mm256_packs_epi16(_mm256_cmpeq_epi16(load256(b), zero),
-                                        _mm256_cmpeq_epi16(load256(b + 32), zero));
-            zeros = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xd8)));
+            zeros = zero_units_avx2(b);
             break;
         }
     }
@@ -192,28 +214,48 @@ template <int n>
     return noted;
 }
 
-// The wide pass's skip with the units compared as units, not packed into
-// bytes, so its mask is exactly unit_triples_portable's: e.g. the units
+// The unit tests' bounds in every 16-bit lane, made once per loop.
+struct UnitLanes512 {
+    __m512i most;
+    __m512i at_lo;
+    __m512i at_span;
+    __m512i after_lo;
+    __m512i after_span;
+};
+
+[[gnu::target("avx512bw")]] inline UnitLanes512 unit_lanes512(std::uint16_t before_max, UnitRange at,
+                                                              UnitRange after) {
+    return UnitLanes512{_mm512_set1_epi16(static_cast<short>(before_max)), _mm512_set1_epi16(static_cast<short>(at.lo)),
+                        _mm512_set1_epi16(static_cast<short>(at.span)), _mm512_set1_epi16(static_cast<short>(after.lo)),
+                        _mm512_set1_epi16(static_cast<short>(after.span))};
+}
+
+// unit_triples_portable with the units compared as units, not packed into
+// bytes, so its mask is exactly the portable one: e.g. the units
 // 00 00 | 46 01 | 69 00 fail at 0x21 to 0x7e because 0x146 - 0x21 > 0x5d,
 // as unit_in_range says.
+[[gnu::target("avx512bw")]] inline std::uint32_t unit_triples_avx512bw(const unsigned char* b, const UnitLanes512& l) {
+    __mmask32 hit = _mm512_cmple_epu16_mask(_mm512_loadu_si512(b - 2), l.most);
+    hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(_mm512_loadu_si512(b), l.at_lo), l.at_span);
+    return _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(_mm512_loadu_si512(b + 2), l.after_lo), l.after_span);
+}
+
+[[gnu::target("avx512bw")]] inline std::uint32_t zero_units_avx512bw(const unsigned char* b) {
+    return _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(b), _mm512_setzero_si512());
+}
+
+// The wide pass's skip with unit_triples_avx512bw.
 [[gnu::target("avx512bw")]] const unsigned char* skip_units_avx512bw(const unsigned char* b,
                                                                      const unsigned char* last,
                                                                      std::uint16_t before_max, UnitRange at,
                                                                      UnitRange after, std::uint32_t& may,
                                                                      std::uint32_t& zeros) {
-    const __m512i most = _mm512_set1_epi16(static_cast<short>(before_max));
-    const __m512i at_lo = _mm512_set1_epi16(static_cast<short>(at.lo));
-    const __m512i at_span = _mm512_set1_epi16(static_cast<short>(at.span));
-    const __m512i after_lo = _mm512_set1_epi16(static_cast<short>(after.lo));
-    const __m512i after_span = _mm512_set1_epi16(static_cast<short>(after.span));
+    const UnitLanes512 l = unit_lanes512(before_max, at, after);
     for (; b <= last; b += 64) {
-        const __m512i here = _mm512_loadu_si512(b);
-        __mmask32 hit = _mm512_cmple_epu16_mask(_mm512_loadu_si512(b - 2), most);
-        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(here, at_lo), at_span);
-        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(_mm512_loadu_si512(b + 2), after_lo), after_span);
-        if (hit != 0) {
-            may = hit;
-            zeros = _mm512_cmpeq_epi16_mask(here, _mm512_setzero_si512());
+        const std::uint32_t mask = unit_triples_avx512bw(b, l);
+        if (mask != 0) {
+            may = mask;
+            zeros = zero_units_avx512bw(b);
             break;
         }
     }
@@ -225,49 +267,20 @@ template <int n>
 [[gnu::target("avx2")]] void unit_masks_avx2(const unsigned char* b, std::size_t chunks, std::uint16_t before_max,
                                              UnitRange at, UnitRange after, std::uint32_t* may,
                                              std::uint32_t* zeros) {
-    const __m256i most = _mm256_set1_epi16(static_cast<short>(before_max));
-    const __m256i at_lo = _mm256_set1_epi16(static_cast<short>(at.lo));
-    const __m256i at_span = _mm256_set1_epi16(static_cast<short>(at.span));
-    const __m256i after_lo = _mm256_set1_epi16(static_cast<short>(after.lo));
-    const __m256i after_span = _mm256_set1_epi16(static_cast<short>(after.span));
-    const __m256i zero = _mm256_setzero_si256();
+    const UnitLanes256 l = unit_lanes256(before_max, at, after);
     for (std::size_t i = 0; i < chunks; ++i, b += 64) {
-        __m256i hit[2];
-        __m256i none[2];
-        for (unsigned h = 0; h < 2; ++h) {
-            const unsigned char* v = b + 32 * h;
-            const __m256i before = load256(v - 2);
-            const __m256i units = load256(v);
-            const __m256i here = _mm256_sub_epi16(units, at_lo);
-            const __m256i next = _mm256_sub_epi16(load256(v + 2), after_lo);
-            hit[h] = _mm256_and_si256(
-                _mm256_cmpeq_epi16(_mm256_min_epu16(before, most), before),
-                _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(here, at_span), here),
-                                 _mm256_cmpeq_epi16(_mm256_min_epu16(next, after_span), next)));
-            none[h] = _mm256_cmpeq_epi16(units, zero);
-        }
-        may[i] = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(hit[0], hit[1]), 0xd8)));
-        zeros[i] = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(none[0], none[1]), 0xd8)));
+        may[i] = unit_triples_avx2(b, l);
+        zeros[i] = zero_units_avx2(b);
     }
 }
 
 [[gnu::target("avx512bw")]] void unit_masks_avx512bw(const unsigned char* b, std::size_t chunks,
                                                      std::uint16_t before_max, UnitRange at, UnitRange after,
                                                      std::uint32_t* may, std::uint32_t* zeros) {
-    const __m512i most = _mm512_set1_epi16(static_cast<short>(before_max));
-    const __m512i at_lo = _mm512_set1_epi16(static_cast<short>(at.lo));
-    const __m512i at_span = _mm512_set1_epi16(static_cast<short>(at.span));
-    const __m512i after_lo = _mm512_set1_epi16(static_cast<short>(after.lo));
-    const __m512i after_span = _mm512_set1_epi16(static_cast<short>(after.span));
+    const UnitLanes512 l = unit_lanes512(before_max, at, after);
     for (std::size_t i = 0; i < chunks; ++i, b += 64) {
-        const __m512i here = _mm512_loadu_si512(b);
-        __mmask32 hit = _mm512_cmple_epu16_mask(_mm512_loadu_si512(b - 2), most);
-        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(here, at_lo), at_span);
-        hit = _mm512_mask_cmple_epu16_mask(hit, _mm512_sub_epi16(_mm512_loadu_si512(b + 2), after_lo), after_span);
-        may[i] = hit;
-        zeros[i] = _mm512_cmpeq_epi16_mask(here, _mm512_setzero_si512());
+        may[i] = unit_triples_avx512bw(b, l);
+        zeros[i] = zero_units_avx512bw(b);
     }
 }
 #endif
