@@ -329,6 +329,98 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 }
 #endif
 
+#if defined(VORLANG_AVX_MASKS)
+// The run walk's kernels. The zero units of a window come from one
+// compress per chunk: with zero units at bits 3 and 20 of chunk 1, the
+// lanes 32 + 3 and 32 + 20 of the chunk's unit numbers are stored at the
+// next two places. The runs then go eight at a time, in 64-bit lanes: each
+// lane gathers the four words of run_hash from the run's start and makes
+// the hash as run_hash does, then gathers its word of the filter; the runs
+// to look up and those left to the caller are compressed into out. E.g.
+// zero units at units 10 and 15 of the window: run 1 is the 4 units from
+// 11, its start at byte 22, its words at bytes 22, 22, 22 and 22 (a third
+// of 0 is 0), looked up when the may bit 11 is set, 4 lies in lo to lo +
+// span, and the filter holds the hash. All masked lanes of ops that may
+// leave lanes undefined are written whole (maskz with every bit set).
+[[gnu::target("avx512f,avx512bw,avx512vbmi2,popcnt")]] std::size_t zero_units_avx512vbmi2(const std::uint32_t* masks,
+                                                                                          std::size_t chunks,
+                                                                                          std::uint16_t* at) {
+    __m512i unit = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11,
+                                    10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        _mm512_mask_compressstoreu_epi16(at + count, masks[k], unit);
+        count += static_cast<std::size_t>(_mm_popcnt_u32(masks[k]));
+        unit = _mm512_add_epi16(unit, _mm512_set1_epi16(32));
+    }
+    return count;
+}
+
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi2,popcnt")]] void window_runs_avx512(const RunWindow& w,
+                                                                                                 RunLookups& out) {
+    constexpr __mmask8 all = 0xFF;
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i low6 = _mm512_set1_epi64(63);
+    const __m512i mul0 = _mm512_set1_epi64(static_cast<long long>(kRunHashMul[0]));
+    const __m512i mul1 = _mm512_set1_epi64(static_cast<long long>(kRunHashMul[1]));
+    const __m512i mul2 = _mm512_set1_epi64(static_cast<long long>(kRunHashMul[2]));
+    const __m512i mul3 = _mm512_set1_epi64(static_cast<long long>(kRunHashMul[3]));
+    const __m256i lo = _mm256_set1_epi32(static_cast<int>(w.lo));
+    const __m256i span = _mm256_set1_epi32(static_cast<int>(w.span));
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    out.count = 0;
+    out.lefts = 0;
+    for (std::size_t r = 1; r < w.count; r += 8) {
+        const auto valid = static_cast<__mmask8>((1u << std::min<std::size_t>(8, w.count - r)) - 1);
+        const __m256i before = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w.zeros + r - 1)));
+        const __m256i end = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w.zeros + r)));
+        const __m256i first = _mm256_add_epi32(before, _mm256_set1_epi32(1));  // the run's first unit
+        const __m256i units = _mm256_sub_epi32(end, first);
+        const __m512i may_word = _mm512_mask_i32gather_epi64(zero, valid, _mm256_srli_epi32(first, 6), w.may, 8);
+        const __mmask8 may = _mm512_mask_test_epi64_mask(
+            valid, _mm512_maskz_srlv_epi64(all, may_word, _mm512_and_si512(_mm512_maskz_cvtepu32_epi64(all, first), low6)),
+            one);
+        const __mmask8 long_run = _mm256_mask_cmpge_epu32_mask(valid, units, _mm256_set1_epi32(64));
+        const __mmask8 fits = _mm256_mask_cmple_epu32_mask(valid, _mm256_sub_epi32(units, lo), span);
+        const std::size_t word = r / 64;
+        const std::size_t off = r % 64;
+        const auto inner =
+            static_cast<__mmask8>((w.inner[word] >> off | (w.inner[word + 1] << 1) << (63 - off)) & valid);
+        const auto left = static_cast<__mmask8>(inner | long_run | (may & ~fits));
+        const auto hashed = static_cast<__mmask8>(may & fits & ~left);
+        // run_hash: the words at the start, a third (2u - 8 < 2^15, so
+        // times 43691 >> 17 is the quotient by 3), two thirds, and the end.
+        const __m256i start = _mm256_add_epi32(first, first);
+        const __m256i last = _mm256_sub_epi32(_mm256_add_epi32(units, units), _mm256_set1_epi32(8));
+        const __m256i third = _mm256_srli_epi32(_mm256_mullo_epi32(last, _mm256_set1_epi32(43691)), 17);
+        const __m256i at_third = _mm256_add_epi32(start, third);
+        const __m512i w0 = _mm512_mask_i32gather_epi64(zero, hashed, start, w.bytes, 1);
+        const __m512i w1 = _mm512_mask_i32gather_epi64(zero, hashed, at_third, w.bytes, 1);
+        const __m512i w2 = _mm512_mask_i32gather_epi64(zero, hashed, _mm256_add_epi32(at_third, third), w.bytes, 1);
+        const __m512i w3 = _mm512_mask_i32gather_epi64(zero, hashed, _mm256_add_epi32(start, last), w.bytes, 1);
+        const __m512i a = _mm512_xor_si512(
+            _mm512_mullo_epi64(_mm512_xor_si512(w0, _mm512_maskz_cvtepu32_epi64(all, units)), mul0),
+            _mm512_mullo_epi64(w1, mul1));
+        const __m512i b = _mm512_xor_si512(_mm512_mullo_epi64(w2, mul2), _mm512_mullo_epi64(w3, mul3));
+        __m512i h = _mm512_mullo_epi64(_mm512_xor_si512(a, _mm512_maskz_ror_epi64(all, b, kRunHashTurn)), mul0);
+        h = _mm512_xor_si512(h, _mm512_maskz_srli_epi64(all, h, kRunHashFold));
+        const __m512i bit = _mm512_maskz_srli_epi64(all, h, w.filter_shift);
+        const __m512i filter_word =
+            _mm512_mask_i64gather_epi64(zero, hashed, _mm512_maskz_srli_epi64(all, bit, 6), w.filter, 8);
+        const __mmask8 look = _mm512_mask_test_epi64_mask(
+            hashed, _mm512_maskz_srlv_epi64(all, filter_word, _mm512_and_si512(bit, low6)), one);
+        _mm256_mask_compressstoreu_epi32(out.start + out.count, look, start);
+        _mm256_mask_compressstoreu_epi32(out.units + out.count, look, units);
+        _mm512_mask_compressstoreu_epi64(out.hash + out.count, look, h);
+        out.count += static_cast<std::size_t>(_mm_popcnt_u32(look));
+        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(r)), lanes);
+        _mm_mask_compressstoreu_epi16(out.left + out.lefts, left, _mm256_maskz_cvtepi32_epi16(all, index));
+        out.lefts += static_cast<std::size_t>(_mm_popcnt_u32(left));
+    }
+}
+#endif
+
 struct Runnable {
     std::array<MaskIsa, 4> isas;
     std::size_t count;
@@ -405,4 +497,15 @@ const unsigned char* UnitSkip::operator()(const unsigned char* b, const unsigned
 #endif
     if (isa_ == MaskIsa::portable) return skip_units_portable(packed_, b, last, may, zeros);
     return packed_.skip(b, last, may, zeros);
+}
+
+RunKernels run_kernels(MaskIsa isa) {
+#if defined(VORLANG_AVX_MASKS)
+    if (isa == MaskIsa::avx512bw && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("popcnt")) {
+        return RunKernels{zero_units_avx512vbmi2, window_runs_avx512};
+    }
+#endif
+    (void)isa;
+    return {};
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 // portable: the loops a byte at a time; sse2: the vector masks of
@@ -103,3 +104,74 @@ constexpr std::size_t kSwapLongest = 128;
 // length or the outcome.
 using SwapKernel = std::uint64_t (*)(const TextSwap* swaps, std::size_t count);
 SwapKernel swap_kernel(MaskIsa isa = fastest_mask_isa());
+
+// The run walk's hash of a text of 4 units or more: its count and four
+// words of 8 bytes, at its start, a third and two thirds of the way, and at
+// its end, so it costs the same whatever the length. It sees all of a text
+// of up to 16 units; longer texts alike in the bytes it reads share a
+// hash, and the bytes are compared before any replacement. E.g. "Save as"
+// (7 units, 14 bytes): the words at bytes 0, 2, 4 and 6. The run kernel
+// makes the same hash eight texts at a time.
+constexpr std::uint64_t kRunHashMul[4] = {0x9E3779B97F4A7C15ULL, 0xFF51AFD7ED558CCDULL, 0xC4CEB9FE1A85EC53ULL,
+                                          0xD6E8FEB86659FD93ULL};
+constexpr unsigned kRunHashTurn = 17;  // b is turned right by this many bits
+constexpr unsigned kRunHashFold = 29;  // the last step folds h >> this into h
+
+inline std::uint64_t run_word(const unsigned char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+[[gnu::always_inline]] inline std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
+    const std::size_t third = (2 * units - 8) / 3;
+    const std::uint64_t a = (run_word(s) ^ units) * kRunHashMul[0] ^ run_word(s + third) * kRunHashMul[1];
+    const std::uint64_t b = run_word(s + 2 * third) * kRunHashMul[2] ^ run_word(s + 2 * units - 8) * kRunHashMul[3];
+    const std::uint64_t h = (a ^ (b >> kRunHashTurn | b << (64 - kRunHashTurn))) * kRunHashMul[0];
+    return h ^ (h >> kRunHashFold);
+}
+
+// A window of the run walk: up to kRunWindowChunks chunks, their zero units
+// and may offsets (UnitSkip::masks), and the runs between the zero units.
+// Run r (from 1) lies between the zero units zeros[r - 1] and zeros[r].
+constexpr std::size_t kRunWindowChunks = 16;
+constexpr std::size_t kRunWindowUnits = 32 * kRunWindowChunks;
+
+struct RunWindow {
+    const unsigned char* bytes;
+    const std::uint16_t* zeros;  // in units from bytes, ascending, and 8 more that may be read
+    std::size_t count;           // of zeros
+    const std::uint64_t* may;    // bit u: a may offset at unit u; two words of 0 after the window
+    const std::uint64_t* inner;  // bit r: run r needs the may offsets inside it decided
+    std::uint32_t lo;            // the units of the bucketed originals: lo to lo + span
+    std::uint32_t span;
+    const std::uint64_t* filter;  // a run is looked up when bit h >> filter_shift is set
+    unsigned filter_shift;
+};
+
+// What the run kernel found: the runs to look up (their start in bytes from
+// the window, units and run_hash), and the runs it leaves to the caller:
+// those with inner set, of 64 units or more, or whose start is a may offset
+// but whose units lie outside lo to lo + span. Every other run needs
+// nothing: its start is no may offset, or its hash is not in the filter.
+struct RunLookups {
+    std::uint32_t start[kRunWindowUnits];
+    std::uint32_t units[kRunWindowUnits];
+    std::uint64_t hash[kRunWindowUnits];
+    std::size_t count = 0;
+    std::uint16_t left[kRunWindowUnits];  // run indices, ascending
+    std::size_t lefts = 0;
+};
+
+// The zero units of chunks chunks (their zero_units masks) as units from the
+// first, ascending; returns their count.
+using ZeroUnitsKernel = std::size_t (*)(const std::uint32_t* masks, std::size_t chunks, std::uint16_t* at);
+using WindowRunsKernel = void (*)(const RunWindow& w, RunLookups& out);
+struct RunKernels {
+    ZeroUnitsKernel zero_units = nullptr;
+    WindowRunsKernel runs = nullptr;
+};
+
+// The AVX-512 kernels (with VBMI2 and DQ), or none: the run walk then
+// decides every run itself.
+RunKernels run_kernels(MaskIsa isa = fastest_mask_isa());

@@ -52,27 +52,6 @@ std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64
     return find_original(x, s, 2 * units, h);
 }
 
-std::uint64_t word_at(const unsigned char* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;
-}
-
-// The run walk's hash of a text of 4 units or more: its count and four
-// words of 8 bytes, at its start, a third and two thirds of the way, and at
-// its end, so it costs the same whatever the length. It sees all of a text
-// of up to 16 units; longer texts alike in the bytes it reads share a
-// hash, and the bytes are compared before any replacement. E.g. "Save as"
-// (7 units, 14 bytes): the words at bytes 0, 2, 4 and 6.
-[[gnu::always_inline]] inline std::uint64_t run_hash(const unsigned char* s, std::size_t units) {
-    const std::size_t third = (2 * units - 8) / 3;
-    const std::uint64_t a = (word_at(s) ^ units) * 0x9E3779B97F4A7C15ULL ^ word_at(s + third) * 0xFF51AFD7ED558CCDULL;
-    const std::uint64_t b =
-        word_at(s + 2 * third) * 0xC4CEB9FE1A85EC53ULL ^ word_at(s + 2 * units - 8) * 0xD6E8FEB86659FD93ULL;
-    const std::uint64_t h = (a ^ (b >> 17 | b << 47)) * 0x9E3779B97F4A7C15ULL;
-    return h ^ (h >> 29);
-}
-
 // A bucket's key of a text: the hash's low bits with the count in the 7
 // lowest (at most kRunMaxUnits = 64), so a key is never 0.
 static_assert(kRunMaxUnits < 128 && kRunMinUnits >= 4);
@@ -331,13 +310,13 @@ struct RunWalk {
     std::int64_t end;
     const UnitSkip& may_start;
     SwapKernel swap;
+    RunKernels kernels;  // none unless the walk is at the strict level
     // Runs of lo_units to hi_units units are looked up in the buckets.
     std::size_t lo_units;
     std::size_t hi_units;
 };
 
 constexpr std::size_t kBatch = 32;
-constexpr std::size_t kWindowChunks = 16;
 
 // What a run needs: nothing; its start looked up in the buckets; the may
 // offsets inside it decided, or those and its start (a text too short for
@@ -432,15 +411,28 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
     for (std::size_t j = 0; j < n; ++j) {
         const std::size_t i = swapped[j];
         assert(((made >> j & 1) != 0) == (was[j] == static_cast<std::int32_t>(b.bucket[i]->id[b.slot[i]])));
+        const RunBucket& k = *b.bucket[i];
         if ((made >> j & 1) != 0) {
-            ++counts[b.bucket[i]->id[b.slot[i]]];
+            ++counts[k.id[b.slot[i]]];
             b.kind[i] = RunKind::none;
-        } else {
-            b.kind[i] = RunKind::start_and_inside;  // another original with the same key
+            continue;
         }
+        // A text alike in the words the hash reads: the run's start can
+        // only be an original that another slot keys alike, or one that
+        // found the bucket full.
+        bool alike = k.full != 0;
+        for (unsigned m = b.slot[i] + 1; m < 4; ++m) alike = alike || k.key[m] == b.key[i];
+        b.kind[i] = alike ? RunKind::start_and_inside : RunKind::inside;
+        assert(alike || lookup(x, swaps[j].text, b.units[i]) < 0);
     }
     for (std::size_t i = 0; i < b.n; ++i) {
         const std::int64_t q = b.start[i];
+        if (b.kind[i] == RunKind::none) continue;
+        // The window walk batches the runs it looks up before those it
+        // leaves, so they come out of order: the zero unit search starts
+        // afresh, as its memory holds only for offsets that grow.
+        s.zero_at = -1;
+        s.zero_scan = 0;
         switch (b.kind[i]) {
             case RunKind::inside: decide_offsets(w, q, b.units[i], b.may[i] & ~std::uint64_t{1}); break;
             case RunKind::start_and_inside: decide_offsets(w, q, b.units[i], b.may[i]); break;
@@ -451,30 +443,98 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
     b.n = 0;
 }
 
-// The run walk from q, where the unit before q is 0, over the chunks up to
-// last: decides the runs that end in them, a batch at a time, until 256
-// bytes have passed without a run to look up; returns the start of the run
-// it stopped in.
-std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
-    const WideIndex& x = w.s.index;
+// The run walk's two batches: one filling, and one whose slots were found,
+// decided once the other is full, so that its buckets and originals have
+// been fetched meanwhile.
+struct RunBatches {
     RunBatch two[2];
     RunBatch* b = &two[0];
-    RunBatch* held = nullptr;  // its slots found, decided once the next batch is
-    std::int64_t start = q;    // the run being read
+    RunBatch* held = nullptr;
+
+    void next_if_full(const RunWalk& w) {
+        if (b->n < kBatch) return;
+        find_slots(w, *b);
+        if (held != nullptr) decide_batch(w, *held);
+        held = b;
+        b = b == &two[0] ? &two[1] : &two[0];
+    }
+    void finish(const RunWalk& w) {
+        find_slots(w, *b);
+        if (held != nullptr) decide_batch(w, *held);
+        decide_batch(w, *b);
+    }
+};
+
+// Writes what the run of units units at start needs to the batch, when it
+// needs anything, from its may offsets (bit i for start + 2i; none for a
+// long run, of 64 units or more); returns whether it is looked up. At the
+// strict level a text inside a run is counted by the unit before it, and
+// one that would run over the zero unit that ends the run is no original:
+// such offsets are dropped.
+[[gnu::always_inline]] inline bool add_run(const RunWalk& w, RunBatch& b, std::int64_t start, std::size_t units,
+                                           std::uint64_t run_may, bool long_run) {
+    const WideIndex& x = w.s.index;
+    const unsigned char* text = w.buf + (start - w.base);
+    std::uint64_t inner = run_may & ~std::uint64_t{1};
+    if (inner != 0 && w.s.relax == kRelaxStrict) {
+        for (std::uint64_t m = inner; m != 0; m &= m - 1) {
+            const auto i = static_cast<std::size_t>(std::countr_zero(m));
+            const std::size_t count = counted_units(unit_at(text + 2 * i - 2));
+            if (i + count > units || count < x.min_units) inner &= ~(std::uint64_t{1} << i);
+        }
+    }
+    RunKind kind = inner != 0 ? RunKind::inside : RunKind::none;
+    std::uint64_t h = 0;
+    if (long_run) {
+        kind = RunKind::long_run;
+    } else if ((run_may & 1) != 0) {
+        if (units < w.lo_units || units > w.hi_units) {
+            kind = RunKind::start_and_inside;
+        } else {
+            h = run_hash(text, units);
+            if (bit_set(x.run_filter, hash_bit(h))) {
+                kind = RunKind::lookup;
+            } else {
+                assert(lookup(x, text, units) < 0);
+            }
+        }
+    }
+    if (kind == RunKind::none) return false;
+    const std::size_t i = b.n++;
+    b.start[i] = start;
+    b.units[i] = static_cast<std::uint32_t>(units);
+    b.kind[i] = kind;
+    b.may[i] = (run_may & 1) | inner;
+    if (kind == RunKind::lookup) {
+        b.key[i] = run_key(h, units);
+        b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+        __builtin_prefetch(b.bucket[i]);
+    }
+    return kind == RunKind::lookup;
+}
+
+// The run walk from q, where the unit before q is 0, over the chunks up to
+// last, a run at a time: decides the runs that end in them, a batch at a
+// time, until 256 bytes have passed without a run to look up; returns the
+// start of the run it stopped in.
+std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t last) {
+    [[maybe_unused]] const WideIndex& x = w.s.index;  // for the checks
+    RunBatches batches;
+    std::int64_t start = q;  // the run being read
     // The may offsets of that run from its start, bit i for start + 2i, in
     // the chunks before this one; long when it began 64 units or more
     // before the end of this one.
     std::uint64_t may_before = 0;
     bool long_run = false;
     std::int64_t idle = 0;
-    std::uint32_t mays[kWindowChunks];
-    std::uint32_t zero_masks[kWindowChunks];
+    std::uint32_t mays[kRunWindowChunks];
+    std::uint32_t zero_masks[kRunWindowChunks];
     std::size_t have = 0;
     std::size_t next = 0;
     std::size_t window = 1;  // chunks whose masks are made at once: 2, 4, 8, then 16
     for (std::int64_t c = q; c <= last && idle <= 256; c += 64) {
         if (next == have) {
-            window = std::min(2 * window, kWindowChunks);
+            window = std::min(2 * window, kRunWindowChunks);
             have = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (last - c) / 64 + 1));
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
@@ -497,43 +557,11 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
         for (std::uint32_t zeros = zero_masks[next++]; zeros != 0; zeros &= zeros - 1) {
             const std::int64_t z = c + 2 * std::countr_zero(zeros);
             const auto units = static_cast<std::size_t>(z - start) / 2;
-            const std::uint64_t run_may =
-                units < 64 ? (may_before | from_start()) & ((std::uint64_t{1} << units) - 1) : 0;
-            RunKind kind = (run_may & ~std::uint64_t{1}) != 0 ? RunKind::inside : RunKind::none;
-            std::uint64_t h = 0;
-            if (long_run || units >= 64) {
-                kind = RunKind::long_run;
-            } else if ((run_may & 1) != 0) {
-                if (units < w.lo_units || units > w.hi_units) {
-                    kind = RunKind::start_and_inside;
-                } else {
-                    h = run_hash(w.buf + (start - w.base), units);
-                    if (bit_set(x.run_filter, hash_bit(h))) {
-                        kind = RunKind::lookup;
-                    } else {
-                        assert(lookup(x, w.buf + (start - w.base), units) < 0);
-                    }
-                }
-            }
-            if (kind != RunKind::none) {
-                const std::size_t i = b->n++;
-                b->start[i] = start;
-                b->units[i] = static_cast<std::uint32_t>(units);
-                b->kind[i] = kind;
-                b->may[i] = run_may;
-                if (kind == RunKind::lookup) {
-                    b->key[i] = run_key(h, units);
-                    b->bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
-                    __builtin_prefetch(b->bucket[i]);
-                }
-                if (b->n == kBatch) {
-                    find_slots(w, *b);
-                    if (held != nullptr) decide_batch(w, *held);
-                    held = b;
-                    b = b == &two[0] ? &two[1] : &two[0];
-                }
-            }
-            idle = kind == RunKind::lookup ? 0 : idle + (z + 2 - start);
+            const bool is_long = long_run || units >= 64;
+            const std::uint64_t run_may = is_long ? 0 : (may_before | from_start()) & ((std::uint64_t{1} << units) - 1);
+            const bool looked = add_run(w, *batches.b, start, units, run_may, is_long);
+            batches.next_if_full(w);
+            idle = looked ? 0 : idle + (z + 2 - start);
             start = z + 2;
             may_before = 0;
             long_run = false;
@@ -543,10 +571,149 @@ std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
             long_run = long_run || c + 64 - start >= 128;
         }
     }
-    find_slots(w, *b);
-    if (held != nullptr) decide_batch(w, *held);
-    decide_batch(w, *b);
+    batches.finish(w);
     return start;
+}
+
+// The run walk with the run kernels, at the strict level, a window of up to
+// 16 chunks at a time: the kernels find the window's zero units, and of the
+// runs between them the ones to look up, with their hashes, eight runs at a
+// time. The run that began before the window, and the runs the kernel
+// leaves (see RunLookups), are decided here as the chunk walk does. Stops
+// after a window that ends 256 bytes or more after the last run looked up,
+// and returns the start of the run it stopped in. E.g. a window at c whose
+// zero units are at units 10 and 15: the run that began before it ends at
+// c + 20 and is decided here; the kernel finds run 1, the 4 units from
+// c + 22; the run from c + 32 goes on into the next window.
+std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t last) {
+    const WideIndex& x = w.s.index;
+    assert(w.s.relax == kRelaxStrict);
+    RunBatches batches;
+    std::int64_t start = q;  // the run being read
+    std::uint64_t may_before = 0;  // its may offsets in the windows before, bit i for start + 2i
+    bool long_run = false;         // it began 64 units or more before the end of the last window
+    std::int64_t idle = 0;
+    std::uint32_t mays[kRunWindowChunks];
+    std::uint32_t zero_masks[kRunWindowChunks];
+    // Bit u for the unit at c + 2u, and two words of 0 after the window.
+    constexpr std::size_t kWords = kRunWindowChunks / 2 + 2;
+    std::uint64_t may_words[kWords];
+    std::uint64_t zero_words[kWords];
+    std::uint64_t inner[kWords];  // bit r: run r has a may offset inside it that a counted text may start at
+    std::uint16_t zeros[kRunWindowUnits + 8];
+    RunLookups found;
+    std::size_t window = 1;  // chunks at once: 2, 4, 8, then 16
+    const RunWindow kernel_window{nullptr,
+                                  zeros,
+                                  0,
+                                  may_words,
+                                  inner,
+                                  static_cast<std::uint32_t>(w.lo_units),
+                                  static_cast<std::uint32_t>(w.hi_units - w.lo_units),
+                                  x.run_filter.data(),
+                                  64 - kWideFilterBits};
+    for (std::int64_t c = q; c <= last && idle <= 256;) {
+        window = std::min(2 * window, kRunWindowChunks);
+        const auto have =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (last - c) / 64 + 1));
+        const unsigned char* bytes = w.buf + (c - w.base);
+        const std::int64_t e = c + 64 * static_cast<std::int64_t>(have);
+        w.may_start.masks(bytes, have, mays, zero_masks);
+        std::fill(std::begin(may_words), std::end(may_words), 0);
+        std::fill(std::begin(zero_words), std::end(zero_words), 0);
+        std::fill(std::begin(inner), std::end(inner), 0);
+        for (std::size_t k = 0; k < have; ++k) {
+            may_words[k / 2] |= std::uint64_t{mays[k]} << (32 * (k % 2));
+            zero_words[k / 2] |= std::uint64_t{zero_masks[k]} << (32 * (k % 2));
+        }
+        // The may offsets from unit u of the window on, bit i for u + i.
+        const auto may_from = [&](std::size_t u) {
+            return may_words[u / 64] >> (u % 64) | (may_words[u / 64 + 1] << 1) << (63 - u % 64);
+        };
+        const std::size_t count = w.kernels.zero_units(zero_masks, have, zeros);
+#ifndef NDEBUG
+        for (std::size_t k = 0; k < have; ++k) {
+            const unsigned char* chunk = bytes + 64 * k;
+            assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
+                                          UnitRange{x.second_lo, x.second_span}) &
+                    ~mays[k]) == 0);
+            assert(zero_masks[k] == zero_units_portable(chunk));
+        }
+        for (std::size_t r = 0; r < count; ++r) {
+            assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 || zeros[r] > zeros[r - 1]));
+        }
+#endif
+        if (count == 0) {
+            const auto before = static_cast<std::size_t>(c - start) / 2;
+            if (before < 64) may_before |= may_words[0] << before;
+            long_run = long_run || e - start >= 128;
+            idle += e - c;
+            c = e;
+            continue;
+        }
+        // The run that began before the window.
+        const auto before = static_cast<std::size_t>(c - start) / 2;
+        const std::size_t first_units = before + zeros[0];
+        const bool first_long = long_run || first_units >= 64;
+        bool looked = add_run(w, *batches.b, start, first_units, first_long ? 0 : (may_before | may_words[0] << before) & ((std::uint64_t{1} << first_units) - 1),
+                              first_long);
+        batches.next_if_full(w);
+        // The window's may offsets that start no run, each in the run that
+        // the first zero unit after it ends: run r, r zero units before it.
+        std::uint64_t carry = 0;
+        for (std::size_t k = 0; k < (have + 1) / 2; ++k) {
+            const std::uint64_t starts = zero_words[k] << 1 | carry;
+            carry = zero_words[k] >> 63;
+            for (std::uint64_t m = may_words[k] & ~starts & ~zero_words[k]; m != 0; m &= m - 1) {
+                const std::size_t u = 64 * k + static_cast<std::size_t>(std::countr_zero(m));
+                std::size_t r = 0;
+                for (std::size_t j = 0; j < k; ++j) r += static_cast<std::size_t>(std::popcount(zero_words[j]));
+                r += static_cast<std::size_t>(std::popcount(zero_words[k] & ((std::uint64_t{1} << (u % 64)) - 1)));
+                if (r == 0 || r >= count) continue;  // the runs decided apart
+                const std::size_t count_before = counted_units(unit_at(bytes + 2 * u - 2));
+                if (u + count_before <= zeros[r] && count_before >= x.min_units) inner[r / 64] |= std::uint64_t{1} << (r % 64);
+            }
+        }
+        RunWindow kw = kernel_window;
+        kw.bytes = bytes;
+        kw.count = count;
+        w.kernels.runs(kw, found);
+        for (std::size_t j = 0; j < found.count; ++j) {
+            RunBatch& b = *batches.b;
+            const std::size_t i = b.n++;
+            const std::uint64_t h = found.hash[j];
+            assert(h == run_hash(bytes + found.start[j], found.units[j]) && bit_set(x.run_filter, hash_bit(h)));
+            b.start[i] = c + found.start[j];
+            b.units[i] = found.units[j];
+            b.kind[i] = RunKind::lookup;
+            b.may[i] = 1;
+            b.key[i] = run_key(h, found.units[j]);
+            b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+            __builtin_prefetch(b.bucket[i]);
+            batches.next_if_full(w);
+        }
+        for (std::size_t j = 0; j < found.lefts; ++j) {
+            const std::size_t r = found.left[j];
+            const std::size_t from = zeros[r - 1] + 1u;
+            const std::size_t units = zeros[r] - from;
+            const bool is_long = units >= 64;
+            add_run(w, *batches.b, c + 2 * static_cast<std::int64_t>(from), units,
+                    is_long ? 0 : may_from(from) & ((std::uint64_t{1} << units) - 1), is_long);
+            batches.next_if_full(w);
+        }
+        looked = looked || found.count != 0;
+        start = c + 2 * static_cast<std::int64_t>(zeros[count - 1]) + 2;
+        may_before = start < e ? may_from(static_cast<std::size_t>(start - c) / 2) : 0;
+        long_run = e - start >= 128;
+        idle = looked ? 0 : idle + (e - c);
+        c = e;
+    }
+    batches.finish(w);
+    return start;
+}
+
+std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
+    return w.kernels.runs != nullptr ? walk_runs_by_window(w, q, last) : walk_runs_by_chunk(w, q, last);
 }
 
 // The chunk walk: decides the offsets from q up to until; returns where it
@@ -626,7 +793,14 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
     }
     const UnitSkip may_start(largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
                              UnitRange{x.second_lo, x.second_span});
-    const RunWalk w{s,           buf, base, end, may_start, swap_kernel(), std::max(x.min_units, kRunMinUnits),
+    const RunWalk w{s,
+                    buf,
+                    base,
+                    end,
+                    may_start,
+                    swap_kernel(),
+                    s.relax == kRelaxStrict ? run_kernels() : RunKernels{},
+                    std::max(x.min_units, kRunMinUnits),
                     std::min(x.max_units, kRunMaxUnits)};
     // The search's observer wants the hits in order, which the batches do
     // not keep.
