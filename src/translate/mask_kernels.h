@@ -139,7 +139,7 @@ constexpr std::size_t kRunWindowUnits = 32 * kRunWindowChunks;
 
 struct RunWindow {
     const unsigned char* bytes;
-    const std::uint16_t* zeros;  // in units from bytes, ascending, and 8 more that may be read
+    const std::uint16_t* zeros;  // in units from bytes, ascending, and 8 more that are read
     std::size_t count;           // of zeros
     const std::uint64_t* may;    // bit u: a may offset at unit u; two words of 0 after the window
     const std::uint64_t* inner;  // bit r: run r needs the may offsets inside it decided
@@ -154,17 +154,19 @@ struct RunWindow {
 // those with inner set, of 64 units or more, or whose start is a may offset
 // but whose units lie outside lo to lo + span. Every other run needs
 // nothing: its start is no may offset, or its hash is not in the filter.
+// The kernel stores eight places at a time, so each array has 8 more.
 struct RunLookups {
-    std::uint32_t start[kRunWindowUnits];
-    std::uint32_t units[kRunWindowUnits];
-    std::uint64_t hash[kRunWindowUnits];
+    std::uint32_t start[kRunWindowUnits + 8];
+    std::uint32_t units[kRunWindowUnits + 8];
+    std::uint64_t hash[kRunWindowUnits + 8];
     std::size_t count = 0;
-    std::uint16_t left[kRunWindowUnits];  // run indices, ascending
+    std::uint16_t left[kRunWindowUnits + 8];  // run indices, ascending
     std::size_t lefts = 0;
 };
 
 // The zero units of chunks chunks (their zero_units masks) as units from the
-// first, ascending; returns their count.
+// first, ascending; returns their count. at has room for 32 more: each
+// chunk's units are stored 32 at a time.
 using ZeroUnitsKernel = std::size_t (*)(const std::uint32_t* masks, std::size_t chunks, std::uint16_t* at);
 using WindowRunsKernel = void (*)(const RunWindow& w, RunLookups& out);
 struct RunKernels {

@@ -513,10 +513,19 @@ struct RunBatches {
     return kind == RunKind::lookup;
 }
 
+std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t last);
+
+// The runs the chunk walk looks up before it hands the rest to the window
+// walk, when the run kernels are there: in a program's code and data the
+// run walk is entered often for a few runs, which the window walk (its
+// masks made a window at a time) took a fifth longer over.
+constexpr std::size_t kWidenAfter = 2 * kBatch;
+
 // The run walk from q, where the unit before q is 0, over the chunks up to
 // last, a run at a time: decides the runs that end in them, a batch at a
-// time, until 256 bytes have passed without a run to look up; returns the
-// start of the run it stopped in.
+// time, until 256 bytes have passed without a run to look up, or goes on
+// with the window walk after kWidenAfter runs looked up; returns the start
+// of the run it stopped in.
 std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t last) {
     [[maybe_unused]] const WideIndex& x = w.s.index;  // for the checks
     RunBatches batches;
@@ -532,6 +541,7 @@ std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t l
     std::size_t have = 0;
     std::size_t next = 0;
     std::size_t window = 1;  // chunks whose masks are made at once: 2, 4, 8, then 16
+    std::size_t looked_up = 0;
     for (std::int64_t c = q; c <= last && idle <= 256; c += 64) {
         if (next == have) {
             window = std::min(2 * window, kRunWindowChunks);
@@ -562,9 +572,14 @@ std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t l
             const bool looked = add_run(w, *batches.b, start, units, run_may, is_long);
             batches.next_if_full(w);
             idle = looked ? 0 : idle + (z + 2 - start);
+            looked_up += looked;
             start = z + 2;
             may_before = 0;
             long_run = false;
+            if (looked_up == kWidenAfter && w.kernels.runs != nullptr) {
+                batches.finish(w);
+                return walk_runs_by_window(w, start, last);
+            }
         }
         if (start < c + 64) {
             may_before |= from_start();
@@ -600,7 +615,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint64_t may_words[kWords];
     std::uint64_t zero_words[kWords];
     std::uint64_t inner[kWords];  // bit r: run r has a may offset inside it that a counted text may start at
-    std::uint16_t zeros[kRunWindowUnits + 8];
+    std::uint16_t zeros[kRunWindowUnits + 32] = {};
     RunLookups found;
     std::size_t window = 1;  // chunks at once: 2, 4, 8, then 16
     const RunWindow kernel_window{nullptr,
@@ -659,16 +674,15 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                               first_long);
         batches.next_if_full(w);
         // The window's may offsets that start no run, each in the run that
-        // the first zero unit after it ends: run r, r zero units before it.
+        // the first zero unit after it ends: run r, whose zero unit is zeros[r].
         std::uint64_t carry = 0;
+        std::size_t r = 0;
         for (std::size_t k = 0; k < (have + 1) / 2; ++k) {
             const std::uint64_t starts = zero_words[k] << 1 | carry;
             carry = zero_words[k] >> 63;
             for (std::uint64_t m = may_words[k] & ~starts & ~zero_words[k]; m != 0; m &= m - 1) {
                 const std::size_t u = 64 * k + static_cast<std::size_t>(std::countr_zero(m));
-                std::size_t r = 0;
-                for (std::size_t j = 0; j < k; ++j) r += static_cast<std::size_t>(std::popcount(zero_words[j]));
-                r += static_cast<std::size_t>(std::popcount(zero_words[k] & ((std::uint64_t{1} << (u % 64)) - 1)));
+                while (r < count && zeros[r] < u) ++r;
                 if (r == 0 || r >= count) continue;  // the runs decided apart
                 const std::size_t count_before = counted_units(unit_at(bytes + 2 * u - 2));
                 if (u + count_before <= zeros[r] && count_before >= x.min_units) inner[r / 64] |= std::uint64_t{1} << (r % 64);
@@ -712,9 +726,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     return start;
 }
 
-std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) {
-    return w.kernels.runs != nullptr ? walk_runs_by_window(w, q, last) : walk_runs_by_chunk(w, q, last);
-}
+std::int64_t walk_runs(const RunWalk& w, std::int64_t q, std::int64_t last) { return walk_runs_by_chunk(w, q, last); }
 
 // The chunk walk: decides the offsets from q up to until; returns where it
 // stopped (until, or the offset after a text replaced past it). With runs,
