@@ -364,11 +364,35 @@ std::string make_wide_file(Rng& r, const std::vector<Pair>& pairs, const std::ve
         texts.push_back(p.full);
     }
     auto text = [&] { return units_of(r.pick(texts)); };
+    // Originals of 4 units or more, which the run walk looks up by hash.
+    std::vector<std::string> hashed;
+    for (const Pair& p : pairs) {
+        if (units_of(p.org).size() >= 8) hashed.push_back(units_of(p.org));
+    }
     static const std::uint16_t kBefore[] = {0, 0, 1, 2, 3, 4, 5, 'A', '7', '&', 0x100, 0xD83D, 0xDE00};
     std::size_t size = r.one_in(8) ? r.below(99) : r.one_in(10) ? 100100 + r.below(20000) : 200 + r.below(6000);
     std::string file = r.one_in(4) ? word(0) + text() + word(0) : "";
     while (file.size() < size) {
-        switch (r.below(12)) {
+        switch (r.below(13)) {
+            case 11:
+                // Texts back to back between zero units, mostly originals, as
+                // in a resource section: enough for the run walk's windows.
+                // Some hold a counted text after their first units.
+                {
+                    std::string run;
+                    for (std::size_t n = 100 + r.below(150); n > 0; --n) {
+                        std::string t = hashed.empty() || r.one_in(3) ? text() : r.pick(hashed);
+                        if (r.one_in(8)) {
+                            const std::string counted = text();
+                            t = t.substr(0, 2 * r.below(t.size() / 2 + 1)) +
+                                word(static_cast<std::uint16_t>(counted.size() / 2)) + counted;
+                        }
+                        run += t + word(0);
+                    }
+                    size = std::max(size, file.size() + run.size());  // kept whole
+                    file += run;
+                }
+                break;
             case 0: file += menu_popup(text(), r.one_in(2) ? 0x10 : 0x90); break;
             case 1: file += menu_item(kBefore[r.below(std::size(kBefore))], text()); break;
             case 2: file += dialog_caption(text()); break;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "byte_masks.h"
 #include "mask_kernels.h"
@@ -692,6 +693,25 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         kw.bytes = bytes;
         kw.count = count;
         w.kernels.runs(kw, found);
+#ifndef NDEBUG
+        {
+            // Every run the kernel neither looks up nor leaves needs nothing.
+            std::vector<bool> listed(count, false);
+            for (std::size_t j = 0; j < found.count; ++j) {
+                listed[static_cast<std::size_t>(std::find(zeros, zeros + count, (found.start[j] + 2 * found.units[j]) / 2) - zeros)] =
+                    true;
+            }
+            for (std::size_t j = 0; j < found.lefts; ++j) listed[found.left[j]] = true;
+            for (std::size_t r = 1; r < count; ++r) {
+                const std::size_t from = zeros[r - 1] + 1u;
+                const std::size_t units = zeros[r] - from;
+                const bool first = (may_from(from) & 1) != 0;
+                const bool fits = units >= w.lo_units && units <= w.hi_units;
+                assert(listed[r] || (units < 64 && (inner[r / 64] >> (r % 64) & 1) == 0 && (!first || fits) &&
+                                     (!first || !bit_set(x.run_filter, hash_bit(run_hash(bytes + 2 * from, units))))));
+            }
+        }
+#endif
         for (std::size_t j = 0; j < found.count; ++j) {
             RunBatch& b = *batches.b;
             const std::size_t i = b.n++;
