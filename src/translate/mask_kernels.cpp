@@ -333,7 +333,8 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 // The run walk's kernels. The zero units of a window come from one
 // compress per chunk: with zero units at bits 3 and 20 of chunk 1, the
 // lanes 32 + 3 and 32 + 20 of the chunk's unit numbers are stored at the
-// next two places. The runs then go eight at a time, in 64-bit lanes: each
+// next two places, and the same lanes of the may bits one unit up (bits 4
+// and 21, 0xFFFF where set) beside them. The runs then go eight at a time, in 64-bit lanes: each
 // lane gathers the four words of run_hash from the run's start and makes
 // the hash as run_hash does, then gathers its word of the filter; the runs
 // to look up and those left to the caller are compressed into out. E.g.
@@ -345,13 +346,17 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 // kernels compress into a register and store all of it, past the count
 // (a compress to memory took several times as long).
 [[gnu::target("avx512f,avx512bw,avx512vbmi2,popcnt")]] std::size_t zero_units_avx512vbmi2(const std::uint32_t* masks,
+                                                                                          const std::uint32_t* may,
                                                                                           std::size_t chunks,
-                                                                                          std::uint16_t* at) {
+                                                                                          std::uint16_t* at,
+                                                                                          std::uint16_t* may_after) {
     __m512i unit = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11,
                                     10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     std::size_t count = 0;
     for (std::size_t k = 0; k < chunks; ++k) {
         _mm512_storeu_si512(at + count, _mm512_maskz_compress_epi16(masks[k], unit));
+        const std::uint32_t next = may[k] >> 1 | (k + 1 < chunks ? may[k + 1] << 31 : 0);  // bit j: a may offset at j + 1
+        _mm512_storeu_si512(may_after + count, _mm512_maskz_compress_epi16(masks[k], _mm512_movm_epi16(next)));
         count += static_cast<std::size_t>(_mm_popcnt_u32(masks[k]));
         unit = _mm512_add_epi16(unit, _mm512_set1_epi16(32));
     }
@@ -379,10 +384,8 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
         const __m256i end = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w.zeros + r)));
         const __m256i first = _mm256_add_epi32(before, _mm256_set1_epi32(1));  // the run's first unit
         const __m256i units = _mm256_sub_epi32(end, first);
-        const __m512i may_word = _mm512_mask_i32gather_epi64(zero, valid, _mm256_srli_epi32(first, 6), w.may, 8);
-        const __mmask8 may = _mm512_mask_test_epi64_mask(
-            valid, _mm512_maskz_srlv_epi64(all, may_word, _mm512_and_si512(_mm512_maskz_cvtepu32_epi64(all, first), low6)),
-            one);
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.may_after + r - 1));
+        const __mmask8 may = _mm_mask_test_epi16_mask(valid, after, after);
         const __mmask8 long_run = _mm256_mask_cmpge_epu32_mask(valid, units, _mm256_set1_epi32(64));
         const __mmask8 fits = _mm256_mask_cmple_epu32_mask(valid, _mm256_sub_epi32(units, lo), span);
         const std::size_t word = r / 64;

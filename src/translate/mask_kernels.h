@@ -139,9 +139,9 @@ constexpr std::size_t kRunWindowUnits = 32 * kRunWindowChunks;
 
 struct RunWindow {
     const unsigned char* bytes;
-    const std::uint16_t* zeros;  // in units from bytes, ascending, and 8 more that are read
-    std::size_t count;           // of zeros
-    const std::uint64_t* may;    // bit u: a may offset at unit u; two words of 0 after the window
+    const std::uint16_t* zeros;      // in units from bytes, ascending, and 8 more that are read
+    const std::uint16_t* may_after;  // per zero unit: not 0 when a may offset follows it; 8 more
+    std::size_t count;               // of zeros
     const std::uint64_t* inner;  // bit r: run r needs the may offsets inside it decided
     std::uint32_t lo;            // the units of the bucketed originals: lo to lo + span
     std::uint32_t span;
@@ -165,9 +165,12 @@ struct RunLookups {
 };
 
 // The zero units of chunks chunks (their zero_units masks) as units from the
-// first, ascending; returns their count. at has room for 32 more: each
-// chunk's units are stored 32 at a time.
-using ZeroUnitsKernel = std::size_t (*)(const std::uint32_t* masks, std::size_t chunks, std::uint16_t* at);
+// first, ascending, and beside each in may_after whether the unit after it
+// is a may offset (by the chunks' may masks; the last zero unit's is
+// unknown); returns their count. at and may_after have room for 32 more:
+// each chunk's are stored 32 at a time.
+using ZeroUnitsKernel = std::size_t (*)(const std::uint32_t* masks, const std::uint32_t* may, std::size_t chunks,
+                                        std::uint16_t* at, std::uint16_t* may_after);
 using WindowRunsKernel = void (*)(const RunWindow& w, RunLookups& out);
 struct RunKernels {
     ZeroUnitsKernel zero_units = nullptr;

@@ -364,6 +364,21 @@ void decide_offsets(const RunWalk& w, std::int64_t q, std::size_t units, std::ui
     }
 }
 
+// Decides a run of units units at q with no may offset inside it: only a
+// terminated text of the whole run can stand at its start, after the zero
+// unit, so the table's lookup decides it, as decide_at would there (a
+// count of 0 is no text, and the text is clean).
+void decide_start(const RunWalk& w, std::int64_t q, std::size_t units) {
+    WideIndex& x = w.s.index;
+    unsigned char* text = w.buf + (q - w.base);
+    assert(unit_at(text - 2) == 0 && unit_at(text + 2 * units) == 0 && x.observer == nullptr);
+    const std::int32_t id = lookup(x, text, units);
+    if (id < 0) return;
+    const Original& o = x.originals[static_cast<std::size_t>(id)];
+    std::memcpy(text, o.result, o.len);
+    ++(w.s.clean != nullptr ? w.s.clean : x.clean.data())[id];
+}
+
 // Finds each looked-up run's key in its bucket and fetches the original's
 // bytes, which the batch's decision reads once the next batch is read.
 void find_slots(const RunWalk& w, RunBatch& b) {
@@ -436,7 +451,13 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
         s.zero_scan = 0;
         switch (b.kind[i]) {
             case RunKind::inside: decide_offsets(w, q, b.units[i], b.may[i] & ~std::uint64_t{1}); break;
-            case RunKind::start_and_inside: decide_offsets(w, q, b.units[i], b.may[i]); break;
+            case RunKind::start_and_inside:
+                if (b.may[i] == 1) {
+                    decide_start(w, q, b.units[i]);
+                } else {
+                    decide_offsets(w, q, b.units[i], b.may[i]);
+                }
+                break;
             case RunKind::long_run: walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(b.units[i]) + 2, false); break;
             default: break;
         }
@@ -617,12 +638,13 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint64_t zero_words[kWords];
     std::uint64_t inner[kWords];  // bit r: run r has a may offset inside it that a counted text may start at
     std::uint16_t zeros[kRunWindowUnits + 32] = {};
+    std::uint16_t may_after[kRunWindowUnits + 32] = {};
     RunLookups found;
     std::size_t window = 1;  // chunks at once: 2, 4, 8, then 16
     const RunWindow kernel_window{nullptr,
                                   zeros,
+                                  may_after,
                                   0,
-                                  may_words,
                                   inner,
                                   static_cast<std::uint32_t>(w.lo_units),
                                   static_cast<std::uint32_t>(w.hi_units - w.lo_units),
@@ -646,7 +668,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         const auto may_from = [&](std::size_t u) {
             return may_words[u / 64] >> (u % 64) | (may_words[u / 64 + 1] << 1) << (63 - u % 64);
         };
-        const std::size_t count = w.kernels.zero_units(zero_masks, have, zeros);
+        const std::size_t count = w.kernels.zero_units(zero_masks, mays, have, zeros, may_after);
 #ifndef NDEBUG
         for (std::size_t k = 0; k < have; ++k) {
             const unsigned char* chunk = bytes + 64 * k;
@@ -657,6 +679,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         }
         for (std::size_t r = 0; r < count; ++r) {
             assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 || zeros[r] > zeros[r - 1]));
+            assert(r + 1 == count || (may_after[r] != 0) == ((may_from(zeros[r] + 1u) & 1) != 0));
         }
 #endif
         if (count == 0) {
