@@ -345,19 +345,17 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 // leave lanes undefined are written whole (maskz with every bit set). The
 // kernels compress into a register and store all of it, past the count
 // (a compress to memory took several times as long).
-[[gnu::target("avx512f,avx512bw,avx512vbmi2,popcnt")]] std::size_t zero_units_avx512vbmi2(const std::uint32_t* masks,
-                                                                                          const std::uint32_t* may,
-                                                                                          std::size_t chunks,
-                                                                                          std::uint16_t* at,
-                                                                                          std::uint16_t* may_after) {
+[[gnu::target("avx512f,avx512bw,avx512vbmi2,popcnt")]] std::size_t zero_units_avx512vbmi2(const WindowZeros& z) {
     __m512i unit = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11,
                                     10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     std::size_t count = 0;
-    for (std::size_t k = 0; k < chunks; ++k) {
-        _mm512_storeu_si512(at + count, _mm512_maskz_compress_epi16(masks[k], unit));
-        const std::uint32_t next = may[k] >> 1 | (k + 1 < chunks ? may[k + 1] << 31 : 0);  // bit j: a may offset at j + 1
-        _mm512_storeu_si512(may_after + count, _mm512_maskz_compress_epi16(masks[k], _mm512_movm_epi16(next)));
-        count += static_cast<std::size_t>(_mm_popcnt_u32(masks[k]));
+    for (std::size_t k = 0; k < z.chunks; ++k) {
+        const __mmask32 zero = z.zero[k];
+        // Bit j: a may offset at j + 1.
+        const std::uint32_t next = z.may[k] >> 1 | (k + 1 < z.chunks ? z.may[k + 1] << 31 : 0);
+        _mm512_storeu_si512(z.at + count, _mm512_maskz_compress_epi16(zero, unit));
+        _mm512_storeu_si512(z.may_after + count, _mm512_maskz_compress_epi16(zero, _mm512_movm_epi16(next)));
+        count += static_cast<std::size_t>(_mm_popcnt_u32(zero));
         unit = _mm512_add_epi16(unit, _mm512_set1_epi16(32));
     }
     return count;
@@ -388,10 +386,8 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
         const __mmask8 may = _mm_mask_test_epi16_mask(valid, after, after);
         const __mmask8 long_run = _mm256_mask_cmpge_epu32_mask(valid, units, _mm256_set1_epi32(64));
         const __mmask8 fits = _mm256_mask_cmple_epu32_mask(valid, _mm256_sub_epi32(units, lo), span);
-        const std::size_t word = r / 64;
-        const std::size_t off = r % 64;
-        const auto inner =
-            static_cast<__mmask8>((w.inner[word] >> off | (w.inner[word + 1] << 1) << (63 - off)) & valid);
+        const __m128i inner_flags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.inner + r));
+        const __mmask8 inner = _mm_mask_test_epi16_mask(valid, inner_flags, inner_flags);
         const auto left = static_cast<__mmask8>(inner | long_run | (may & ~fits));
         const auto hashed = static_cast<__mmask8>(may & fits & ~left);
         // run_hash: the words at the start, a third (2u - 8 < 2^15, so

@@ -139,11 +139,15 @@ constexpr std::size_t kRunWindowUnits = 32 * kRunWindowChunks;
 
 struct RunWindow {
     const unsigned char* bytes;
-    const std::uint16_t* zeros;      // in units from bytes, ascending, and 8 more that are read
-    const std::uint16_t* may_after;  // per zero unit: not 0 when a may offset follows it; 8 more
-    std::size_t count;               // of zeros
-    const std::uint64_t* inner;  // bit r: run r needs the may offsets inside it decided
-    std::uint32_t lo;            // the units of the bucketed originals: lo to lo + span
+    // Per zero unit, as the zero unit kernel lists them, each with 8 more
+    // places that are read: its unit from bytes, ascending; whether a may
+    // offset follows it (not 0); whether the run it ends needs the may
+    // offsets inside it decided (not 0).
+    const std::uint16_t* zeros;
+    const std::uint16_t* may_after;
+    const std::uint16_t* inner;
+    std::size_t count;  // of zeros
+    std::uint32_t lo;   // the units of the bucketed originals: lo to lo + span
     std::uint32_t span;
     const std::uint64_t* filter;  // a run is looked up when bit h >> filter_shift is set
     unsigned filter_shift;
@@ -164,13 +168,19 @@ struct RunLookups {
     std::size_t lefts = 0;
 };
 
-// The zero units of chunks chunks (their zero_units masks) as units from the
-// first, ascending, and beside each in may_after whether the unit after it
-// is a may offset (by the chunks' may masks; the last zero unit's is
-// unknown); returns their count. at and may_after have room for 32 more:
-// each chunk's are stored 32 at a time.
-using ZeroUnitsKernel = std::size_t (*)(const std::uint32_t* masks, const std::uint32_t* may, std::size_t chunks,
-                                        std::uint16_t* at, std::uint16_t* may_after);
+// A window's chunk masks, and two of the lists of RunWindow that the zero
+// unit kernel makes from them, in units from the first chunk, each with
+// room for 32 more places: each chunk's are stored 32 at a time.
+struct WindowZeros {
+    const std::uint32_t* zero;  // per chunk: its zero units
+    const std::uint32_t* may;   // per chunk: its may offsets
+    std::size_t chunks;
+    std::uint16_t* at;
+    std::uint16_t* may_after;  // the last zero unit's is unknown
+};
+
+// Returns the count of the zero units it lists.
+using ZeroUnitsKernel = std::size_t (*)(const WindowZeros& z);
 using WindowRunsKernel = void (*)(const RunWindow& w, RunLookups& out);
 struct RunKernels {
     ZeroUnitsKernel zero_units = nullptr;

@@ -612,93 +612,67 @@ std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t l
     return start;
 }
 
-// The run walk with the run kernels, at the strict level, a window of up to
-// 16 chunks at a time: the kernels find the window's zero units, and of the
-// runs between them the ones to look up, with their hashes, eight runs at a
-// time. The run that began before the window, and the runs the kernel
-// leaves (see RunLookups), are decided here as the chunk walk does. Stops
-// after a window that ends 256 bytes or more after the last run looked up,
-// and returns the start of the run it stopped in. E.g. a window at c whose
-// zero units are at units 10 and 15: the run that began before it ends at
-// c + 20 and is decided here; the kernel finds run 1, the 4 units from
-// c + 22; the run from c + 32 goes on into the next window.
+// The run walk with the run kernels, at the strict level, a window of 16
+// chunks at a time, each from the zero unit before the run being read: the
+// kernels find the window's zero units, and of the runs between them the
+// ones to look up, with their hashes, eight runs at a time, and the ones
+// they leave (see RunLookups) are decided here as the chunk walk does. The
+// next window starts at the zero unit that ends the window's last run.
+// Stops after 256 bytes without a run to look up, or at a run that no
+// window holds whole (the chunk walk goes on there), and returns the start
+// of the run it stopped in. E.g. a run from q and zero units at q + 8 and
+// q + 18: the window starts at q - 2 (unit 0, a zero unit), its zero units
+// are at units 0, 5 and 10, and its runs 1 and 2 are the 4 units from q and
+// the 4 units from q + 10; the next window starts at q + 18.
 std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t last) {
     const WideIndex& x = w.s.index;
-    assert(w.s.relax == kRelaxStrict);
+    assert(w.s.relax == kRelaxStrict && q - 4 >= w.base);
     RunBatches batches;
-    std::int64_t start = q;  // the run being read
-    std::uint64_t may_before = 0;  // its may offsets in the windows before, bit i for start + 2i
-    bool long_run = false;         // it began 64 units or more before the end of the last window
+    std::int64_t start = q;  // the run being read; the unit before it is 0
     std::int64_t idle = 0;
     std::uint32_t mays[kRunWindowChunks];
     std::uint32_t zero_masks[kRunWindowChunks];
-    // Bit u for the unit at c + 2u, and two words of 0 after the window.
+    // Bit u for the unit u of the window, and two words of 0 after it.
     constexpr std::size_t kWords = kRunWindowChunks / 2 + 2;
     std::uint64_t may_words[kWords];
     std::uint64_t zero_words[kWords];
-    std::uint64_t inner[kWords];  // bit r: run r has a may offset inside it that a counted text may start at
+    // The lists of RunWindow.
     std::uint16_t zeros[kRunWindowUnits + 32] = {};
     std::uint16_t may_after[kRunWindowUnits + 32] = {};
+    std::uint16_t inner_before[kRunWindowUnits + 32];
     RunLookups found;
-    std::size_t window = 1;  // chunks at once: 2, 4, 8, then 16
-    const RunWindow kernel_window{nullptr,
-                                  zeros,
-                                  may_after,
-                                  0,
-                                  inner,
-                                  static_cast<std::uint32_t>(w.lo_units),
-                                  static_cast<std::uint32_t>(w.hi_units - w.lo_units),
-                                  x.run_filter.data(),
-                                  64 - kWideFilterBits};
-    for (std::int64_t c = q; c <= last && idle <= 256;) {
-        window = std::min(2 * window, kRunWindowChunks);
-        const auto have =
-            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(window), (last - c) / 64 + 1));
+    RunWindow kw{nullptr,
+                 zeros,
+                 may_after,
+                 inner_before,
+                 0,
+                 static_cast<std::uint32_t>(w.lo_units),
+                 static_cast<std::uint32_t>(w.hi_units - w.lo_units),
+                 x.run_filter.data(),
+                 64 - kWideFilterBits};
+    while (start - 2 <= last && idle <= 256) {
+        const std::int64_t c = start - 2;  // the window, unit u at c + 2u
+        const auto have = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kRunWindowChunks), (last - c) / 64 + 1));
         const unsigned char* bytes = w.buf + (c - w.base);
-        const std::int64_t e = c + 64 * static_cast<std::int64_t>(have);
         w.may_start.masks(bytes, have, mays, zero_masks);
         std::fill(std::begin(may_words), std::end(may_words), 0);
         std::fill(std::begin(zero_words), std::end(zero_words), 0);
-        std::fill(std::begin(inner), std::end(inner), 0);
         for (std::size_t k = 0; k < have; ++k) {
             may_words[k / 2] |= std::uint64_t{mays[k]} << (32 * (k % 2));
             zero_words[k / 2] |= std::uint64_t{zero_masks[k]} << (32 * (k % 2));
         }
+        assert((zero_words[0] & 1) != 0);
         // The may offsets from unit u of the window on, bit i for u + i.
         const auto may_from = [&](std::size_t u) {
             return may_words[u / 64] >> (u % 64) | (may_words[u / 64 + 1] << 1) << (63 - u % 64);
         };
-        const std::size_t count = w.kernels.zero_units(zero_masks, mays, have, zeros, may_after);
-#ifndef NDEBUG
-        for (std::size_t k = 0; k < have; ++k) {
-            const unsigned char* chunk = bytes + 64 * k;
-            assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
-                                          UnitRange{x.second_lo, x.second_span}) &
-                    ~mays[k]) == 0);
-            assert(zero_masks[k] == zero_units_portable(chunk));
-        }
-        for (std::size_t r = 0; r < count; ++r) {
-            assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 || zeros[r] > zeros[r - 1]));
-            assert(r + 1 == count || (may_after[r] != 0) == ((may_from(zeros[r] + 1u) & 1) != 0));
-        }
-#endif
-        if (count == 0) {
-            const auto before = static_cast<std::size_t>(c - start) / 2;
-            if (before < 64) may_before |= may_words[0] << before;
-            long_run = long_run || e - start >= 128;
-            idle += e - c;
-            c = e;
-            continue;
-        }
-        // The run that began before the window.
-        const auto before = static_cast<std::size_t>(c - start) / 2;
-        const std::size_t first_units = before + zeros[0];
-        const bool first_long = long_run || first_units >= 64;
-        bool looked = add_run(w, *batches.b, start, first_units, first_long ? 0 : (may_before | may_words[0] << before) & ((std::uint64_t{1} << first_units) - 1),
-                              first_long);
-        batches.next_if_full(w);
-        // The window's may offsets that start no run, each in the run that
-        // the first zero unit after it ends: run r, whose zero unit is zeros[r].
+        const std::size_t count = w.kernels.zero_units(WindowZeros{zero_masks, mays, have, zeros, may_after});
+        if (count < 2) break;  // no run ends in the window
+        // The may offsets that start no run, each in the run r that the first
+        // zero unit after it ends: inner_before[r] is set when a counted
+        // text may start there.
+        std::fill(inner_before, inner_before + count + 8, std::uint16_t{0});
         std::uint64_t carry = 0;
         std::size_t r = 0;
         for (std::size_t k = 0; k < (have + 1) / 2; ++k) {
@@ -707,12 +681,24 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
             for (std::uint64_t m = may_words[k] & ~starts & ~zero_words[k]; m != 0; m &= m - 1) {
                 const std::size_t u = 64 * k + static_cast<std::size_t>(std::countr_zero(m));
                 while (r < count && zeros[r] < u) ++r;
-                if (r == 0 || r >= count) continue;  // the runs decided apart
+                if (r == count) break;  // the last run goes on past the window
                 const std::size_t count_before = counted_units(unit_at(bytes + 2 * u - 2));
-                if (u + count_before <= zeros[r] && count_before >= x.min_units) inner[r / 64] |= std::uint64_t{1} << (r % 64);
+                if (u + count_before <= zeros[r] && count_before >= x.min_units) inner_before[r] = 1;
             }
         }
-        RunWindow kw = kernel_window;
+#ifndef NDEBUG
+        for (std::size_t k = 0; k < have; ++k) {
+            const unsigned char* chunk = bytes + 64 * k;
+            assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units),
+                                          UnitRange{x.first_lo, x.first_span}, UnitRange{x.second_lo, x.second_span}) &
+                    ~mays[k]) == 0);
+            assert(zero_masks[k] == zero_units_portable(chunk));
+        }
+        for (std::size_t r = 0; r < count; ++r) {
+            assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 ? zeros[r] == 0 : zeros[r] > zeros[r - 1]));
+            assert(r + 1 == count || (may_after[r] != 0) == ((may_from(zeros[r] + 1u) & 1) != 0));
+        }
+#endif
         kw.bytes = bytes;
         kw.count = count;
         w.kernels.runs(kw, found);
@@ -721,8 +707,8 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
             // Every run the kernel neither looks up nor leaves needs nothing.
             std::vector<bool> listed(count, false);
             for (std::size_t j = 0; j < found.count; ++j) {
-                listed[static_cast<std::size_t>(std::find(zeros, zeros + count, (found.start[j] + 2 * found.units[j]) / 2) - zeros)] =
-                    true;
+                const std::size_t end = (found.start[j] + 2 * found.units[j]) / 2;
+                listed[static_cast<std::size_t>(std::find(zeros, zeros + count, end) - zeros)] = true;
             }
             for (std::size_t j = 0; j < found.lefts; ++j) listed[found.left[j]] = true;
             for (std::size_t r = 1; r < count; ++r) {
@@ -730,7 +716,14 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                 const std::size_t units = zeros[r] - from;
                 const bool first = (may_from(from) & 1) != 0;
                 const bool fits = units >= w.lo_units && units <= w.hi_units;
-                assert(listed[r] || (units < 64 && (inner[r / 64] >> (r % 64) & 1) == 0 && (!first || fits) &&
+                std::uint64_t inner = units < 64 ? may_from(from) & ((std::uint64_t{1} << units) - 1) & ~std::uint64_t{1} : 0;
+                for (std::uint64_t m = inner; m != 0; m &= m - 1) {
+                    const auto i = static_cast<std::size_t>(std::countr_zero(m));
+                    const std::size_t n = counted_units(unit_at(bytes + 2 * (from + i) - 2));
+                    if (i + n > units || n < x.min_units) inner &= ~(std::uint64_t{1} << i);
+                }
+                assert(units >= 64 || (inner != 0) == (inner_before[r] != 0));
+                assert(listed[r] || (units < 64 && inner == 0 && (!first || fits) &&
                                      (!first || !bit_set(x.run_filter, hash_bit(run_hash(bytes + 2 * from, units))))));
             }
         }
@@ -758,12 +751,9 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                     is_long ? 0 : may_from(from) & ((std::uint64_t{1} << units) - 1), is_long);
             batches.next_if_full(w);
         }
-        looked = looked || found.count != 0;
-        start = c + 2 * static_cast<std::int64_t>(zeros[count - 1]) + 2;
-        may_before = start < e ? may_from(static_cast<std::size_t>(start - c) / 2) : 0;
-        long_run = e - start >= 128;
-        idle = looked ? 0 : idle + (e - c);
-        c = e;
+        const std::int64_t next = c + 2 * static_cast<std::int64_t>(zeros[count - 1]) + 2;
+        idle = found.count != 0 ? 0 : idle + (next - start);
+        start = next;
     }
     batches.finish(w);
     return start;
