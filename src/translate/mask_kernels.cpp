@@ -421,6 +421,89 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
         out.lefts += static_cast<std::size_t>(_mm_popcnt_u32(left));
     }
 }
+// The lookup ring's steps (see RunRing), each on the lookup j places back.
+// A bucket's keys are compared four at once; a text of up to 128 bytes is
+// compared and written as two halves of up to 64 bytes, each with the mask
+// of its bytes (the second only when the text is longer than 64 bytes).
+[[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_find(RunRing& g, const RunTable& t,
+                                                                                 std::size_t j) {
+    const std::size_t i = j % RunRing::kSize;
+    const RunBucket& k = *g.bucket[i];
+    const auto match = static_cast<unsigned>(
+        _mm_cmpeq_epi32_mask(_mm_load_si128(reinterpret_cast<const __m128i*>(k.key)), _mm_set1_epi32(static_cast<int>(g.key[i]))));
+    const auto slot = static_cast<unsigned>(std::countr_zero(match | 16u));
+    g.unsettled[i] = k.full != 0 || _mm_popcnt_u32(match) > 1;
+    if (slot == 4) {
+        g.original[i] = nullptr;
+        return;
+    }
+    const unsigned char* o = t.bytes + k.at[slot];
+    g.original[i] = o;
+    g.id[i] = k.id[slot];
+    __builtin_prefetch(o);
+    __builtin_prefetch(o + 4 * g.units[i] - 1);  // the end of the translation after it
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_compare(RunRing& g, std::size_t j) {
+    const std::size_t i = j % RunRing::kSize;
+    const unsigned char* o = g.original[i];
+    if (o == nullptr) return;
+    const std::uint32_t len = 2 * g.units[i];
+    assert(len <= kSwapLongest);
+    const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(len, 64));
+    __mmask64 differ = _mm512_mask_cmpneq_epi8_mask(lo, _mm512_maskz_loadu_epi8(lo, g.text[i]), _mm512_maskz_loadu_epi8(lo, o));
+    if (len > 64) {
+        const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, len - 64);
+        differ |= _mm512_mask_cmpneq_epi8_mask(hi, _mm512_maskz_loadu_epi8(hi, g.text[i] + 64),
+                                               _mm512_maskz_loadu_epi8(hi, o + 64));
+    }
+    g.same[i] = differ == 0;
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_store(RunRing& g, const RunTable& t,
+                                                                                  std::size_t j) {
+    const std::size_t i = j % RunRing::kSize;
+    const unsigned char* o = g.original[i];
+    if (o != nullptr && g.same[i]) {
+        const std::uint32_t len = 2 * g.units[i];
+        const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(len, 64));
+        _mm512_mask_storeu_epi8(g.text[i], lo, _mm512_maskz_loadu_epi8(lo, o + len));
+        if (len > 64) {
+            const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, len - 64);
+            _mm512_mask_storeu_epi8(g.text[i] + 64, hi, _mm512_maskz_loadu_epi8(hi, o + len + 64));
+        }
+        ++t.counts[g.id[i]];
+    } else if (g.unsettled[i]) {
+        g.left_text[g.lefts] = g.text[i];
+        g.left_units[g.lefts++] = g.units[i];
+    }
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] void ring_add_avx512(RunRing& g, const RunTable& t,
+                                                                                unsigned char* window,
+                                                                                const RunLookups& found) {
+    for (std::size_t n = 0; n < found.count; ++n) {
+        const std::size_t j = g.added++;
+        const std::size_t i = j % RunRing::kSize;
+        const std::uint64_t h = found.hash[n];
+        g.text[i] = window + found.start[n];
+        g.units[i] = found.units[n];
+        g.key[i] = run_key(h, found.units[n]);
+        g.bucket[i] = t.buckets + run_bucket(h, t.bucket_mask);
+        __builtin_prefetch(g.bucket[i]);
+        if (j >= RunRing::kFind) ring_find(g, t, j - RunRing::kFind);
+        if (j >= RunRing::kCompare) ring_compare(g, j - RunRing::kCompare);
+        if (j >= RunRing::kStore) ring_store(g, t, j - RunRing::kStore);
+    }
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] void ring_drain_avx512(RunRing& g, const RunTable& t) {
+    const std::size_t n = g.added;
+    for (std::size_t j = n > RunRing::kFind ? n - RunRing::kFind : 0; j < n; ++j) ring_find(g, t, j);
+    for (std::size_t j = n > RunRing::kCompare ? n - RunRing::kCompare : 0; j < n; ++j) ring_compare(g, j);
+    for (std::size_t j = n > RunRing::kStore ? n - RunRing::kStore : 0; j < n; ++j) ring_store(g, t, j);
+    g.added = 0;
+}
 #endif
 
 struct Runnable {
@@ -506,6 +589,16 @@ RunKernels run_kernels(MaskIsa isa) {
     if (isa == MaskIsa::avx512bw && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("popcnt")) {
         return RunKernels{zero_units_avx512vbmi2, window_runs_avx512};
+    }
+#endif
+    (void)isa;
+    return {};
+}
+
+RingKernels ring_kernels(MaskIsa isa) {
+#if defined(VORLANG_AVX_MASKS)
+    if (run_kernels(isa).runs != nullptr && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) {
+        return RingKernels{ring_add_avx512, ring_drain_avx512};
     }
 #endif
     (void)isa;

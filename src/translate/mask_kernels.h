@@ -131,6 +131,26 @@ inline std::uint64_t run_word(const unsigned char* p) {
     return h ^ (h >> kRunHashFold);
 }
 
+// Up to four originals of kRunMinUnits to kRunMaxUnits units whose run_hash
+// picks one bucket: one cache line, which the run walk fetches ahead of
+// deciding the texts that hash there. An original that finds its bucket
+// full is not entered, and the bucket is marked, so that a text that
+// hashes there and finds no key is decided the slow way.
+struct alignas(64) RunBucket {
+    std::uint32_t key[4];  // run_key of each original; 0 where none is
+    std::uint32_t at[4];   // where it lies in WideIndex::bytes, its result after it
+    std::uint32_t id[4];   // its index in WideIndex::originals
+    std::uint32_t full;
+};
+
+// A bucket's key of a text of units units (at most 127) with run_hash h:
+// the hash's low bits with the count in the 7 lowest, so a key is never 0;
+// and its bucket among mask + 1.
+inline std::uint32_t run_key(std::uint64_t h, std::size_t units) {
+    return (static_cast<std::uint32_t>(h) & ~std::uint32_t{127}) | static_cast<std::uint32_t>(units);
+}
+inline std::size_t run_bucket(std::uint64_t h, std::uint64_t mask) { return static_cast<std::size_t>(h >> 40 & mask); }
+
 // A window of the run walk: up to kRunWindowChunks chunks, their zero units
 // and may offsets (UnitSkip::masks), and the runs between the zero units.
 // Run r (from 1) lies between the zero units zeros[r - 1] and zeros[r].
@@ -190,3 +210,54 @@ struct RunKernels {
 // The AVX-512 kernels (with VBMI2 and DQ), or none: the run walk then
 // decides every run itself.
 RunKernels run_kernels(MaskIsa isa = fastest_mask_isa());
+
+// The buckets and originals that the lookup ring reads, and the counts it
+// adds a hit to.
+struct RunTable {
+    const RunBucket* buckets;
+    std::uint64_t bucket_mask;
+    const unsigned char* bytes;  // each original at a bucket's at, its translation after it
+    std::int64_t* counts;        // per original id
+};
+
+// The run kernel's lookups under way, each in four steps that lie some
+// lookups apart, so that what a step reads was fetched by the one before:
+// its bucket fetched; its slot found in the bucket and the original
+// fetched; its text compared with the original; and, kStore lookups later,
+// the translation written and the hit counted. The writes trail the
+// compares, as a masked load next to a masked store not yet done waited for
+// it. A text that the buckets do not settle (its bucket is full, or another
+// slot has its key) and that is not its slot's original is left to the
+// caller, which decides it as a whole run (decide_start).
+struct RunRing {
+    static constexpr std::size_t kSize = 64;  // a power of two
+    static constexpr std::size_t kFind = 16;
+    static constexpr std::size_t kCompare = 32;
+    static constexpr std::size_t kStore = 40;
+    unsigned char* text[kSize];
+    std::uint32_t units[kSize];
+    std::uint32_t key[kSize];
+    const RunBucket* bucket[kSize];
+    const unsigned char* original[kSize];  // null when no slot has the key
+    std::uint32_t id[kSize];
+    bool unsettled[kSize];  // the bucket is full, or more than one slot has the key
+    bool same[kSize];       // the text is its original
+    std::size_t added = 0;
+    // Left to the caller since it last took them.
+    unsigned char* left_text[kRunWindowUnits + kSize];
+    std::uint32_t left_units[kRunWindowUnits + kSize];
+    std::size_t lefts = 0;
+};
+
+// Adds the lookups of found (their starts from window) to the ring and takes
+// each lookup in it as far as its place allows; the drain takes every
+// lookup in it to its end.
+using RingKernel = void (*)(RunRing& ring, const RunTable& t, unsigned char* window, const RunLookups& found);
+using RingDrainKernel = void (*)(RunRing& ring, const RunTable& t);
+struct RingKernels {
+    RingKernel add = nullptr;
+    RingDrainKernel drain = nullptr;
+};
+
+// The AVX-512 ring, or none (then the run kernels are not used either).
+RingKernels ring_kernels(MaskIsa isa = fastest_mask_isa());

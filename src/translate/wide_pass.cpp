@@ -53,12 +53,6 @@ std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64
     return find_original(x, s, 2 * units, h);
 }
 
-// A bucket's key of a text: the hash's low bits with the count in the 7
-// lowest (at most kRunMaxUnits = 64), so a key is never 0.
-static_assert(kRunMaxUnits < 128 && kRunMinUnits >= 4);
-std::uint32_t run_key(std::uint64_t h, std::size_t units) {
-    return (static_cast<std::uint32_t>(h) & ~std::uint32_t{127}) | static_cast<std::uint32_t>(units);
-}
 
 // The first zero unit at q or after that a text of the longest original
 // from q may end at, or -1; no zero unit stands from q to from. Replacements
@@ -265,7 +259,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
         if (units < kRunMinUnits || units > kRunMaxUnits) continue;
         const std::uint64_t h = run_hash(o.text, units);
         set_bit(x.run_filter, hash_bit(h));
-        RunBucket& k = x.buckets[h >> 40 & x.bucket_mask];
+        RunBucket& k = x.buckets[run_bucket(h, x.bucket_mask)];
         unsigned j = 0;
         while (j < 4 && k.key[j] != 0) ++j;
         if (j == 4) {
@@ -312,6 +306,7 @@ struct RunWalk {
     const UnitSkip& may_start;
     SwapKernel swap;
     RunKernels kernels;  // none unless the walk is at the strict level
+    RingKernels ring;    // with the run kernels only
     // Runs of lo_units to hi_units units are looked up in the buckets.
     std::size_t lo_units;
     std::size_t hi_units;
@@ -529,7 +524,7 @@ struct RunBatches {
     b.may[i] = (run_may & 1) | inner;
     if (kind == RunKind::lookup) {
         b.key[i] = run_key(h, units);
-        b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
+        b.bucket[i] = &x.buckets[run_bucket(h, x.bucket_mask)];
         __builtin_prefetch(b.bucket[i]);
     }
     return kind == RunKind::lookup;
@@ -641,6 +636,22 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint16_t may_after[kRunWindowUnits + 32] = {};
     std::uint16_t inner_before[kRunWindowUnits + 32];
     RunLookups found;
+    RunRing ring;
+    const RunTable table{x.buckets.data(), x.bucket_mask, x.bytes.data(),
+                         w.s.clean != nullptr ? w.s.clean : w.s.index.clean.data()};
+    // The texts the ring leaves are whole runs, after a zero unit.
+    const auto decide_left = [&](RunRing& g) {
+        for (std::size_t j = 0; j < g.lefts; ++j) decide_start(w, w.base + (g.left_text[j] - w.buf), g.left_units[j]);
+        g.lefts = 0;
+    };
+#ifndef NDEBUG
+    struct Expected {
+        unsigned char* text;
+        std::int32_t id;  // the original the text was, or -1
+        std::string was;
+    };
+    std::vector<Expected> looked_up;
+#endif
     RunWindow kw{nullptr,
                  zeros,
                  may_after,
@@ -654,7 +665,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         const std::int64_t c = start - 2;  // the window, unit u at c + 2u
         const auto have = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(kRunWindowChunks), (last - c) / 64 + 1));
-        const unsigned char* bytes = w.buf + (c - w.base);
+        unsigned char* bytes = w.buf + (c - w.base);
         w.may_start.masks(bytes, have, mays, zero_masks);
         std::fill(std::begin(may_words), std::end(may_words), 0);
         std::fill(std::begin(zero_words), std::end(zero_words), 0);
@@ -728,20 +739,16 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
             }
         }
 #endif
+#ifndef NDEBUG
         for (std::size_t j = 0; j < found.count; ++j) {
-            RunBatch& b = *batches.b;
-            const std::size_t i = b.n++;
-            const std::uint64_t h = found.hash[j];
-            assert(h == run_hash(bytes + found.start[j], found.units[j]) && bit_set(x.run_filter, hash_bit(h)));
-            b.start[i] = c + found.start[j];
-            b.units[i] = found.units[j];
-            b.kind[i] = RunKind::lookup;
-            b.may[i] = 1;
-            b.key[i] = run_key(h, found.units[j]);
-            b.bucket[i] = &x.buckets[h >> 40 & x.bucket_mask];
-            __builtin_prefetch(b.bucket[i]);
-            batches.next_if_full(w);
+            unsigned char* text = bytes + found.start[j];
+            assert(found.hash[j] == run_hash(text, found.units[j]) && bit_set(x.run_filter, hash_bit(found.hash[j])));
+            looked_up.push_back(Expected{text, lookup(x, text, found.units[j]),
+                                         std::string(reinterpret_cast<const char*>(text), 2 * found.units[j])});
         }
+#endif
+        w.ring.add(ring, table, bytes, found);
+        decide_left(ring);
         for (std::size_t j = 0; j < found.lefts; ++j) {
             const std::size_t r = found.left[j];
             const std::size_t from = zeros[r - 1] + 1u;
@@ -755,7 +762,21 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         idle = found.count != 0 ? 0 : idle + (next - start);
         start = next;
     }
+    w.ring.drain(ring, table);
+    decide_left(ring);
     batches.finish(w);
+#ifndef NDEBUG
+    // Each text the ring took is its original's translation now, or as it was.
+    for (const Expected& e : looked_up) {
+        const std::string now(reinterpret_cast<const char*>(e.text), e.was.size());
+        if (e.id < 0) {
+            assert(now == e.was);
+        } else {
+            const Original& o = x.originals[static_cast<std::size_t>(e.id)];
+            assert(now == std::string(reinterpret_cast<const char*>(o.result), o.len));
+        }
+    }
+#endif
     return start;
 }
 
@@ -844,7 +865,8 @@ void wide_decide(WideScan& s, unsigned char* buf, std::int64_t base, std::int64_
                     end,
                     may_start,
                     swap_kernel(),
-                    s.relax == kRelaxStrict ? run_kernels() : RunKernels{},
+                    s.relax == kRelaxStrict && ring_kernels().add != nullptr ? run_kernels() : RunKernels{},
+                    s.relax == kRelaxStrict ? ring_kernels() : RingKernels{},
                     std::max(x.min_units, kRunMinUnits),
                     std::min(x.max_units, kRunMaxUnits)};
     // The search's observer wants the hits in order, which the batches do

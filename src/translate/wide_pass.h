@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "mask_kernels.h"
 #include "relax.h"
 #include "text_index.h"
 #include "text_limits.h"
@@ -15,20 +16,10 @@
 constexpr unsigned kWideFilterBits = 18;
 constexpr unsigned kWideShapeBits = 18;
 
-// Up to four originals of kRunMinUnits to kRunMaxUnits units whose run_hash
-// picks one bucket: one cache line, which the run walk fetches ahead of
-// deciding the texts that hash there. An original that finds its bucket
-// full is not entered, and the bucket is marked, so that a text that
-// hashes there and finds no key is decided the slow way.
-struct alignas(64) RunBucket {
-    std::uint32_t key[4];  // run_key of each original; 0 where none is
-    std::uint32_t at[4];   // where it lies in WideIndex::bytes, its result after it
-    std::uint32_t id[4];   // its index in WideIndex::originals
-    std::uint32_t full;
-};
-
 constexpr std::size_t kRunMinUnits = 4;
 constexpr std::size_t kRunMaxUnits = 64;
+// run_key holds the count in 7 bits, and run_hash reads 8 bytes of a text.
+static_assert(kRunMaxUnits < 128 && kRunMinUnits >= 4);
 
 // The distinct wide originals, numbered in the list order of the first entry
 // that has each; only that entry is ever applied.
