@@ -333,8 +333,7 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 // The run walk's kernels. The zero units of a window come from one
 // compress per chunk: with zero units at bits 3 and 20 of chunk 1, the
 // lanes 32 + 3 and 32 + 20 of the chunk's unit numbers are stored at the
-// next two places, and the same lanes of the may bits one unit up (bits 4
-// and 21, 0xFFFF where set) beside them. The runs then go eight at a time, in 64-bit lanes: each
+// next two places. The runs then go eight at a time, in 64-bit lanes: each
 // lane gathers the four words of run_hash from the run's start and makes
 // the hash as run_hash does, then gathers its word of the filter; the runs
 // to look up and those left to the caller are compressed into out. E.g.
@@ -351,10 +350,7 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
     std::size_t count = 0;
     for (std::size_t k = 0; k < z.chunks; ++k) {
         const __mmask32 zero = z.zero[k];
-        // Bit j: a may offset at j + 1.
-        const std::uint32_t next = z.may[k] >> 1 | (k + 1 < z.chunks ? z.may[k + 1] << 31 : 0);
         _mm512_storeu_si512(z.at + count, _mm512_maskz_compress_epi16(zero, unit));
-        _mm512_storeu_si512(z.may_after + count, _mm512_maskz_compress_epi16(zero, _mm512_movm_epi16(next)));
         count += static_cast<std::size_t>(_mm_popcnt_u32(zero));
         unit = _mm512_add_epi16(unit, _mm512_set1_epi16(32));
     }
@@ -374,6 +370,7 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
     const __m256i lo = _mm256_set1_epi32(static_cast<int>(w.lo));
     const __m256i span = _mm256_set1_epi32(static_cast<int>(w.span));
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i may_bits = _mm512_loadu_si512(w.may);
     out.count = 0;
     out.lefts = 0;
     for (std::size_t r = 1; r < w.count; r += 8) {
@@ -382,8 +379,13 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
         const __m256i end = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w.zeros + r)));
         const __m256i first = _mm256_add_epi32(before, _mm256_set1_epi32(1));  // the run's first unit
         const __m256i units = _mm256_sub_epi32(end, first);
-        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.may_after + r - 1));
-        const __mmask8 may = _mm_mask_test_epi16_mask(valid, after, after);
+        // The may bit of each run's first unit u: bit u % 16 of the 16-bit
+        // word u / 16 of the window's 512 may bits.
+        const __m128i first16 = _mm256_maskz_cvtepi32_epi16(all, first);
+        const __m128i may_word = _mm512_maskz_extracti32x4_epi32(
+            0xF, _mm512_permutexvar_epi16(_mm512_zextsi128_si512(_mm_srli_epi16(first16, 4)), may_bits), 0);
+        const __mmask8 may = _mm_mask_test_epi16_mask(
+            valid, _mm_srlv_epi16(may_word, _mm_and_si128(first16, _mm_set1_epi16(15))), _mm_set1_epi16(1));
         const __mmask8 long_run = _mm256_mask_cmpge_epu32_mask(valid, units, _mm256_set1_epi32(64));
         const __mmask8 fits = _mm256_mask_cmple_epu32_mask(valid, _mm256_sub_epi32(units, lo), span);
         const __m128i inner_flags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w.inner + r));

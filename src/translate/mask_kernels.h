@@ -159,12 +159,11 @@ constexpr std::size_t kRunWindowUnits = 32 * kRunWindowChunks;
 
 struct RunWindow {
     const unsigned char* bytes;
-    // Per zero unit, as the zero unit kernel lists them, each with 8 more
-    // places that are read: its unit from bytes, ascending; whether a may
-    // offset follows it (not 0); whether the run it ends needs the may
-    // offsets inside it decided (not 0).
+    const std::uint64_t* may;  // bit u: a may offset at unit u of bytes, 512 bits
+    // Per zero unit, each with 8 more places that are read: its unit from
+    // bytes, ascending, as the zero unit kernel lists them; whether the run
+    // it ends needs the may offsets inside it decided (not 0).
     const std::uint16_t* zeros;
-    const std::uint16_t* may_after;
     const std::uint16_t* inner;
     std::size_t count;  // of zeros
     std::uint32_t lo;   // the units of the bucketed originals: lo to lo + span
@@ -188,15 +187,13 @@ struct RunLookups {
     std::size_t lefts = 0;
 };
 
-// A window's chunk masks, and two of the lists of RunWindow that the zero
-// unit kernel makes from them, in units from the first chunk, each with
-// room for 32 more places: each chunk's are stored 32 at a time.
+// A window's zero unit masks, and the list the zero unit kernel makes of
+// its zero units, in units from the first chunk, ascending, with room for
+// 32 more places: each chunk's are stored 32 at a time.
 struct WindowZeros {
     const std::uint32_t* zero;  // per chunk: its zero units
-    const std::uint32_t* may;   // per chunk: its may offsets
     std::size_t chunks;
     std::uint16_t* at;
-    std::uint16_t* may_after;  // the last zero unit's is unknown
 };
 
 // Returns the count of the zero units it lists.

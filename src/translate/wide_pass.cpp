@@ -633,7 +633,6 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint64_t zero_words[kWords];
     // The lists of RunWindow.
     std::uint16_t zeros[kRunWindowUnits + 32] = {};
-    std::uint16_t may_after[kRunWindowUnits + 32] = {};
     std::uint16_t inner_before[kRunWindowUnits + 32];
     RunLookups found;
     RunRing ring;
@@ -653,8 +652,8 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::vector<Expected> looked_up;
 #endif
     RunWindow kw{nullptr,
+                 may_words,
                  zeros,
-                 may_after,
                  inner_before,
                  0,
                  static_cast<std::uint32_t>(w.lo_units),
@@ -678,7 +677,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         const auto may_from = [&](std::size_t u) {
             return may_words[u / 64] >> (u % 64) | (may_words[u / 64 + 1] << 1) << (63 - u % 64);
         };
-        const std::size_t count = w.kernels.zero_units(WindowZeros{zero_masks, mays, have, zeros, may_after});
+        const std::size_t count = w.kernels.zero_units(WindowZeros{zero_masks, have, zeros});
         if (count < 2) break;  // no run ends in the window
         // The may offsets that start no run, each in the run r that the first
         // zero unit after it ends: inner_before[r] is set when a counted
@@ -707,7 +706,6 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
         }
         for (std::size_t r = 0; r < count; ++r) {
             assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 ? zeros[r] == 0 : zeros[r] > zeros[r - 1]));
-            assert(r + 1 == count || (may_after[r] != 0) == ((may_from(zeros[r] + 1u) & 1) != 0));
         }
 #endif
         kw.bytes = bytes;
