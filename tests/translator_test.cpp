@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -418,6 +420,77 @@ TEST(MaskKernels, EveryKernelKeepsThePortableMasks) {
             }
         }
         EXPECT_EQ(buf, want) << "isa " << int(isa);
+
+        // The same texts of an even length through the lookup ring, each
+        // with a bucket of its own: replaced and counted when it equals its
+        // original; left to the caller when it differs and its bucket is full
+        // or another slot has its key; else as it was.
+        const RingKernels ring = ring_kernels(isa);
+        const ZeroUnitsKernel zero_units = run_kernels(isa).zero_units;
+        if (ring.add == nullptr || zero_units == nullptr) continue;
+        std::vector<unsigned char> texts(64 * 300, 0x5a);
+        std::vector<unsigned char> ring_want = texts;
+        std::vector<RunBucket> buckets(128);
+        std::vector<std::int64_t> counts(128, 0);
+        std::vector<std::int64_t> want_counts(128, 0);
+        std::vector<unsigned char*> want_left;
+        auto found = std::make_unique<RunLookups>();
+        at = 2;
+        for (std::size_t j = 0; j < swaps.size(); ++j) {
+            const std::uint32_t len = swaps[j].len;
+            if (len % 2 != 0) continue;
+            const std::size_t i = found->count++;
+            std::memcpy(texts.data() + at, swaps[j].original, len);
+            if (!same[j]) texts[at + (j % 2 != 0 ? 0 : len - 1)] ^= 1;  // its first or its last byte
+            found->start[i] = static_cast<std::uint32_t>(at);
+            found->units[i] = len / 2;
+            found->hash[i] = std::uint64_t{i} << 40;
+            RunBucket& k = buckets[i];
+            const unsigned slot = i % 4;
+            k.key[slot] = run_key(found->hash[i], len / 2);
+            k.at[slot] = static_cast<std::uint32_t>(swaps[j].original - dict.data());
+            k.id[slot] = static_cast<std::uint32_t>(i);
+            // Another original alike in its hash, in the next slot: before
+            // this one when this one is the last, so the text is compared
+            // with that original (the first slot with the key) and differs.
+            const bool alike = i % 5 == 0;
+            if (alike) {
+                const unsigned other = (slot + 1) % 4;
+                k.key[other] = k.key[slot];
+                k.at[other] = static_cast<std::uint32_t>(2 * 128 * ((j + 1) % swaps.size()));
+                k.id[other] = static_cast<std::uint32_t>((i + 1) % 128);
+            }
+            if (i % 7 == 0) k.full = 1;
+            const bool unsettled = alike || i % 7 == 0;
+            if (same[j] && !(alike && slot == 3)) {
+                std::memcpy(ring_want.data() + at, swaps[j].result, len);
+                ++want_counts[i];
+            } else {
+                std::memcpy(ring_want.data() + at, texts.data() + at, len);
+                if (unsettled) want_left.push_back(texts.data() + at);
+            }
+            at += len + 2;
+        }
+        auto g = std::make_unique<RunRing>();
+        const RunTable table{buckets.data(), buckets.size() - 1, dict.data(), counts.data()};
+        ring.add(*g, table, texts.data(), *found);
+        ring.drain(*g, table);
+        EXPECT_EQ(texts, ring_want) << "isa " << int(isa);
+        EXPECT_EQ(counts, want_counts) << "isa " << int(isa);
+        EXPECT_EQ(std::vector<unsigned char*>(g->left_text, g->left_text + g->lefts), want_left) << "isa " << int(isa);
+
+        // The zero unit kernel lists the zero units of each chunk in order.
+        std::uint32_t masks[16];
+        std::vector<std::uint16_t> want_zeros;
+        for (std::size_t c = 0; c < 16; ++c) {
+            masks[c] = c == 3 ? 0 : c == 5 ? ~0u : random() * 2654435761u;
+            for (unsigned bit = 0; bit < 32; ++bit) {
+                if ((masks[c] >> bit & 1) != 0) want_zeros.push_back(static_cast<std::uint16_t>(32 * c + bit));
+            }
+        }
+        std::vector<std::uint16_t> zeros(kRunWindowUnits + 32);
+        zeros.resize(zero_units(WindowZeros{masks, 16, zeros.data()}));
+        EXPECT_EQ(zeros, want_zeros) << "isa " << int(isa);
     }
 }
 
