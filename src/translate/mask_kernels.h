@@ -225,7 +225,10 @@ struct RunTable {
 // compares, as a masked load next to a masked store not yet done waited for
 // it. A text that the buckets do not settle (its bucket is full, or another
 // slot has its key) and that is not its slot's original is left to the
-// caller, which decides it as a whole run (decide_start).
+// caller, which decides it as a whole run (decide_start). E.g. adding
+// lookup 100 fetches its bucket, finds the slot of lookup 84, compares
+// lookup 68 and writes lookup 60: the texts are runs apart from each other,
+// so the steps of different lookups may come in any order.
 struct RunRing {
     static constexpr std::size_t kSize = 64;  // a power of two
     static constexpr std::size_t kFind = 16;
