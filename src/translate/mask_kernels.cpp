@@ -297,33 +297,45 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
 }
 
 #if defined(VORLANG_AVX_MASKS)
-// Each text as two halves of up to 64 bytes, each with the mask of its
-// bytes: with len 70 the first half's mask has all 64 bits, the second's
-// the low 6. A half beyond len has an empty mask, so its loads read nothing
-// and its store writes nothing. Every text is compared before any is
-// written: a masked load that overlaps an earlier masked store (the 64
-// bytes from a text reach into the next) waits for that store to finish.
+// A text as two halves of up to 64 bytes, each with the mask of its bytes
+// (among keep): with len 70 the first half's mask has all 64 bits, the
+// second's the low 6. A half beyond len has an empty mask, so its loads
+// read nothing and its store writes nothing.
+struct Halves {
+    __mmask64 lo;
+    __mmask64 hi;
+};
+
+[[gnu::target("avx512bw,bmi2")]] inline Halves halves(std::uint32_t len, std::uint64_t keep = ~std::uint64_t{0}) {
+    assert(len <= kSwapLongest);
+    return Halves{_bzhi_u64(keep, std::min<std::uint32_t>(len, 64)), _bzhi_u64(keep, len > 64 ? len - 64 : 0)};
+}
+
+[[gnu::target("avx512bw,bmi2")]] inline bool same_bytes(const unsigned char* a, const unsigned char* b, Halves h) {
+    return (_mm512_mask_cmpneq_epi8_mask(h.lo, _mm512_maskz_loadu_epi8(h.lo, a), _mm512_maskz_loadu_epi8(h.lo, b)) |
+            _mm512_mask_cmpneq_epi8_mask(h.hi, _mm512_maskz_loadu_epi8(h.hi, a + 64),
+                                         _mm512_maskz_loadu_epi8(h.hi, b + 64))) == 0;
+}
+
+[[gnu::target("avx512bw,bmi2")]] inline void copy_bytes(unsigned char* to, const unsigned char* from, Halves h) {
+    _mm512_mask_storeu_epi8(to, h.lo, _mm512_maskz_loadu_epi8(h.lo, from));
+    _mm512_mask_storeu_epi8(to + 64, h.hi, _mm512_maskz_loadu_epi8(h.hi, from + 64));
+}
+
+// Every text is compared before any is written: a masked load that
+// overlaps an earlier masked store (the 64 bytes from a text reach into
+// the next) waits for that store to finish.
 [[gnu::target("avx512bw,bmi2")]] std::uint64_t swap_texts_avx512bw(const TextSwap* swaps, std::size_t count) {
     assert(count <= 64);
     std::uint64_t made = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const TextSwap& w = swaps[i];
-        assert(w.len <= kSwapLongest);
-        const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(w.len, 64));
-        const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, w.len > 64 ? w.len - 64 : 0);
-        const __mmask64 differ =
-            _mm512_mask_cmpneq_epi8_mask(lo, _mm512_maskz_loadu_epi8(lo, w.text), _mm512_maskz_loadu_epi8(lo, w.original)) |
-            _mm512_mask_cmpneq_epi8_mask(hi, _mm512_maskz_loadu_epi8(hi, w.text + 64),
-                                         _mm512_maskz_loadu_epi8(hi, w.original + 64));
-        made |= std::uint64_t{differ == 0} << i;
+        made |= std::uint64_t{same_bytes(w.text, w.original, halves(w.len))} << i;
     }
     for (std::size_t i = 0; i < count; ++i) {
         const TextSwap& w = swaps[i];
-        const __mmask64 keep = -(made >> i & 1);  // every bit when the text is the original, else none
-        const __mmask64 lo = _bzhi_u64(keep, std::min<std::uint32_t>(w.len, 64));
-        const __mmask64 hi = _bzhi_u64(keep, w.len > 64 ? w.len - 64 : 0);
-        _mm512_mask_storeu_epi8(w.text, lo, _mm512_maskz_loadu_epi8(lo, w.result));
-        _mm512_mask_storeu_epi8(w.text + 64, hi, _mm512_maskz_loadu_epi8(hi, w.result + 64));
+        // Every bit when the text is the original, else none.
+        copy_bytes(w.text, w.result, halves(w.len, -(made >> i & 1)));
     }
     return made;
 }
@@ -424,9 +436,8 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
     }
 }
 // The lookup ring's steps (see RunRing), each on the lookup j places back.
-// A bucket's keys are compared four at once; a text of up to 128 bytes is
-// compared and written as two halves of up to 64 bytes, each with the mask
-// of its bytes (the second only when the text is longer than 64 bytes).
+// A bucket's keys are compared four at once; a text is compared and written
+// in halves, as by the swap kernel.
 [[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_find(RunRing& g, const RunTable& t,
                                                                                  std::size_t j) {
     const std::size_t i = j % RunRing::kSize;
@@ -450,16 +461,7 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
     const std::size_t i = j % RunRing::kSize;
     const unsigned char* o = g.original[i];
     if (o == nullptr) return;
-    const std::uint32_t len = 2 * g.units[i];
-    assert(len <= kSwapLongest);
-    const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(len, 64));
-    __mmask64 differ = _mm512_mask_cmpneq_epi8_mask(lo, _mm512_maskz_loadu_epi8(lo, g.text[i]), _mm512_maskz_loadu_epi8(lo, o));
-    if (len > 64) {
-        const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, len - 64);
-        differ |= _mm512_mask_cmpneq_epi8_mask(hi, _mm512_maskz_loadu_epi8(hi, g.text[i] + 64),
-                                               _mm512_maskz_loadu_epi8(hi, o + 64));
-    }
-    g.same[i] = differ == 0;
+    g.same[i] = same_bytes(g.text[i], o, halves(2 * g.units[i]));
 }
 
 [[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_store(RunRing& g, const RunTable& t,
@@ -468,12 +470,7 @@ std::uint64_t swap_texts(const TextSwap* swaps, std::size_t count) {
     const unsigned char* o = g.original[i];
     if (o != nullptr && g.same[i]) {
         const std::uint32_t len = 2 * g.units[i];
-        const __mmask64 lo = _bzhi_u64(~std::uint64_t{0}, std::min<std::uint32_t>(len, 64));
-        _mm512_mask_storeu_epi8(g.text[i], lo, _mm512_maskz_loadu_epi8(lo, o + len));
-        if (len > 64) {
-            const __mmask64 hi = _bzhi_u64(~std::uint64_t{0}, len - 64);
-            _mm512_mask_storeu_epi8(g.text[i] + 64, hi, _mm512_maskz_loadu_epi8(hi, o + len + 64));
-        }
+        copy_bytes(g.text[i], o + len, halves(len));
         ++t.counts[g.id[i]];
     } else if (g.unsettled[i]) {
         g.left_text[g.lefts] = g.text[i];

@@ -53,6 +53,29 @@ std::size_t hash_bit(std::uint64_t h) { return static_cast<std::size_t>(h >> (64
     return find_original(x, s, 2 * units, h);
 }
 
+// Whether a counted text may start at at: the unit before it, its count,
+// is an original's length or more and at most room units, the units from
+// at to the zero unit that ends its run (no original holds a zero unit).
+inline bool counted_fits(const WideIndex& x, const unsigned char* at, std::size_t room) {
+    const std::size_t count = counted_units(unit_at(at - 2));
+    return count >= x.min_units && count <= room;
+}
+
+#ifndef NDEBUG
+// The checked build's test of the masks of chunks chunks from b: they hold
+// every may offset that the portable test finds, and the zero units.
+void check_masks(const WideScan& s, const unsigned char* b, std::size_t chunks, const std::uint32_t* may,
+                 const std::uint32_t* zeros) {
+    const WideIndex& x = s.index;
+    for (std::size_t k = 0; k < chunks; ++k) {
+        const unsigned char* chunk = b + 64 * k;
+        assert((unit_triples_portable(chunk, largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
+                                      UnitRange{x.second_lo, x.second_span}) &
+                ~may[k]) == 0);
+        assert(zeros[k] == zero_units_portable(chunk));
+    }
+}
+#endif
 
 // The first zero unit at q or after that a text of the longest original
 // from q may end at, or -1; no zero unit stands from q to from. Replacements
@@ -496,8 +519,7 @@ struct RunBatches {
     if (inner != 0 && w.s.relax == kRelaxStrict) {
         for (std::uint64_t m = inner; m != 0; m &= m - 1) {
             const auto i = static_cast<std::size_t>(std::countr_zero(m));
-            const std::size_t count = counted_units(unit_at(text + 2 * i - 2));
-            if (i + count > units || count < x.min_units) inner &= ~(std::uint64_t{1} << i);
+            if (!counted_fits(x, text + 2 * i, units - i)) inner &= ~(std::uint64_t{1} << i);
         }
     }
     RunKind kind = inner != 0 ? RunKind::inside : RunKind::none;
@@ -544,7 +566,6 @@ constexpr std::size_t kWidenAfter = 2 * kBatch;
 // with the window walk after kWidenAfter runs looked up; returns the start
 // of the run it stopped in.
 std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t last) {
-    [[maybe_unused]] const WideIndex& x = w.s.index;  // for the checks
     RunBatches batches;
     std::int64_t start = q;  // the run being read
     // The may offsets of that run from its start, bit i for start + 2i, in
@@ -566,13 +587,7 @@ std::int64_t walk_runs_by_chunk(const RunWalk& w, std::int64_t q, std::int64_t l
             w.may_start.masks(w.buf + (c - w.base), have, mays, zero_masks);
             next = 0;
 #ifndef NDEBUG
-            for (std::size_t k = 0; k < have; ++k) {
-                const unsigned char* chunk = w.buf + (c - w.base) + 64 * k;
-                assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units),
-                                              UnitRange{x.first_lo, x.first_span}, UnitRange{x.second_lo, x.second_span}) &
-                        ~mays[k]) == 0);
-                assert(zero_masks[k] == zero_units_portable(chunk));
-            }
+            check_masks(w.s, w.buf + (c - w.base), have, mays, zero_masks);
 #endif
         }
         const std::uint64_t may = mays[next];
@@ -692,18 +707,11 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                 const std::size_t u = 64 * k + static_cast<std::size_t>(std::countr_zero(m));
                 while (r < count && zeros[r] < u) ++r;
                 if (r == count) break;  // the last run goes on past the window
-                const std::size_t count_before = counted_units(unit_at(bytes + 2 * u - 2));
-                if (u + count_before <= zeros[r] && count_before >= x.min_units) inner_before[r] = 1;
+                if (counted_fits(x, bytes + 2 * u, zeros[r] - u)) inner_before[r] = 1;
             }
         }
 #ifndef NDEBUG
-        for (std::size_t k = 0; k < have; ++k) {
-            const unsigned char* chunk = bytes + 64 * k;
-            assert((unit_triples_portable(chunk, largest_before(w.s.relax, x.max_units),
-                                          UnitRange{x.first_lo, x.first_span}, UnitRange{x.second_lo, x.second_span}) &
-                    ~mays[k]) == 0);
-            assert(zero_masks[k] == zero_units_portable(chunk));
-        }
+        check_masks(w.s, bytes, have, mays, zero_masks);
         for (std::size_t r = 0; r < count; ++r) {
             assert(unit_at(bytes + 2 * zeros[r]) == 0 && (r == 0 ? zeros[r] == 0 : zeros[r] > zeros[r - 1]));
         }
@@ -728,8 +736,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                 std::uint64_t inner = units < 64 ? may_from(from) & ((std::uint64_t{1} << units) - 1) & ~std::uint64_t{1} : 0;
                 for (std::uint64_t m = inner; m != 0; m &= m - 1) {
                     const auto i = static_cast<std::size_t>(std::countr_zero(m));
-                    const std::size_t n = counted_units(unit_at(bytes + 2 * (from + i) - 2));
-                    if (i + n > units || n < x.min_units) inner &= ~(std::uint64_t{1} << i);
+                    if (!counted_fits(x, bytes + 2 * (from + i), units - i)) inner &= ~(std::uint64_t{1} << i);
                 }
                 assert(units >= 64 || (inner != 0) == (inner_before[r] != 0));
                 assert(listed[r] || (units < 64 && inner == 0 && (!first || fits) &&
@@ -813,10 +820,9 @@ std::int64_t walk_chunks(const RunWalk& w, std::int64_t q, std::int64_t until, b
         const unsigned char* at = may_start(buf + (q - base), buf + (last_chunk - base), may, zeros);
         q = base + (at - buf);
         if (q > last_chunk) break;
-        assert((unit_triples_portable(at, largest_before(s.relax, x.max_units), UnitRange{x.first_lo, x.first_span},
-                                      UnitRange{x.second_lo, x.second_span}) &
-                ~may) == 0);
-        assert(zeros == zero_units_portable(at));
+#ifndef NDEBUG
+        check_masks(s, at, 1, &may, &zeros);
+#endif
         if (runs && zeros != 0) {
             const auto j = static_cast<unsigned>(std::countr_zero(zeros));
             const std::uint32_t next_zeros = j < 31 ? zeros >> (j + 1) : 0;
