@@ -453,8 +453,12 @@ struct Halves {
     const unsigned char* o = t.bytes + k.at[slot];
     g.original[i] = o;
     g.id[i] = k.id[slot];
+    // The original and its translation after it: up to 256 bytes. The lines
+    // at 64 and 128 bytes on, skipped before, were fetched by the compare.
     __builtin_prefetch(o);
-    __builtin_prefetch(o + 4 * g.units[i] - 1);  // the end of the translation after it
+    __builtin_prefetch(o + 64);
+    __builtin_prefetch(o + 128);
+    __builtin_prefetch(o + 4 * g.units[i] - 1);
 }
 
 [[gnu::target("avx512f,avx512bw,avx512vl,bmi,bmi2,popcnt")]] inline void ring_compare(RunRing& g, std::size_t j) {

@@ -242,6 +242,7 @@ void build_trie(TextIndex& x) {
 }  // namespace
 
 void size_table(OriginalTable& t, std::size_t count) {
+    t.originals.reserve(count);
     t.slots.assign(table_size(count), Slot{0, 0});
     t.slot_mask = t.slots.size() - 1;
 }
@@ -259,6 +260,9 @@ std::int32_t add_original(OriginalTable& t, const unsigned char* text, std::size
 }
 
 void build_index(TextIndex& x, Trans_Tbl* head, bool suffixes) {
+    std::size_t count = 0;
+    for (Trans_Tbl* e = head; e != nullptr; e = e->next) ++count;
+    x.entries.reserve(count);
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         std::size_t len = original_of(e).size();
         if (len != 0 && len <= kLongestCatalogueText) x.entries.push_back(e);

@@ -217,6 +217,17 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::string all;
     std::vector<std::size_t> at;  // per form: where it starts in all
     std::vector<Trans_Tbl*> owners;
+    // Reserved at once (a UTF-8 byte is at most one unit): grown as it went,
+    // a thread of its own took twice as long, mostly on fresh pages.
+    std::size_t count = 0;
+    std::size_t most = 0;
+    for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        ++count;
+        most += 2 * (original_of(e).size() + full_translation_of(e).size());
+    }
+    all.reserve(most);
+    at.reserve(count + 1);
+    owners.reserve(count);
     for (Trans_Tbl* e = head; e != nullptr; e = e->next) {
         const std::size_t start = all.size();
         if (!append_wide_form(original_of(e), full_translation_of(e), all)) continue;
@@ -271,7 +282,9 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     // A bucket per original or more (rounded up to a power of two), so that
     // few overflow; none when a place would not fit in 32 bits.
     x.run_filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
+    size_table(x.alike, 0);
     if (x.bytes.size() > UINT32_MAX) return;
+    std::vector<std::uint32_t> alike;  // the ids of x.alike
     std::size_t buckets = 1;
     while (buckets < x.originals.size()) buckets *= 2;
     x.buckets.assign(buckets, RunBucket{});
@@ -287,11 +300,25 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
         while (j < 4 && k.key[j] != 0) ++j;
         if (j == 4) {
             k.full = 1;
+            alike.push_back(static_cast<std::uint32_t>(id));
             continue;
         }
         k.key[j] = run_key(h, units);
         k.at[j] = static_cast<std::uint32_t>(o.text - x.bytes.data());
         k.id[j] = static_cast<std::uint32_t>(id);
+    }
+    for (const RunBucket& k : x.buckets) {
+        for (unsigned j = 0; j < 4 && k.key[j] != 0; ++j) {
+            bool shared = false;
+            for (unsigned m = 0; m < 4; ++m) shared = shared || (m != j && k.key[m] == k.key[j]);
+            if (shared) alike.push_back(k.id[j]);
+        }
+    }
+    size_table(x.alike, alike.size());
+    for (std::uint32_t id : alike) {
+        const Original& o = x.originals[id];
+        add_original(x.alike, o.text, o.len, static_cast<std::int32_t>(id));
+        x.alike.originals.back().result = o.result;
     }
 }
 
@@ -339,9 +366,10 @@ constexpr std::size_t kBatch = 32;
 
 // What a run needs: nothing; its start looked up in the buckets; the may
 // offsets inside it decided, or those and its start (a text too short for
-// the buckets, or one whose bucket did not settle it); or the chunk walk,
-// for a run of 64 units or more, whose offsets one mask cannot hold.
-enum class RunKind : unsigned char { none, lookup, inside, start_and_inside, long_run };
+// the buckets, or one whose bucket did not settle it); its start alone,
+// which its bucket did not settle (alike); or the chunk walk, for a run of
+// 64 units or more, whose offsets one mask cannot hold.
+enum class RunKind : unsigned char { none, lookup, inside, start_and_inside, alike, long_run };
 
 struct RunBatch {
     std::int64_t start[kBatch];
@@ -397,6 +425,22 @@ void decide_start(const RunWalk& w, std::int64_t q, std::size_t units) {
     ++(w.s.clean != nullptr ? w.s.clean : x.clean.data())[id];
 }
 
+// Decides a run as decide_start does, where its bucket did not settle it
+// (WideIndex::alike): e.g. "icudt78l/zone/de.res" beside "icudt78l/zone/fr.res",
+// whose hashed words are the same, hashes all its bytes and finds "de" in
+// the table of the alike originals.
+void decide_alike(const RunWalk& w, std::int64_t q, std::size_t units) {
+    WideIndex& x = w.s.index;
+    unsigned char* text = w.buf + (q - w.base);
+    assert(unit_at(text - 2) == 0 && unit_at(text + 2 * units) == 0 && x.observer == nullptr);
+    const std::int32_t a = find_original(x.alike, text, 2 * units);
+    assert((a < 0 ? -1 : x.alike.originals[static_cast<std::size_t>(a)].head) == lookup(x, text, units));
+    if (a < 0) return;
+    const Original& o = x.alike.originals[static_cast<std::size_t>(a)];
+    std::memcpy(text, o.result, o.len);
+    ++(w.s.clean != nullptr ? w.s.clean : x.clean.data())[o.head];
+}
+
 // Finds each looked-up run's key in its bucket and fetches the original's
 // bytes, which the batch's decision reads once the next batch is read.
 void find_slots(const RunWalk& w, RunBatch& b) {
@@ -412,6 +456,9 @@ void find_slots(const RunWalk& w, RunBatch& b) {
         __builtin_prefetch(o + 4 * b.units[i] - 1);  // the end of the translation after it
     }
 }
+
+// The kind of a looked-up run that its bucket did not settle.
+RunKind unsettled(std::uint64_t may) { return may == 1 ? RunKind::alike : RunKind::start_and_inside; }
 
 // Decides the runs of the batch, each apart from the others: first, in one
 // call of the swap kernel, every text that its bucket names an original
@@ -434,7 +481,7 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
             // No original of the run's length has its key, unless one did not
             // fit in the bucket.
             assert(b.bucket[i]->full != 0 || lookup(x, w.buf + (b.start[i] - w.base), b.units[i]) < 0);
-            b.kind[i] = b.bucket[i]->full != 0 ? RunKind::start_and_inside : RunKind::inside;
+            b.kind[i] = b.bucket[i]->full != 0 ? unsettled(b.may[i]) : RunKind::inside;
         }
     }
 #ifndef NDEBUG
@@ -456,7 +503,7 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
         // found the bucket full.
         bool alike = k.full != 0;
         for (unsigned m = b.slot[i] + 1; m < 4; ++m) alike = alike || k.key[m] == b.key[i];
-        b.kind[i] = alike ? RunKind::start_and_inside : RunKind::inside;
+        b.kind[i] = alike ? unsettled(b.may[i]) : RunKind::inside;
         assert(alike || lookup(x, swaps[j].text, b.units[i]) < 0);
     }
     for (std::size_t i = 0; i < b.n; ++i) {
@@ -476,6 +523,7 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
                     decide_offsets(w, q, b.units[i], b.may[i]);
                 }
                 break;
+            case RunKind::alike: decide_alike(w, q, b.units[i]); break;
             case RunKind::long_run: walk_chunks(w, q, q + 2 * static_cast<std::int64_t>(b.units[i]) + 2, false); break;
             default: break;
         }
@@ -655,7 +703,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
                          w.s.clean != nullptr ? w.s.clean : w.s.index.clean.data()};
     // The texts the ring leaves are whole runs, after a zero unit.
     const auto decide_left = [&](RunRing& g) {
-        for (std::size_t j = 0; j < g.lefts; ++j) decide_start(w, w.base + (g.left_text[j] - w.buf), g.left_units[j]);
+        for (std::size_t j = 0; j < g.lefts; ++j) decide_alike(w, w.base + (g.left_text[j] - w.buf), g.left_units[j]);
         g.lefts = 0;
     };
 #ifndef NDEBUG

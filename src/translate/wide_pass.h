@@ -46,6 +46,13 @@ struct WideIndex : OriginalTable {
     // none when the index is too large for the 32-bit places of a bucket.
     std::vector<RunBucket> buckets;
     std::uint64_t bucket_mask = 0;
+    // The originals of the buckets that a bucket does not settle: each one
+    // whose key another slot of its bucket has, and each one that found its
+    // bucket full; head is the original's index. A whole run left unsettled
+    // by its bucket can only be one of these, and this small table (the
+    // names of a family alike in the hashed words, as "icudt78l/zone/xx.res")
+    // decides it without the filters and the large table.
+    OriginalTable alike;
 };
 
 // Entries without a wide form or with an empty original never act. Throws
