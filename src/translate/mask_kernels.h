@@ -135,7 +135,8 @@ inline std::uint64_t run_word(const unsigned char* p) {
 // picks one bucket: one cache line, which the run walk fetches ahead of
 // deciding the texts that hash there. An original that finds its bucket
 // full is not entered, and the bucket is marked, so that a text that
-// hashes there and finds no key is decided the slow way.
+// hashes there and finds no key is looked up in the index's small table of
+// the originals its bucket does not settle (WideIndex::alike).
 struct alignas(64) RunBucket {
     std::uint32_t key[4];  // run_key of each original; 0 where none is
     std::uint32_t at[4];   // where it lies in WideIndex::bytes, its result after it
@@ -225,7 +226,7 @@ struct RunTable {
 // compares, as a masked load next to a masked store not yet done waited for
 // it. A text that the buckets do not settle (its bucket is full, or another
 // slot has its key) and that is not its slot's original is left to the
-// caller, which decides it as a whole run (decide_start). E.g. adding
+// caller, which decides it as a whole run (decide_alike). E.g. adding
 // lookup 100 fetches its bucket, finds the slot of lookup 84, compares
 // lookup 68 and writes lookup 60: the texts are runs apart from each other,
 // so the steps of different lookups may come in any order.
