@@ -217,13 +217,16 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::string all;
     std::vector<std::size_t> at;  // per form: where it starts in all
     std::vector<Trans_Tbl*> owners;
-    // Reserved at once (a UTF-8 byte is at most one unit): grown as it went,
-    // a thread of its own took twice as long, mostly on fresh pages.
+    // Reserved at once: grown as it went, a thread of its own took twice as
+    // long, mostly on fresh pages. A UTF-8 byte is at most one unit, and a
+    // form holds its original, then the whole translation until it is cut
+    // or padded to the original's length.
     std::size_t count = 0;
     std::size_t most = 0;
     for (const Trans_Tbl* e = head; e != nullptr; e = e->next) {
+        const std::size_t original = original_of(e).size();
         ++count;
-        most += 2 * (original_of(e).size() + full_translation_of(e).size());
+        most += 2 * (original + std::max(original, full_translation_of(e).size()));
     }
     all.reserve(most);
     at.reserve(count + 1);
@@ -236,7 +239,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
         owners.push_back(e);
     }
     at.push_back(all.size());
-    x.bytes.assign(all.begin(), all.end());
+    x.bytes = std::move(all);
     size_table(x, owners.size());
     x.first_units.assign((std::size_t{1} << 16) / 64, 0);
     x.filter.assign((std::size_t{1} << kWideFilterBits) / 64, 0);
@@ -248,7 +251,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
     std::uint16_t second_hi = 0;
     bool one_unit = false;
     for (std::size_t i = 0; i < owners.size(); ++i) {
-        unsigned char* form = x.bytes.data() + at[i];
+        unsigned char* form = wide_bytes(x) + at[i];
         const std::size_t len = (at[i + 1] - at[i]) / 2;
         std::int32_t id = add_original(x, form, len, static_cast<std::int32_t>(i));
         if (static_cast<std::size_t>(id) == x.entry.size()) {  // a new original
@@ -304,7 +307,7 @@ void build_wide_index(WideIndex& x, Trans_Tbl* head) {
             continue;
         }
         k.key[j] = run_key(h, units);
-        k.at[j] = static_cast<std::uint32_t>(o.text - x.bytes.data());
+        k.at[j] = static_cast<std::uint32_t>(o.text - wide_bytes(x));
         k.id[j] = static_cast<std::uint32_t>(id);
     }
     for (const RunBucket& k : x.buckets) {
@@ -451,7 +454,7 @@ void find_slots(const RunWalk& w, RunBatch& b) {
         unsigned m = 0;
         for (unsigned j = 0; j < 4; ++j) m |= unsigned{k.key[j] == b.key[i]} << j;
         b.slot[i] = static_cast<unsigned>(std::countr_zero(m | 16u));
-        const unsigned char* o = x.bytes.data() + k.at[b.slot[i] & 3];
+        const unsigned char* o = wide_bytes(x) + k.at[b.slot[i] & 3];
         __builtin_prefetch(o);
         __builtin_prefetch(o + 4 * b.units[i] - 1);  // the end of the translation after it
     }
@@ -473,7 +476,7 @@ void decide_batch(const RunWalk& w, RunBatch& b) {
     for (std::size_t i = 0; i < b.n; ++i) {
         if (b.kind[i] != RunKind::lookup) continue;
         if (b.slot[i] < 4) {
-            const unsigned char* o = x.bytes.data() + b.bucket[i]->at[b.slot[i]];
+            const unsigned char* o = wide_bytes(x) + b.bucket[i]->at[b.slot[i]];
             const std::uint32_t len = 2 * b.units[i];
             swaps[n] = TextSwap{w.buf + (b.start[i] - w.base), o, o + len, len};
             swapped[n++] = static_cast<unsigned char>(i);
@@ -699,7 +702,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint16_t inner_before[kRunWindowUnits + 32];
     RunLookups found;
     RunRing ring;
-    const RunTable table{x.buckets.data(), x.bucket_mask, x.bytes.data(),
+    const RunTable table{x.buckets.data(), x.bucket_mask, wide_bytes(x),
                          w.s.clean != nullptr ? w.s.clean : w.s.index.clean.data()};
     // The texts the ring leaves are whole runs, after a zero unit.
     const auto decide_left = [&](RunRing& g) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "mask_kernels.h"
@@ -24,7 +25,7 @@ static_assert(kRunMaxUnits < 128 && kRunMinUnits >= 4);
 // The distinct wide originals, numbered in the list order of the first entry
 // that has each; only that entry is ever applied.
 struct WideIndex : OriginalTable {
-    std::vector<unsigned char> bytes;  // the originals and their translations
+    std::string bytes;  // the originals and their translations, as wide_bytes gives them
     std::vector<Trans_Tbl*> entry;     // per original: its first entry
     std::vector<std::int64_t> clean;   // hits per original
     std::vector<std::int64_t> risky;
@@ -54,6 +55,11 @@ struct WideIndex : OriginalTable {
     // decides it without the filters and the large table.
     OriginalTable alike;
 };
+
+inline unsigned char* wide_bytes(WideIndex& x) { return reinterpret_cast<unsigned char*>(x.bytes.data()); }
+inline const unsigned char* wide_bytes(const WideIndex& x) {
+    return reinterpret_cast<const unsigned char*>(x.bytes.data());
+}
 
 // Entries without a wide form or with an empty original never act. Throws
 // std::bad_alloc.
