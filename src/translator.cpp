@@ -703,12 +703,13 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
     block = std::max<std::size_t>(block, 1);
     try {
         // Before any copying, the copy's room is reserved and the two
-        // indexes are built, each reading the list alone, on two threads.
-        // The helper's start took up to a millisecond (on an idle core), so
-        // it takes the shorter part with the room: the byte index at the
-        // strict level, else the wide index (the byte index then builds its
-        // suffix trie). With 10,000 entries and -u the two took 1.5 and 2.5
-        // ms, after 0.5 ms for the room.
+        // indexes are built, each reading the list alone. A helper thread
+        // reserves the room (0.5 ms on 512 MiB) and builds the shorter index:
+        // the byte index at the strict level, else the wide index (the byte
+        // index then builds its suffix trie). An index took the helper about
+        // twice as long as this thread (its pages fresh, its core waking), so
+        // with 10,000 entries and -u the two took 3.6 ms at once or in turn;
+        // the room is what the helper saves.
         TextIndex x;
         WideIndex w;
         const bool reserve = out != nullptr && masked.begin == masked.end;

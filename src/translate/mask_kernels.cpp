@@ -453,8 +453,9 @@ struct Halves {
     const unsigned char* o = t.bytes + k.at[slot];
     g.original[i] = o;
     g.id[i] = k.id[slot];
-    // The original and its translation after it: up to 256 bytes. The lines
-    // at 64 and 128 bytes on, skipped before, were fetched by the compare.
+    // The original and its translation after it: up to 256 bytes. Without
+    // the lines 64 and 128 bytes on, the compare of a longer text waited for
+    // them; fetched only for such a text, the branch cost more than it saved.
     __builtin_prefetch(o);
     __builtin_prefetch(o + 64);
     __builtin_prefetch(o + 128);
