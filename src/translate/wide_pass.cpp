@@ -178,9 +178,7 @@ struct ChunkZeros {
     if (best < 0) return 0;
     const Original& o = x.originals[static_cast<std::size_t>(best)];
     std::memcpy(at, o.result, o.len);
-    std::int64_t* counts = risky ? (s.risky != nullptr ? s.risky : x.risky.data())
-                                 : (s.clean != nullptr ? s.clean : x.clean.data());
-    ++counts[best];
+    ++(risky ? risky_counts(s) : clean_counts(s))[best];
     if (x.observer != nullptr) (*x.observer)(x.entry[static_cast<std::size_t>(best)], q);
     return after;
 }
@@ -425,7 +423,7 @@ void decide_start(const RunWalk& w, std::int64_t q, std::size_t units) {
     if (id < 0) return;
     const Original& o = x.originals[static_cast<std::size_t>(id)];
     std::memcpy(text, o.result, o.len);
-    ++(w.s.clean != nullptr ? w.s.clean : x.clean.data())[id];
+    ++clean_counts(w.s)[id];
 }
 
 // Decides a run as decide_start does, where its bucket did not settle it
@@ -441,7 +439,7 @@ void decide_alike(const RunWalk& w, std::int64_t q, std::size_t units) {
     if (a < 0) return;
     const Original& o = x.alike.originals[static_cast<std::size_t>(a)];
     std::memcpy(text, o.result, o.len);
-    ++(w.s.clean != nullptr ? w.s.clean : x.clean.data())[o.head];
+    ++clean_counts(w.s)[o.head];
 }
 
 // Finds each looked-up run's key in its bucket and fetches the original's
@@ -469,7 +467,7 @@ RunKind unsettled(std::uint64_t may) { return may == 1 ? RunKind::alike : RunKin
 void decide_batch(const RunWalk& w, RunBatch& b) {
     WideScan& s = w.s;
     WideIndex& x = s.index;
-    std::int64_t* counts = s.clean != nullptr ? s.clean : x.clean.data();
+    std::int64_t* counts = clean_counts(s);
     TextSwap swaps[kBatch];
     unsigned char swapped[kBatch];
     std::size_t n = 0;
@@ -702,8 +700,7 @@ std::int64_t walk_runs_by_window(const RunWalk& w, std::int64_t q, std::int64_t 
     std::uint16_t inner_before[kRunWindowUnits + 32];
     RunLookups found;
     RunRing ring;
-    const RunTable table{x.buckets.data(), x.bucket_mask, wide_bytes(x),
-                         w.s.clean != nullptr ? w.s.clean : w.s.index.clean.data()};
+    const RunTable table{x.buckets.data(), x.bucket_mask, wide_bytes(x), clean_counts(w.s)};
     // The texts the ring leaves are whole runs, after a zero unit.
     const auto decide_left = [&](RunRing& g) {
         for (std::size_t j = 0; j < g.lefts; ++j) decide_alike(w, w.base + (g.left_text[j] - w.buf), g.left_units[j]);

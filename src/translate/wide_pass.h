@@ -83,6 +83,10 @@ struct WideScan {
     std::int64_t* risky = nullptr;
 };
 
+// The hits a walk counts: its own counts when it has them, else the index's.
+inline std::int64_t* clean_counts(WideScan& s) { return s.clean != nullptr ? s.clean : s.index.clean.data(); }
+inline std::int64_t* risky_counts(WideScan& s) { return s.risky != nullptr ? s.risky : s.index.risky.data(); }
+
 // The walk splits at a zero unit: no original holds one, so no text the
 // walk replaces runs across it, and the unit before the offset after it is
 // 0 whatever was replaced before. So the offsets up to z + 2 and those from
