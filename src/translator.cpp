@@ -59,6 +59,7 @@
 #include "positioned_io.h"
 #include "text_index.h"
 #include "text_limits.h"
+#include "thread_start.h"
 #include "wide_pass.h"
 
 namespace {
@@ -666,7 +667,7 @@ TranslateStatus copy_in_segments(TextIndex& x, WideIndex* wide, std::FILE* prog,
     workers[0].progress = &progress;
     std::thread helper;
     try {
-        helper = std::thread([&g, &workers] { take_segments(g, workers[1]); });
+        helper = start_thread([&g, &workers] { take_segments(g, workers[1]); });
     } catch (const std::system_error&) {
         // Without a second thread this one takes every segment.
     }
@@ -693,10 +694,69 @@ TranslateStatus copy_in_segments(TextIndex& x, WideIndex* wide, std::FILE* prog,
     return TranslateStatus::ok;
 }
 
-// Translates into out or sink, or only counts (and observes) without them.
+// Which index a helper builds beside the caller's, when there are two: the
+// shorter to build (the byte index at the strict level, the wide one at the
+// others, where the byte index builds its suffix trie).
+enum class Aside { none, byte_index, wide_index };
+
+Aside aside_index(int relax, bool wide) {
+    return !wide ? Aside::none : relax == kRelaxStrict ? Aside::byte_index : Aside::wide_index;
+}
+
+// Throw std::bad_alloc.
+void build_shorter(TextIndex& x, WideIndex& w, Trans_Tbl* head, int relax, bool wide) {
+    const Aside aside = aside_index(relax, wide);
+    if (aside == Aside::byte_index) build_index(x, head, false);
+    if (aside == Aside::wide_index) build_wide_index(w, head);
+}
+
+void build_longer(TextIndex& x, WideIndex& w, Trans_Tbl* head, int relax, bool wide) {
+    const Aside aside = aside_index(relax, wide);
+    if (aside != Aside::byte_index) build_index(x, head, relax != kRelaxStrict);
+    if (wide && aside != Aside::wide_index) build_wide_index(w, head);
+}
+
+}  // namespace
+
+struct TranslationIndexes::Built {
+    TextIndex bytes;
+    WideIndex wide;
+    std::thread thread;  // builds the longer index
+    bool out_of_memory = false;  // on the thread
+    bool shorter_built = false;
+};
+
+TranslationIndexes::TranslationIndexes(Trans_Tbl* head, int relax, bool wide)
+    : head_(head), relax_(relax), wide_(wide) {
+    try {
+        built_ = std::make_unique<Built>();
+        Built& b = *built_;
+        b.thread = start_thread([&b, head, relax, wide] {
+            try {
+                build_longer(b.bytes, b.wide, head, relax, wide);
+            } catch (const std::bad_alloc&) {
+                b.out_of_memory = true;
+            }
+        });
+    } catch (const std::bad_alloc&) {
+        built_.reset();
+    } catch (const std::system_error&) {
+        built_.reset();
+    }
+}
+
+TranslationIndexes::~TranslationIndexes() {
+    if (built_ && built_->thread.joinable()) built_->thread.join();
+}
+
+namespace {
+
+// Translates into out or sink, or only counts (and observes) without them;
+// with prepared, from its indexes.
 TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out, const ByteSink& sink,
                                 const Masked& masked, int relax, std::size_t block, bool wide,
-                                const HitObserver* observe, const MessageSink& progress) {
+                                const HitObserver* observe, const MessageSink& progress,
+                                TranslationIndexes::Built* prepared = nullptr) {
     bool written = false;
     bool out_of_memory = false;
     TranslateStatus segment_status = TranslateStatus::ok;
@@ -704,44 +764,55 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
     try {
         // Before any copying, the copy's room is reserved and the two
         // indexes are built, each reading the list alone. A helper thread
-        // reserves the room (0.5 ms on 512 MiB) and builds the shorter index:
-        // the byte index at the strict level, else the wide index (the byte
-        // index then builds its suffix trie). An index took the helper about
-        // twice as long as this thread (its pages fresh, its core waking), so
-        // with 10,000 entries and -u the two took 3.6 ms at once or in turn;
-        // the room is what the helper saves.
-        TextIndex x;
-        WideIndex w;
+        // reserves the room (0.5 ms on 512 MiB) and builds the shorter index.
+        // An index took the helper about twice as long as this thread (its
+        // pages fresh, its core waking), so with 10,000 entries and -u the
+        // two took 3.6 ms at once or in turn; the room is what the helper
+        // saves. Prepared indexes have the longer under way since the list
+        // was read: this thread reserves the room and builds the shorter.
+        TextIndex own_bytes;
+        WideIndex own_wide;
+        TextIndex& x = prepared != nullptr ? prepared->bytes : own_bytes;
+        WideIndex& w = prepared != nullptr ? prepared->wide : own_wide;
         const bool reserve = out != nullptr && masked.begin == masked.end;
-        enum class Aside { none, byte_index, wide_index };
-        const Aside aside = !wide ? Aside::none : relax == kRelaxStrict ? Aside::byte_index : Aside::wide_index;
-        bool aside_out_of_memory = false;
-        const auto build_aside = [&] {
-            if (reserve) reserve_copy(prog, out);
+        if (prepared != nullptr) {
             try {
-                if (aside == Aside::byte_index) build_index(x, head, false);
-                if (aside == Aside::wide_index) build_wide_index(w, head);
+                if (reserve) reserve_copy(prog, out);
+                if (!prepared->shorter_built) build_shorter(x, w, head, relax, wide);
+                prepared->shorter_built = true;
             } catch (const std::bad_alloc&) {
-                aside_out_of_memory = true;
+                if (prepared->thread.joinable()) prepared->thread.join();
+                throw;
             }
-        };
-        std::thread helper;
-        if (reserve || aside != Aside::none) {
+            if (prepared->thread.joinable()) prepared->thread.join();
+            if (prepared->out_of_memory) throw std::bad_alloc();
+        } else {
+            bool aside_out_of_memory = false;
+            const auto build_aside = [&] {
+                if (reserve) reserve_copy(prog, out);
+                try {
+                    build_shorter(x, w, head, relax, wide);
+                } catch (const std::bad_alloc&) {
+                    aside_out_of_memory = true;
+                }
+            };
+            std::thread helper;
+            if (reserve || aside_index(relax, wide) != Aside::none) {
+                try {
+                    helper = start_thread(build_aside);
+                } catch (const std::system_error&) {
+                    build_aside();
+                }
+            }
             try {
-                helper = std::thread(build_aside);
-            } catch (const std::system_error&) {
-                build_aside();
+                build_longer(x, w, head, relax, wide);
+            } catch (const std::bad_alloc&) {
+                if (helper.joinable()) helper.join();
+                throw;
             }
-        }
-        try {
-            if (aside != Aside::byte_index) build_index(x, head, relax != kRelaxStrict);
-            if (wide && aside != Aside::wide_index) build_wide_index(w, head);
-        } catch (const std::bad_alloc&) {
             if (helper.joinable()) helper.join();
-            throw;
+            if (aside_out_of_memory) throw std::bad_alloc();
         }
-        if (helper.joinable()) helper.join();
-        if (aside_out_of_memory) throw std::bad_alloc();
         x.observer = observe;
         w.observer = observe;
         WideScan ws{w, relax};
@@ -791,6 +862,11 @@ TranslateStatus find_texts(Trans_Tbl* head, std::FILE* prog, int relax, bool wid
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
                           const MessageSink& progress) {
     return translate_blocks(head, prog, out, relax, kBlockSize, wide, progress);
+}
+
+TranslateStatus translate(TranslationIndexes& indexes, std::FILE* prog, std::FILE* out, const MessageSink& progress) {
+    return run_translation(indexes.head_, prog, out, {}, {}, indexes.relax_, kBlockSize, indexes.wide_, nullptr,
+                           progress, indexes.built_.get());
 }
 
 TranslateStatus translate_masked(Trans_Tbl* head, std::FILE* prog, const ByteSink& sink, std::uint64_t masked_begin,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,35 @@ enum class TranslateStatus { ok, read_error, write_error, out_of_memory };
 // read error); the stream is left at the end of what was read.
 TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int relax, bool wide,
                           const MessageSink& progress);
+
+// The translator's indexes of an entry list, begun on a thread of their own
+// as soon as the list is read, so that they are built while the caller
+// checks the list and opens the copy: neither changes the list, and nothing
+// may until translate has taken them. The thread builds the index that
+// takes longer (the wide one at the strict level with wide, else the byte
+// one); translate builds the other meanwhile. Without a thread, or memory
+// for it, translate builds both, as it does without them.
+class TranslationIndexes {
+public:
+    TranslationIndexes(Trans_Tbl* head, int relax, bool wide);
+    ~TranslationIndexes();  // waits for the thread
+    TranslationIndexes(const TranslationIndexes&) = delete;
+    TranslationIndexes& operator=(const TranslationIndexes&) = delete;
+
+    struct Built;  // the indexes and their thread
+
+private:
+    friend TranslateStatus translate(TranslationIndexes& indexes, std::FILE* prog, std::FILE* out,
+                                     const MessageSink& progress);
+    Trans_Tbl* head_;
+    int relax_;
+    bool wide_;
+    std::unique_ptr<Built> built_;  // null: translate builds both
+};
+
+// translate with the entry list, level and wide of indexes, taking its
+// indexes (once).
+TranslateStatus translate(TranslationIndexes& indexes, std::FILE* prog, std::FILE* out, const MessageSink& progress);
 
 // The same, reading blocks of the given size (tests use tiny ones); without
 // a progress sink, silent.

@@ -263,7 +263,9 @@ RunFailure translate_resources_to(const Settings& s, Inputs& in, PendingOutput& 
     return std::nullopt;
 }
 
-RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std::vector<std::int64_t>>& full_counts) {
+// indexes: the translator's, begun when the list was read (not with -g).
+RunFailure translate_to_output(const Settings& s, Inputs& in, TranslationIndexes* indexes,
+                               std::optional<std::vector<std::int64_t>>& full_counts) {
     PendingOutput out;
     switch (out.open(s.output, in.program.at_open(), in.dictionary)) {
         case OutputStatus::ok:
@@ -280,7 +282,9 @@ RunFailure translate_to_output(const Settings& s, Inputs& in, std::optional<std:
     }
     if (s.resources) return translate_resources_to(s, in, out, full_counts.emplace());
     TranslateStatus status =
-        translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
+        indexes != nullptr
+            ? translate(*indexes, in.program.file(), out.stream(), to_standard_output(true))
+            : translate(in.entries.get(), in.program.file(), out.stream(), s.relax, s.wide, to_standard_output(true));
     // A program whose size changed while it was read gives no copy.
     if (status != TranslateStatus::out_of_memory && !in.program.read_unchanged()) {
         status = TranslateStatus::read_error;
@@ -306,6 +310,10 @@ RunFailure run(Settings& s) {
     plan.po = s.po;
     plan.reader_messages = messages;
     if (RunFailure failed = read_inputs(plan, in)) return failed;
+    // The translator's indexes are built while the list is checked and the
+    // copy opened; a failed check only waits for them.
+    std::optional<TranslationIndexes> indexes;
+    if (!s.check_only && !s.resources) indexes.emplace(in.entries.get(), s.relax, s.wide);
     // With -g, only the entries found outside the resources are cut: their
     // warnings follow the translation.
     const bool clips_later = s.resources && !s.check_only;
@@ -315,7 +323,7 @@ RunFailure run(Settings& s) {
     if (errors != 0) return Failure{kStatusInconsistent, ""};  // the check has written its messages
     if (s.check_only) return std::nullopt;
     std::optional<std::vector<std::int64_t>> full_counts;  // with -g only
-    if (RunFailure failed = translate_to_output(s, in, full_counts)) return failed;
+    if (RunFailure failed = translate_to_output(s, in, indexes ? &*indexes : nullptr, full_counts)) return failed;
     if (clips_later) warn_cut_outside(in.entries.get(), *full_counts, messages);
     report(in.entries.get(), s.relax, s.output, full_counts);
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include "block_writer.h"
 
+#include "thread_start.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,7 +42,7 @@ BlockWriter::BlockWriter(int fd, bool overlap)
 void BlockWriter::start(bool overlap) {
     if (!overlap || !sink_) return;
     try {
-        thread_ = std::thread(&BlockWriter::run, this);
+        thread_ = start_thread([this] { run(); });
     } catch (const std::system_error&) {
         // No thread to be had (a process or memory limit): write in the caller.
     }
