@@ -211,7 +211,8 @@ Result run_blocks(const std::vector<Pair>& pairs, std::string file, int relax, s
 }
 
 // The same from a file to a file, which the translator copies in segments
-// on two threads.
+// on two threads; with blocks of kBlockSize, from indexes begun before, as
+// vorlang translates.
 Result run_files(const std::vector<Pair>& pairs, const std::string& file, int relax, std::size_t block,
                  bool wide = false) {
     return run(pairs, [&](Trans_Tbl* head, std::string& out, const MessageSink& progress, const HitObserver&) {
@@ -220,7 +221,12 @@ Result run_files(const std::vector<Pair>& pairs, const std::string& file, int re
         ASSERT_TRUE(prog != nullptr && copy != nullptr);
         ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), prog), file.size());
         std::rewind(prog);
-        EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide, progress), TranslateStatus::ok);
+        if (block == kBlockSize) {
+            TranslationIndexes indexes(head, relax, wide);
+            EXPECT_EQ(translate(indexes, prog, copy, progress), TranslateStatus::ok);
+        } else {
+            EXPECT_EQ(translate_blocks(head, prog, copy, relax, block, wide, progress), TranslateStatus::ok);
+        }
         EXPECT_EQ(ftello(prog), static_cast<off_t>(file.size()));
         out.assign(file.size() + 1, '\0');  // one byte more shows a copy too long
         std::rewind(copy);

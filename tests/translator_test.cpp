@@ -1,17 +1,22 @@
 // The translator on byte strings, and the window it must equal.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "byte_masks.h"
 #include "dictionary.h"
 #include "mask_kernels.h"
 #include "owned_list.h"
+#include "thread_start.h"
 #include "translator.h"
 #include "window_translator.h"
 
@@ -146,6 +151,24 @@ TEST(WindowStream, WriteFailureIsReported) {
         std::fclose(prog);
         std::fclose(out);
     }
+}
+
+// A translator thread is started on another core than its creator's, but
+// runs its work free to use every core its creator may: none is left bound.
+TEST(StartThread, RunsWithEveryCoreOfItsCreator) {
+#if defined(__linux__)
+    cpu_set_t creator;
+    ASSERT_EQ(sched_getaffinity(0, sizeof creator, &creator), 0);
+    cpu_set_t seen;
+    CPU_ZERO(&seen);
+    bool ran = false;
+    std::thread t = start_thread([&] { ran = pthread_getaffinity_np(pthread_self(), sizeof seen, &seen) == 0; });
+    t.join();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(CPU_EQUAL(&seen, &creator));
+#else
+    GTEST_SKIP() << "threads are placed on other cores on Linux only";
+#endif
 }
 
 // The vector masks the scan relies on equal the byte-by-byte ones, for
