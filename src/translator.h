@@ -63,8 +63,8 @@ private:
     std::unique_ptr<Built> built_;  // null: translate builds both
 };
 
-// translate with the entry list, level and wide of indexes, taking its
-// indexes (once).
+// translate with the entry list, level and wide that indexes were begun
+// with, and from those indexes.
 TranslateStatus translate(TranslationIndexes& indexes, std::FILE* prog, std::FILE* out, const MessageSink& progress);
 
 // The same, reading blocks of the given size (tests use tiny ones); without
