@@ -694,9 +694,9 @@ TranslateStatus copy_in_segments(TextIndex& x, WideIndex* wide, std::FILE* prog,
     return TranslateStatus::ok;
 }
 
-// Which index a helper builds beside the caller's, when there are two: the
-// shorter to build (the byte index at the strict level, the wide one at the
-// others, where the byte index builds its suffix trie).
+// The shorter index to build, when there are two: the byte index at the
+// strict level, the wide one at the others (where the byte index builds its
+// suffix trie).
 enum class Aside { none, byte_index, wide_index };
 
 Aside aside_index(int relax, bool wide) {
@@ -718,36 +718,57 @@ void build_longer(TextIndex& x, WideIndex& w, Trans_Tbl* head, int relax, bool w
 
 }  // namespace
 
+// The two indexes of a list: the longer to build on a thread of its own,
+// the shorter by whoever translates (see TranslationIndexes).
 struct TranslationIndexes::Built {
     TextIndex bytes;
     WideIndex wide;
-    std::thread thread;  // builds the longer index
-    bool out_of_memory = false;  // on the thread
+    std::thread thread;          // builds the longer index
+    bool out_of_memory = false;  // on the thread, or in its place
     bool shorter_built = false;
+
+    Built() = default;
+    Built(const Built&) = delete;
+    Built& operator=(const Built&) = delete;
+    ~Built() {
+        if (thread.joinable()) thread.join();
+    }
 };
+
+namespace {
+
+// Begins the longer index of b on a thread of its own, or builds it here
+// when none can be had; never throws.
+void begin_longer(TranslationIndexes::Built& b, Trans_Tbl* head, int relax, bool wide) {
+    const auto build = [&b, head, relax, wide] {
+        try {
+            build_longer(b.bytes, b.wide, head, relax, wide);
+        } catch (const std::bad_alloc&) {
+            b.out_of_memory = true;
+        }
+    };
+    try {
+        b.thread = start_thread(build);
+    } catch (const std::system_error&) {
+        build();
+    } catch (const std::bad_alloc&) {
+        build();
+    }
+}
+
+}  // namespace
 
 TranslationIndexes::TranslationIndexes(Trans_Tbl* head, int relax, bool wide)
     : head_(head), relax_(relax), wide_(wide) {
     try {
         built_ = std::make_unique<Built>();
-        Built& b = *built_;
-        b.thread = start_thread([&b, head, relax, wide] {
-            try {
-                build_longer(b.bytes, b.wide, head, relax, wide);
-            } catch (const std::bad_alloc&) {
-                b.out_of_memory = true;
-            }
-        });
     } catch (const std::bad_alloc&) {
-        built_.reset();
-    } catch (const std::system_error&) {
-        built_.reset();
+        return;  // translate builds both
     }
+    begin_longer(*built_, head, relax, wide);
 }
 
-TranslationIndexes::~TranslationIndexes() {
-    if (built_ && built_->thread.joinable()) built_->thread.join();
-}
+TranslationIndexes::~TranslationIndexes() = default;
 
 namespace {
 
@@ -764,55 +785,29 @@ TranslateStatus run_translation(Trans_Tbl* head, std::FILE* prog, std::FILE* out
     try {
         // Before any copying, the copy's room is reserved (0.2-0.5 ms on
         // 512 MiB) and the two indexes are built, each reading the list
-        // alone: a helper thread reserves the room and builds the shorter
-        // index while this one builds the longer. Prepared indexes have the
-        // longer under way since the list was read, while the caller checked
-        // it: this thread reserves the room and builds the shorter. With
-        // 10,000 entries and -u, both were ready 6.7-7.3 ms after the run
-        // began in 13 of 16 runs, against 7.1-9.5 ms when begun here.
-        TextIndex own_bytes;
-        WideIndex own_wide;
-        TextIndex& x = prepared != nullptr ? prepared->bytes : own_bytes;
-        WideIndex& w = prepared != nullptr ? prepared->wide : own_wide;
+        // alone: the longer on a thread of its own, while this one reserves
+        // the room and builds the shorter (with a single index and no room
+        // to reserve, here). Prepared indexes have the longer under way
+        // since the list was read, while the caller checked it: with 10,000
+        // entries and -u, both were ready 6.7-7.3 ms after the run began in
+        // 13 of 16 runs, against 7.1-9.5 ms when begun here.
         const bool reserve = out != nullptr && masked.begin == masked.end;
-        if (prepared != nullptr) {
-            try {
-                if (reserve) reserve_copy(prog, out);
-                if (!prepared->shorter_built) build_shorter(x, w, head, relax, wide);
-                prepared->shorter_built = true;
-            } catch (const std::bad_alloc&) {
-                if (prepared->thread.joinable()) prepared->thread.join();
-                throw;
+        std::optional<TranslationIndexes::Built> own;
+        if (prepared == nullptr) {
+            prepared = &own.emplace();
+            if (aside_index(relax, wide) != Aside::none || reserve) {
+                begin_longer(*prepared, head, relax, wide);
+            } else {
+                build_longer(prepared->bytes, prepared->wide, head, relax, wide);
             }
-            if (prepared->thread.joinable()) prepared->thread.join();
-            if (prepared->out_of_memory) throw std::bad_alloc();
-        } else {
-            bool aside_out_of_memory = false;
-            const auto build_aside = [&] {
-                if (reserve) reserve_copy(prog, out);
-                try {
-                    build_shorter(x, w, head, relax, wide);
-                } catch (const std::bad_alloc&) {
-                    aside_out_of_memory = true;
-                }
-            };
-            std::thread helper;
-            if (reserve || aside_index(relax, wide) != Aside::none) {
-                try {
-                    helper = start_thread(build_aside);
-                } catch (const std::system_error&) {
-                    build_aside();
-                }
-            }
-            try {
-                build_longer(x, w, head, relax, wide);
-            } catch (const std::bad_alloc&) {
-                if (helper.joinable()) helper.join();
-                throw;
-            }
-            if (helper.joinable()) helper.join();
-            if (aside_out_of_memory) throw std::bad_alloc();
         }
+        TextIndex& x = prepared->bytes;
+        WideIndex& w = prepared->wide;
+        if (reserve) reserve_copy(prog, out);
+        if (!prepared->shorter_built) build_shorter(x, w, head, relax, wide);
+        prepared->shorter_built = true;
+        if (prepared->thread.joinable()) prepared->thread.join();
+        if (prepared->out_of_memory) throw std::bad_alloc();
         x.observer = observe;
         w.observer = observe;
         WideScan ws{w, relax};

@@ -43,8 +43,8 @@ TranslateStatus translate(Trans_Tbl* head, std::FILE* prog, std::FILE* out, int 
 // checks the list and opens the copy: neither changes the list, and nothing
 // may until translate has taken them. The thread builds the index that
 // takes longer (the wide one at the strict level with wide, else the byte
-// one); translate builds the other meanwhile. Without a thread, or memory
-// for it, translate builds both, as it does without them.
+// one); translate builds the other meanwhile. Without a thread the longer
+// is built at once; without memory for them, translate builds both.
 class TranslationIndexes {
 public:
     TranslationIndexes(Trans_Tbl* head, int relax, bool wide);
